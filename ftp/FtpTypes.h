@@ -1,0 +1,23 @@
+#pragma once
+// Values shared by the FTP layer and everything above it: the result of every
+// control-connection operation and session wait, and the kinds of log line.
+
+// Result of a control-connection operation or of a session wait.
+enum FtpResult : int {
+    FTP_OK = 0,              // the command or operation succeeded
+    FTP_FAILED = 1,          // socket error, failed or malformed reply, unexpected code
+    FTP_INTERRUPTED = 2,     // the session's stop event ended a wait
+    FTP_TIMEOUT = 3,         // a wait ran out of time
+    FTP_CLOSED = 4,          // the server closed the control connection during a wait
+    FTP_CONNECT_FAILED = 5,  // the connection loop gave up (session level)
+    FTP_NOT_AVAILABLE = 6,   // the server refused the object of the command (550-type)
+};
+
+// Kinds of log line; each has its own prefix and colour in the log window.
+enum LogKind : int {
+    LOG_STATE = 0,
+    LOG_WARNING = 1,
+    LOG_ERROR = 2,
+    LOG_REPLY = 3,
+    LOG_COMMAND = 4,
+};

@@ -1,0 +1,134 @@
+#pragma once
+// CEventSocket: the program's non-blocking TCP socket whose network events are delivered
+// as calls of its virtual notification handlers on the thread that created it, while
+// that thread waits in MessageWait (platform/MessageWait.h).
+//
+// Usage:
+//   class CMyConnection : public CEventSocket {
+//       void OnConnect(int error) override { ... }     // 0 or a socket error (100xx)
+//       void OnReceive(int error) override { char b[4096]; int n = Receive(b, sizeof b); }
+//       void OnSend(int error) override { ... }        // may write again
+//       void OnClose(int error) override { ... }
+//   };
+//   CMyConnection c;
+//   c.Create();                                   // any port, stream socket, all events
+//   if (!c.Connect("127.0.0.1", 21) && WSAGetLastError() != WSAEWOULDBLOCK) fail;
+//   MessageWait(handles, timeout);                // handlers run inside the wait
+//
+// Rules of the events (those of Winsock's asynchronous select):
+//  - FD_CONNECT once when a connect completes or fails (with the error);
+//  - FD_WRITE after a connect completes (and for an accepted socket), then again only
+//    after a Send that failed with WSAEWOULDBLOCK;
+//  - FD_READ only while bytes are waiting, again after each Receive while more wait;
+//  - FD_CLOSE once, when the peer closed (error 0) or the connection broke;
+//  - FD_ACCEPT on a listening socket, again after each Accept.
+// Failures return false (-1 for Send/Receive) and leave the reason in WSAGetLastError();
+// WSAEWOULDBLOCK means "under way". A socket belongs to its creating thread: call it only
+// there. Destruction closes the socket.
+//
+// Layers (CSocketLayer) can be put between the socket and the network with AddLayer before
+// Create; calls then travel down the chain and events up it.
+
+#include "net/SocketTypes.h"
+#include "platform/SocketErrors.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <netinet/in.h>
+
+class CSocketLayer;
+class CSocketHelperWindow;
+struct CSocketThreadRecord;
+struct CHostLookup;
+
+class CEventSocket {
+public:
+    CEventSocket();
+    CEventSocket(const CEventSocket&) = delete;
+    CEventSocket& operator=(const CEventSocket&) = delete;
+
+    virtual ~CEventSocket();
+    // Accepts a pending connection into target (which must have no handle); the new
+    // socket is registered on this thread with all events selected.
+    virtual bool Accept(CEventSocket& target, sockaddr* address = nullptr, socklen_t* addressLength = nullptr);
+    virtual void Close();
+    virtual bool Connect(const sockaddr* address, socklen_t addressLength);
+    // A dotted address is connected at once; a host name is looked up first on a helper
+    // thread (false with WSAEWOULDBLOCK either way while under way; a failed look-up
+    // reaches OnConnect with 11001..11004).
+    virtual bool Connect(const char* host, unsigned port);
+    virtual int Receive(void* buffer, int length, int flags = 0);
+    virtual int Send(const void* buffer, int length, int flags = 0);
+    virtual void OnAccept(int error);
+    virtual void OnClose(int error);
+    virtual void OnConnect(int error);
+    virtual void OnReceive(int error);
+    virtual void OnSend(int error);
+    // Status reports of layers: type 0 is a state change (param1 new state, param2 old
+    // state), type 1 a layer-specific code. Returns 1.
+    virtual int OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1, intptr_t param2);
+
+    // port 0: any; address nullptr or "": any local address, else dotted text.
+    bool Create(unsigned port = 0, int socketType = SOCK_STREAM, long events = FD_ALL_EVENTS,
+                const char* address = nullptr);
+    bool Bind(unsigned port, const char* address = nullptr);
+    bool Listen(int backlog = 5);
+    bool AsyncSelect(long events = FD_ALL_EVENTS);
+    bool ShutDown(int how = SD_SEND);
+    // Local / remote address as dotted text and port in host order.
+    bool GetSockName(std::string& address, unsigned& port);
+    bool GetPeerName(std::string& address, unsigned& port);
+    bool GetPeerName(sockaddr* address, socklen_t* addressLength);
+    // FIONREAD (bytes waiting) and FIONBIO are supported.
+    bool IOCtl(long command, unsigned long* argument);
+    SOCKET GetSocketHandle() const { return handle; }
+    long GetEventMask() const { return eventMask; }
+
+    // Layer chain: each added layer goes below the previous one (toward the network).
+    // Only while the socket has no handle.
+    bool AddLayer(CSocketLayer* layer);
+    void RemoveAllLayers();
+    CSocketLayer* GetFirstLayer() const { return firstLayer; }
+    CSocketLayer* GetLastLayer() const { return lastLayer; }
+
+protected:
+    SOCKET handle = INVALID_SOCKET;
+    int slot = -1;                  // index in the thread's socket table
+    long eventMask = 0;             // events the owner asked for
+    uint64_t lookupHandle = 0;      // pending host-name look-up, 0 when none
+    unsigned connectPort = 0;       // port for the look-up's connect
+    CSocketThreadRecord* threadRecord = nullptr;
+    CSocketLayer* firstLayer = nullptr;
+    CSocketLayer* lastLayer = nullptr;
+
+private:
+    friend class CSocketHelperWindow;
+    friend class CSocketLayer;
+
+    // Connection progress, as the network-event rules need it.
+    enum class NetState { None, Unconnected, Connecting, Connected, Listening };
+
+    // Work on the handle itself (used directly without layers, and by the last layer).
+    bool RegisterThread();
+    bool CreateHandle(int socketType);
+    bool SelectOnHandle(long events);
+    bool ConnectHandle(const sockaddr* address, socklen_t addressLength);
+    bool StartLookup(const char* host, unsigned port);
+    void CancelLookup();
+    int ReceiveOnHandle(void* buffer, int length, int flags);
+    int SendOnHandle(const void* buffer, int length, int flags);
+    bool ListenOnHandle(int backlog);
+    bool AcceptOnHandle(CEventSocket& target, sockaddr* address, socklen_t* addressLength);
+    bool ShutDownHandle(int how);
+    void CloseHandle();
+
+    std::shared_ptr<CHostLookup> lookup;  // the pending look-up's result buffer
+    NetState netState = NetState::None;
+    bool readArmed = false;       // FD_READ may be reported (re-armed by Receive)
+    bool writeArmed = false;      // FD_WRITE may be reported (after connect / would-block)
+    bool acceptArmed = false;     // FD_ACCEPT may be reported (re-armed by Accept)
+    bool closeReported = false;   // FD_CLOSE is reported once
+    bool eventPending = false;    // a network event message is queued and not handled yet
+};

@@ -1,0 +1,117 @@
+#include "tests/support/RecordingSessionUi.h"
+
+#include <algorithm>
+
+void RecordingSessionUi::Record(Call call) {
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    changed_.notify_all();
+}
+
+void RecordingSessionUi::AddLogLine(const CLogLine& line) {
+    {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+    }
+    changed_.notify_all();
+}
+
+void RecordingSessionUi::DirectoryChanged(const std::string& directory) {
+    Record({"DirectoryChanged", directory});
+}
+void RecordingSessionUi::ListingStarted() { Record({"ListingStarted", ""}); }
+void RecordingSessionUi::ListingComplete() { Record({"ListingComplete", ""}); }
+void RecordingSessionUi::QueueEntryStarted(int index) {
+    Record({"QueueEntryStarted", std::to_string(index)});
+}
+void RecordingSessionUi::QueueChanged() { Record({"QueueChanged", ""}); }
+void RecordingSessionUi::QueueRunFinished() { Record({"QueueRunFinished", ""}); }
+void RecordingSessionUi::Refresh() { Record({"Refresh", ""}); }
+void RecordingSessionUi::ShowLoginMessage(const std::string& host, const std::string& message) {
+    Record({"ShowLoginMessage", host + "|" + message});
+}
+
+int RecordingSessionUi::MessageBox(const std::string& caption, const std::string& text,
+                                   int style) {
+    Record({"MessageBox", caption + "|" + text + "|" + std::to_string(style)});
+    std::lock_guard lock(mutex_);
+    return messageBoxAnswer_;
+}
+
+void RecordingSessionUi::ShowMessageWindow(const std::string& caption, const std::string& text,
+                                           bool modal) {
+    Record({"ShowMessageWindow", caption + "|" + text + "|" + (modal ? "modal" : "modeless")});
+}
+
+COverwriteAnswer RecordingSessionUi::AskOverwrite(const COverwriteQuestion& question) {
+    Record({"AskOverwrite", question.sourceFile + "|" + question.targetFile});
+    std::lock_guard lock(mutex_);
+    return overwriteAnswer_;
+}
+
+void RecordingSessionUi::OpenDownloadedFile(const std::string& localPath, int how) {
+    Record({"OpenDownloadedFile", localPath + "|" + std::to_string(how)});
+}
+
+void RecordingSessionUi::SetMessageBoxAnswer(int button) {
+    std::lock_guard lock(mutex_);
+    messageBoxAnswer_ = button;
+}
+
+void RecordingSessionUi::SetOverwriteAnswer(COverwriteAnswer answer) {
+    std::lock_guard lock(mutex_);
+    overwriteAnswer_ = answer;
+}
+
+std::vector<CLogLine> RecordingSessionUi::Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+std::vector<RecordingSessionUi::Call> RecordingSessionUi::Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+static int CountText(const std::vector<CLogLine>& lines, const std::string& text) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
+                                          [&](const CLogLine& l) { return l.text == text; }));
+}
+
+int RecordingSessionUi::CountLines(const std::string& text) const {
+    std::lock_guard lock(mutex_);
+    return CountText(lines_, text);
+}
+
+bool RecordingSessionUi::WaitForLine(const std::string& text, std::chrono::milliseconds timeout,
+                                     int occurrence) const {
+    return WaitUntil(
+        [&](const std::vector<CLogLine>& lines) { return CountText(lines, text) >= occurrence; },
+        timeout);
+}
+
+bool RecordingSessionUi::WaitUntil(
+    const std::function<bool(const std::vector<CLogLine>&)>& ready,
+    std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return ready(lines_); });
+}
+
+std::string RecordingSessionUi::PrefixOf(int kind) {
+    static const char* const prefixes[] = {"State:>\t\t", "Warning:>\t", "Error:>\t\t",
+                                           "Reply:>\t", "Command:>\t"};
+    return kind >= 0 && kind < 5 ? prefixes[kind] : "";
+}
+
+std::string RecordingSessionUi::Transcript() const {
+    std::lock_guard lock(mutex_);
+    std::string out;
+    for (const CLogLine& line : lines_) {
+        if (line.prefix) out += PrefixOf(line.kind);
+        out += line.text;
+        if (line.newline) out += "\r\n";
+    }
+    return out;
+}

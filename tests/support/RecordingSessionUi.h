@@ -1,0 +1,67 @@
+#pragma once
+// A SessionUi for tests: records every call in arrival order and lets a test wait, with a
+// time-out, until a given log line has arrived. Safe to use from the worker thread and the
+// test thread at once. Questions are answered from settable replies.
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "session/SessionUi.h"
+
+class RecordingSessionUi : public SessionUi {
+public:
+    // One call other than a log line: its name ("DirectoryChanged", "MessageBox", ...) and
+    // its text arguments joined with "|".
+    struct Call {
+        std::string name;
+        std::string detail;
+    };
+
+    void AddLogLine(const CLogLine& line) override;
+    void DirectoryChanged(const std::string& directory) override;
+    void ListingStarted() override;
+    void ListingComplete() override;
+    void QueueEntryStarted(int index) override;
+    void QueueChanged() override;
+    void QueueRunFinished() override;
+    void Refresh() override;
+    void ShowLoginMessage(const std::string& host, const std::string& message) override;
+    int MessageBox(const std::string& caption, const std::string& text, int style) override;
+    void ShowMessageWindow(const std::string& caption, const std::string& text,
+                           bool modal) override;
+    COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
+    void OpenDownloadedFile(const std::string& localPath, int how) override;
+
+    // Answers given from now on.
+    void SetMessageBoxAnswer(int button);
+    void SetOverwriteAnswer(COverwriteAnswer answer);
+
+    std::vector<CLogLine> Lines() const;
+    std::vector<Call> Calls() const;
+    // Number of log pieces whose text is exactly `text`.
+    int CountLines(const std::string& text) const;
+    // Waits until the `occurrence`-th log piece with exactly this text has arrived.
+    bool WaitForLine(const std::string& text, std::chrono::milliseconds timeout,
+                     int occurrence = 1) const;
+    // Waits until `ready` holds for the lines received so far.
+    bool WaitUntil(const std::function<bool(const std::vector<CLogLine>&)>& ready,
+                   std::chrono::milliseconds timeout) const;
+    // The log as the log window would show it (with prefixes), for failure messages.
+    std::string Transcript() const;
+    // Prefix the log window puts before a line of `kind`.
+    static std::string PrefixOf(int kind);
+
+private:
+    void Record(Call call);
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<CLogLine> lines_;
+    std::vector<Call> calls_;
+    int messageBoxAnswer_ = IDCANCEL;
+    COverwriteAnswer overwriteAnswer_{0, false};
+};

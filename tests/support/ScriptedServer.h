@@ -1,0 +1,167 @@
+#pragma once
+// A scripted FTP server on 127.0.0.1 for misbehaviour no real server produces: replies
+// split at every byte, stalls, connections dropped mid-reply, unsolicited lines, data
+// connections that close early or never open. It plays one script per control
+// connection, in the order the client connects, and records every byte it receives.
+//
+//   using tvtest::ScriptStep;
+//   tvtest::ScriptedServer server;
+//   server.addConnection({
+//       ScriptStep::send("220 Welcome\r\n").splitEveryByte(),
+//       ScriptStep::on("USER .*", "331 Password\r\n"),
+//       ScriptStep::on("PASS .*", "230 In\r\n"),
+//       ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
+//       ScriptStep::on("LIST.*", "150 Here\r\n").sendData("-rw-r--r-- ...\r\n")
+//                                                .afterData("226 Done\r\n"),
+//   });
+//   ASSERT_TRUE(server.start()) << server.error();
+//   ... the client connects to server.host():server.port() ...
+//   EXPECT_TRUE(server.waitUntilDone(2000)) << server.error();
+//   EXPECT_EQ(server.receivedText(0), "USER a\r\nPASS b\r\nPASV\r\nLIST\r\n");
+//
+// Every wait is bounded; the destructor stops the server and closes every socket.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tvtest {
+
+// What happens on the data connection during one step.
+enum class DataAction {
+    None,         // no data connection in this step
+    Send,         // open it (accept a passive connection / connect to the PORT address),
+                  // send dataBytes, close it
+    Receive,      // open it and read until the client closes it (an upload); the bytes are
+                  // kept in dataReceived()
+    Refuse,       // never open it: a passive listener is closed without accepting, an
+                  // active PORT address is never connected
+    OpenAndHold,  // open it and then neither send nor close (until the server stops)
+};
+
+struct ScriptStep {
+    // Regular expression (ECMAScript, case-insensitive) the client's next command line
+    // must match as a whole, without its CR LF. Empty: the step does not wait for a
+    // command and plays at once (a welcome, or an unsolicited line between replies).
+    std::string expect;
+    // Bytes sent after the command arrived. "{pasv}" is replaced by the address of the
+    // passive listener, "127,0,0,1,p1,p2".
+    std::string reply;
+    // Reply split into pieces: every byte on its own (chunkSizes {1}) or pieces of the
+    // given sizes, the last size repeated for the rest; each piece is flushed on its own
+    // with chunkDelayMs between them. Empty: the reply goes out in one write.
+    std::vector<std::size_t> chunkSizes;
+    int chunkDelayMs = 2;
+    int delayBeforeReplyMs = 0;     // wait before the first byte of the reply
+    bool closeAfterReply = false;   // close the control connection after this step
+    bool abortiveClose = false;     // close with a reset (RST) instead of FIN
+    bool stall = false;             // send nothing more: hold the connection open, read
+                                    // and record what arrives, until the client closes
+                                    // it or the server stops
+
+    // Data connection.
+    bool openPassiveListener = false;  // open a listener before the reply ("{pasv}")
+    DataAction data = DataAction::None;
+    std::string dataBytes;             // what Send sends
+    long long dataCloseAfter = -1;     // Send: close after this many bytes (-1: all)
+    bool dataAbortiveClose = false;    // Send: end the data connection with a reset
+    bool dataBeforeReply = false;      // do the data action before sending reply
+    std::string replyAfterData;        // sent after the data action finished ("226 ...")
+
+    // Builders, so a script reads as a table.
+    static ScriptStep on(std::string pattern, std::string reply);
+    static ScriptStep send(std::string reply);
+    ScriptStep& splitEveryByte();
+    ScriptStep& splitInto(std::vector<std::size_t> sizes, int delayMs = 2);
+    ScriptStep& delayReply(int ms);
+    ScriptStep& thenClose(bool abortive = false);
+    ScriptStep& thenStall();
+    ScriptStep& listenPassive();
+    ScriptStep& sendData(std::string bytes, long long closeAfter = -1, bool abortive = false);
+    ScriptStep& receiveData();
+    ScriptStep& refuseData();
+    ScriptStep& holdData();
+    ScriptStep& dataFirst();
+    ScriptStep& afterData(std::string reply);  // sets replyAfterData
+};
+
+using Script = std::vector<ScriptStep>;
+
+class ScriptedServer {
+public:
+    ScriptedServer();
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // The script for the next control connection; connections beyond the last script are
+    // closed at once after being recorded. Call before start().
+    void addConnection(Script script);
+
+    // How long a step waits for the client's command before the script fails
+    // (default 5000 ms).
+    void setCommandTimeoutMs(int ms) { commandTimeoutMs_ = ms; }
+
+    // Listens on 127.0.0.1 at a free port. False with error() set when it cannot.
+    bool start();
+    // Stops playing, closes every socket and joins the thread. Called by the destructor.
+    void stop();
+
+    std::string host() const { return "127.0.0.1"; }
+    int port() const { return port_; }
+
+    // True when every script has been played to its end (a stalled step counts as
+    // played once its connection is closed); waits at most timeoutMs.
+    bool waitUntilDone(int timeoutMs);
+    // True when the client has made at least count control connections; bounded wait.
+    bool waitForConnections(int count, int timeoutMs);
+    // True when connection `index` has received at least `bytes` bytes; bounded wait.
+    bool waitForReceived(int index, std::size_t bytes, int timeoutMs);
+
+    // Everything the client sent on control connection `index` (0-based), byte for byte.
+    std::string receivedText(int index) const;
+    // The command lines of that connection, without CR LF.
+    std::vector<std::string> commands(int index) const;
+    // Bytes received on data connections (Receive steps) of that connection, in order.
+    std::string dataReceived(int index) const;
+    int connectionCount() const;
+    // Script mismatches and socket problems seen so far; empty when all went as planned.
+    std::string error() const;
+
+private:
+    struct Connection;
+    void run();
+    void playConnection(int index, int fd);
+    bool playStep(int index, int fd, ScriptStep& step, Connection& state);
+    bool readCommandLine(int index, int fd, std::string& line);
+    bool sendBytes(int fd, const std::string& bytes, const ScriptStep& step);
+    bool runDataAction(int index, const ScriptStep& step, Connection& state);
+    bool holdUntilClosed(int index, int fd);
+    void noteError(const std::string& text);
+    void recordReceived(int index, const char* bytes, std::size_t length, bool data);
+    bool stopping() const { return stop_.load(); }
+    bool waitReadable(int fd, int timeoutMs);  // also wakes on stop
+
+    std::vector<Script> scripts_;
+    int listenFd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    int port_ = 0;
+    int commandTimeoutMs_ = 5000;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> received_;      // per connection
+    std::vector<std::string> dataReceived_;  // per connection
+    int connections_ = 0;
+    int finishedScripts_ = 0;
+    std::string error_;
+};
+
+}  // namespace tvtest

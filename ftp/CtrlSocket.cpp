@@ -1,0 +1,398 @@
+#include "ftp/CtrlSocket.h"
+
+#include <cctype>
+#include <string_view>
+
+#include "platform/SocketErrors.h"
+
+namespace {
+
+constexpr int REPLY_FAILED = -1;
+
+// Characters that would end the command line early and let the rest of the text
+// through as a command of its own.
+constexpr std::string_view kLineBreakers("\r\n\0", 3);
+
+std::string UpperCaseVerb(const std::string& text)
+{
+    std::string line = text;
+    for (std::size_t i = 0; i < line.size() && i < 4; ++i)
+        line[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
+    return line;
+}
+
+std::string FirstWord(const std::string& text)
+{
+    const char* blanks = " \t";
+    std::size_t start = text.find_first_not_of(blanks);
+    if (start == std::string::npos)
+        return {};
+    std::size_t end = text.find_first_of(blanks, start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+bool EndsWith(const std::string& text, std::string_view tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool IsOneOf(const std::string& code, std::initializer_list<std::string_view> accepted)
+{
+    for (std::string_view candidate : accepted) {
+        if (code == candidate)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+CCtrlSocket::CCtrlSocket(SessionLink& owner)
+    : session(owner), replyEvent(/*manualReset=*/true, /*initialState=*/true)
+{
+}
+
+CCtrlSocket::~CCtrlSocket() = default;
+
+std::string CCtrlSocket::ReplyCode(int i) const
+{
+    if (i < 0 || i >= replyCount)
+        return {};
+    return replyCodes[i];
+}
+
+bool CCtrlSocket::IsReply550() const
+{
+    return replyCount == 1 && replyCodes[0] == "550";
+}
+
+void CCtrlSocket::PrepareForReply()
+{
+    replyText.clear();
+    replyCount = 0;
+    replyComplete = false;
+    replyStatus = 0;
+    replyEvent.Reset();
+}
+
+int CCtrlSocket::SendCommand(const std::string& text, int waitForReply)
+{
+    if (text.find_first_of(kLineBreakers) != std::string::npos) {
+        // A name from a server or a user must never smuggle in a second command.
+        replyText.clear();
+        replyCount = 0;
+        session.Log("Command not sent: it contains a line break or NUL character.", LOG_ERROR);
+        return FTP_FAILED;
+    }
+
+    std::string line = UpperCaseVerb(text);
+    PrepareForReply();
+    commandVerb = FirstWord(line);
+    LogCommand(line);
+
+    sendBuffer = line + "\r\n";
+    sendLength = static_cast<int>(sendBuffer.size());
+    sentCount = 0;
+    lastError = 0;
+    sentEvent.Reset();
+    OnSend(0);
+
+    int r = session.WaitForEvent(&sentEvent, 0);
+    if (r != FTP_OK)
+        return r;
+    if (lastError != 0)
+        return FTP_FAILED;
+    if (!waitForReply)
+        return FTP_OK;
+    return WaitForReply();
+}
+
+int CCtrlSocket::WaitForReply()
+{
+    int r = session.WaitForEvent(&replyEvent, 0);
+    if (r != FTP_OK)
+        return r;
+    return (lastError != 0 || replyStatus == REPLY_FAILED) ? FTP_FAILED : FTP_OK;
+}
+
+void CCtrlSocket::LogCommand(const std::string& line)
+{
+    if (line.compare(0, 4, "PASS") != 0) {
+        session.Log(line, LOG_COMMAND);
+        return;
+    }
+    std::string masked = line;
+    for (std::size_t i = 5; i < masked.size(); ++i)
+        masked[i] = '*';
+    session.Log(masked, LOG_COMMAND);
+}
+
+void CCtrlSocket::OnSend(int error)
+{
+    if (sendLength == 0) {
+        CMySocket::OnSend(error);
+        return;
+    }
+    if (error == WSAENETDOWN) {
+        lastError = error;
+        sendLength = 0;
+        sentEvent.Set();
+        DropConnection();
+        return;
+    }
+    while (sentCount < sendLength) {
+        int written = Send(sendBuffer.data() + sentCount, sendLength - sentCount);
+        if (written < 0) {
+            int code = WSAGetLastError();
+            if (code == WSAEWOULDBLOCK)
+                break;  // the next send notification continues
+            session.Log(GetSocketErrorText(code), LOG_ERROR);
+            lastError = code;
+            sendLength = 0;
+            sentEvent.Set();
+            DropConnection();
+            return;
+        }
+        if (written == 0)
+            break;
+        sentCount += written;
+    }
+    if (sentCount == sendLength) {
+        // Written whole: nothing stays pending for later send notifications.
+        sendLength = 0;
+        sentCount = 0;
+        lastError = 0;
+        sentEvent.Set();
+    }
+    CMySocket::OnSend(error);
+}
+
+void CCtrlSocket::OnReceive(int error)
+{
+    char receiveBuffer[1024 + 1];
+    int received = Receive(receiveBuffer, 1024);
+    if (received < 0) {
+        if (WSAGetLastError() == WSAEWOULDBLOCK) {
+            CMySocket::OnReceive(error);
+            return;
+        }
+        session.Log("Error occurred", LOG_ERROR);
+        DropConnection();
+        FailReply();
+        CMySocket::OnReceive(error);
+        return;
+    }
+    if (received == 0) {
+        session.Log("Control Connection Closed.", LOG_STATE);
+        DropConnection();
+        FailReply();
+        CMySocket::OnReceive(error);
+        return;
+    }
+    receiveBuffer[received] = '\0';
+    // The chunk is text: anything after a NUL byte is not part of it.
+    std::string chunk(receiveBuffer);
+    if (!chunk.empty())
+        HandleReplyChunk(chunk);
+    CMySocket::OnReceive(error);
+}
+
+void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
+{
+    if (replyEvent.IsSignalled()) {
+        session.Log("Unexpected response received.", LOG_STATE);
+        session.Log(chunk, LOG_REPLY, false, true);
+        return;
+    }
+    LogReplyChunk(chunk);
+    replyText += chunk;
+    if (EndsWith(replyText, "\n"))
+        ParseReceivedReply();
+    if (!replyEvent.IsSignalled() && replyText.size() > MAX_REPLY_LENGTH) {
+        session.Log("Reply too long: more than " + std::to_string(MAX_REPLY_LENGTH) +
+                        " bytes without its end.",
+                    LOG_ERROR);
+        FailReply();
+    }
+}
+
+void CCtrlSocket::LogReplyChunk(const std::string& chunk)
+{
+    // A reply that arrives in pieces is shown as one log entry; its continuation lines
+    // are indented by two TABs.
+    std::string logged;
+    if (!replyText.empty() && EndsWith(replyText, "\r\n"))
+        logged = "\t\t";
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+        logged += chunk[i];
+        if (chunk[i] == '\n' && i + 1 < chunk.size())
+            logged += "\t\t";
+    }
+    session.Log(logged, LOG_REPLY, false, replyText.empty());
+}
+
+void CCtrlSocket::ParseReceivedReply()
+{
+    switch (ParseReply(replyText, commandVerb, replyCodes, replyCount)) {
+    case REPLY_INCOMPLETE:
+        return;
+    case REPLY_COMPLETE:
+        replyComplete = true;
+        replyStatus = 0;
+        if (replyCodes[0].compare(0, 2, "55") == 0)
+            OnActionFailed();
+        SignalReply();
+        return;
+    case REPLY_TOO_MANY_CODES:
+        session.Log("Too many replies to one command.", LOG_ERROR);
+        FailReply();
+        return;
+    case REPLY_MALFORMED:
+        FailReply();
+        return;
+    }
+}
+
+void CCtrlSocket::OnActionFailed()
+{
+    if (session.ActionFailedPromptEnabled())
+        session.ReportActionFailed(replyText);
+    // The server refused the transfer: its data connection will never complete.
+    if (SameWord(commandVerb, "STOR"))
+        session.ForceDataConnectionClosed(/*sending=*/true);
+    else if (SameWord(commandVerb, "RETR"))
+        session.ForceDataConnectionClosed(/*sending=*/false);
+}
+
+void CCtrlSocket::FailReply()
+{
+    replyStatus = REPLY_FAILED;
+    SignalReply();
+}
+
+void CCtrlSocket::SignalReply()
+{
+    replyEvent.Set();
+    if (!session.PairFlag())
+        return;
+    bool completedTransfer = replyCount == 2 && replyCodes[0][0] == '1' && replyCodes[1][0] == '2';
+    SessionLink* partner = session.PartnerToInterrupt();
+    if (partner != nullptr && partner->PairFlag() && !completedTransfer) {
+        // This side failed: end the partner's wait of the site-to-site copy.
+        partner->ClearPairFlag();
+        partner->SignalStop();
+    }
+    session.ClearPairFlag();
+}
+
+void CCtrlSocket::DropConnection()
+{
+    if (GetSocketHandle() == INVALID_SOCKET)
+        return;
+    Close();
+    session.SetLoggedIn(false);
+    session.SignalServerClosed();
+}
+
+void CCtrlSocket::OnConnect(int error)
+{
+    connectEvent.Set();
+    if (error == 0)
+        session.Log("Socket connected, waiting for welcome message...", LOG_STATE);
+    else
+        session.Log(GetSocketErrorText(error), LOG_ERROR);
+    lastError = error;
+    CMySocket::OnConnect(error);
+}
+
+void CCtrlSocket::OnClose(int error)
+{
+    switch (error) {
+    case WSAECONNRESET:
+        session.Log("Control connection reset by server.", LOG_ERROR);
+        break;
+    case WSAECONNABORTED:
+        session.Log("Control connection was aborted due to Timeout or other failure.", LOG_ERROR);
+        break;
+    case 0:
+        session.Log("Control Connection Closed", LOG_STATE);
+        break;
+    case WSAENETDOWN:
+        session.Log("The network subsystem failed.", LOG_ERROR);
+        break;
+    default:
+        break;
+    }
+    Close();
+    session.SetLoggedIn(false);
+    session.SignalServerClosed();
+    // A reply still awaited will never come; whoever waits for it (also a site-to-site
+    // partner, whose wait has no server-closed event of ours) must not wait on.
+    if (!replyEvent.IsSignalled())
+        FailReply();
+    CMySocket::OnClose(error);
+}
+
+int CCtrlSocket::ConnectAndLogin()
+{
+    commandVerb = "login";
+    std::string host = session.Host();
+    session.Log("Connecting to " + host + " ...", LOG_STATE);
+    PrepareForReply();
+
+    // Every login starts on a fresh socket; whatever the last attempt left is dropped.
+    if (GetSocketHandle() != INVALID_SOCKET)
+        Close();
+    lastError = 0;
+    connectEvent.Reset();
+    if (!Create()) {
+        session.Log(GetSocketErrorText(WSAGetLastError()), LOG_ERROR);
+        return FTP_FAILED;
+    }
+    if (!Connect(host.c_str(), static_cast<unsigned>(session.Port()))) {
+        int code = WSAGetLastError();
+        if (code != WSAEWOULDBLOCK) {
+            session.Log(GetSocketErrorText(code), LOG_ERROR);
+            return FTP_FAILED;
+        }
+        int r = session.WaitForTransfer(&connectEvent, 0);
+        if (r != FTP_OK)
+            return r;
+        if (lastError != 0)
+            return FTP_FAILED;
+    }
+
+    // The welcome, after any preliminary reply.
+    int r = WaitForReply();
+    if (r != FTP_OK)
+        return r;
+    if (replyCount == 0 || replyCodes[replyCount - 1] != "220")
+        return FTP_FAILED;
+    return Login();
+}
+
+int CCtrlSocket::Login()
+{
+    std::string loginMessage = replyText;
+
+    int r = SendCommand("user " + session.UserName(), 1);
+    if (r != FTP_OK)
+        return r;
+    std::string code = ReplyCode(0);
+    if (!IsOneOf(code, {"230", "530", "331", "332"}))
+        return FTP_FAILED;
+    loginMessage += replyText;
+
+    if (code != "230") {
+        r = SendCommand("pass " + session.Password(), 1);
+        if (r != FTP_OK)
+            return r;
+        if (!IsOneOf(ReplyCode(0), {"230", "332", "202"}))
+            return FTP_FAILED;
+        loginMessage += replyText;
+    }
+
+    session.SetLoggedIn(true);
+    session.ReportLogin(loginMessage);
+    return FTP_OK;
+}

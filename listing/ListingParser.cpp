@@ -1,0 +1,348 @@
+#include "listing/ListingParser.h"
+
+#include <array>
+#include <ctime>
+#include <limits>
+
+#include "listing/LocalTime.h"
+
+namespace {
+
+constexpr std::int64_t kOneDay = 86400;
+
+struct FieldSpan {
+    std::size_t pos = 0;
+    std::size_t len = 0;
+};
+
+// The first fields of a line in one pass; returns how many were found (at most max).
+template <std::size_t N>
+std::size_t SplitFields(std::string_view line, std::array<FieldSpan, N>& fields)
+{
+    std::size_t count = 0;
+    std::size_t i = 0;
+    while (count < N) {
+        while (i < line.size() && IsListingWhiteSpace(line[i]))
+            ++i;
+        if (i == line.size())
+            break;
+        const std::size_t start = i;
+        while (i < line.size() && !IsListingWhiteSpace(line[i]))
+            ++i;
+        fields[count++] = {start, i - start};
+    }
+    return count;
+}
+
+std::string_view FieldText(std::string_view line, const FieldSpan& span)
+{
+    return line.substr(span.pos, span.len);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads a number the way a string-to-long conversion does: leading white space, an
+// optional sign, then digits only; 0 when there are none; saturated at the limits.
+std::int64_t ReadDecimal(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && IsListingWhiteSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    std::int64_t value = 0;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        const int digit = text[i] - '0';
+        if (value > (kMax - digit) / 10) {
+            value = kMax;
+            break;
+        }
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+// A listed size: the full 64-bit value, so files of 2 GiB and more keep their true size.
+// A negative size is nonsense from the server and reads as 0.
+std::uint64_t ReadSize(std::string_view text)
+{
+    const std::int64_t value = ReadDecimal(text);
+    return value < 0 ? 0 : std::uint64_t(value);
+}
+
+int ClampToInt(std::int64_t value)
+{
+    if (value > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (value < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return int(value);
+}
+
+// A name a later download could follow out of its folder is never accepted: no real
+// server lists a name with "/" or a NUL byte, and "." and ".." are not entries.
+bool IsSafeEntryName(std::string_view name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    return name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+std::string_view NameFrom(std::string_view line, std::size_t fieldCount, std::size_t nameField,
+                          const std::array<FieldSpan, 9>& fields)
+{
+    // A line without a name column is taken whole as the name.
+    if (nameField >= fieldCount)
+        return line;
+    return line.substr(fields[nameField].pos);
+}
+
+int ParseUnixLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
+{
+    std::array<FieldSpan, 9> fields{};
+    const std::size_t count = SplitFields(line, fields);
+    auto field = [&](std::size_t n) {
+        return n < count ? FieldText(line, fields[n]) : std::string_view();
+    };
+
+    const std::string_view permissions = field(0);
+    if (permissions.size() != 10)
+        return 0;
+    // Listings without a group column have the size one column earlier.
+    const std::size_t shift = (field(4).empty() || !IsDigit(field(4)[0])) ? 1 : 0;
+
+    const int month = MonthFromName(field(5 - shift));
+    const std::int64_t day = ReadDecimal(field(6 - shift));
+    if (month == 0 || day < 1 || day > 31)
+        return 0;
+
+    const std::string_view yearOrTime = field(7 - shift);
+    std::int64_t year = 0;
+    std::int64_t hour = 0;
+    std::int64_t minute = 0;
+    const std::size_t colon = yearOrTime.find(':');
+    if (colon != std::string_view::npos) {
+        hour = ReadDecimal(yearOrTime.substr(0, colon));
+        minute = ReadDecimal(yearOrTime.substr(colon + 1));
+        year = LocalYearAt(now);
+    } else {
+        year = ReadDecimal(yearOrTime);
+    }
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || year > 9999)
+        return 0;
+    if (year < 1970)
+        year = 1970;
+
+    std::int64_t modified = 0;
+    if (!LocalCalendarToTime(int(year), month, int(day), int(hour), int(minute), modified))
+        return 0;
+    // Listings leave out the year of recent files; a date more than a day ahead belongs
+    // to the year before.
+    if (modified > now + kOneDay &&
+        !LocalCalendarToTime(int(year) - 1, month, int(day), int(hour), int(minute), modified))
+        return 0;
+
+    std::string_view name = NameFrom(line, count, 8 - shift, fields);
+    const std::size_t arrow = name.find(" -> ");
+    if (arrow != std::string_view::npos)
+        name = name.substr(0, arrow);
+    if (!IsSafeEntryName(name))
+        return 0;
+
+    entry.strAttribute.assign(permissions);
+    entry.SetFileSize(ReadSize(field(4 - shift)));
+    entry.bDirectory = permissions[0] != '-';
+    entry.tmModified = modified;
+    entry.strName.assign(name);
+    return 1;
+}
+
+// Month, day and year of an MM-DD-YY date (IIS may also write a four-digit year).
+bool ReadDosDate(std::string_view date, int& year, int& month, int& day)
+{
+    if (date.find('-') == std::string_view::npos)
+        return false;
+    const std::string monthText = GetField(date, 0, '-');
+    const std::string dayText = GetField(date, 1, '-');
+    const std::string yearText = GetField(date, 2, '-');
+    const std::int64_t m = ReadDecimal(monthText);
+    const std::int64_t d = ReadDecimal(dayText);
+    std::int64_t y = ReadDecimal(yearText);
+    if (m < 1 || m > 12 || d < 1 || d > 31 || y < 0)
+        return false;
+    std::size_t digits = 0;
+    while (digits < yearText.size() && IsDigit(yearText[digits]))
+        ++digits;
+    if (digits <= 2)
+        y += y < 69 ? 2000 : 1900;
+    else if (digits != 4)
+        return false;
+    year = int(y);
+    month = int(m);
+    day = int(d);
+    return true;
+}
+
+// hh:mm with an optional AM/PM suffix, read at fixed positions.
+bool ReadDosTime(std::string_view time, int& hour, int& minute)
+{
+    std::int64_t h = ReadDecimal(time.substr(0, 2));
+    const std::int64_t m = time.size() > 3 ? ReadDecimal(time.substr(3, 2)) : 0;
+    const std::string_view suffix = time.size() >= 2 ? time.substr(time.size() - 2) : "";
+    if (suffix == "PM") {
+        if (h >= 1 && h <= 11)
+            h += 12;
+    } else if (h == 12 && suffix == "AM") {
+        h = 0;
+    }
+    if (h < 0 || h > 23 || m < 0 || m > 59)
+        return false;
+    hour = int(h);
+    minute = int(m);
+    return true;
+}
+
+int ParseDosLine(RFILE_DATA& entry, std::string_view line)
+{
+    std::array<FieldSpan, 9> fields{};
+    const std::size_t count = SplitFields(line, fields);
+    auto field = [&](std::size_t n) {
+        return n < count ? FieldText(line, fields[n]) : std::string_view();
+    };
+
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    if (!ReadDosDate(field(0), year, month, day) || !ReadDosTime(field(1), hour, minute))
+        return 0;
+    std::int64_t modified = 0;
+    if (!LocalCalendarToTime(year, month, day, hour, minute, modified))
+        return 0;
+
+    const std::string_view name = NameFrom(line, count, 3, fields);
+    if (!IsSafeEntryName(name))
+        return 0;
+
+    const std::string_view sizeOrDir = field(2);
+    entry.bDirectory = sizeOrDir == "<DIR>";
+    entry.SetFileSize(entry.bDirectory ? 0 : ReadSize(sizeOrDir));
+    entry.strAttribute.clear();
+    entry.tmModified = modified;
+    entry.strName.assign(name);
+    return 1;
+}
+
+} // namespace
+
+bool IsListingWhiteSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0xA0;
+}
+
+std::string_view TrimListingWhiteSpace(std::string_view text)
+{
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsListingWhiteSpace(text[begin]))
+        ++begin;
+    while (end > begin && IsListingWhiteSpace(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string GetField(std::string_view line, int n, char separator)
+{
+    auto isSeparator = [separator](unsigned char c) {
+        return separator ? c == static_cast<unsigned char>(separator) : IsListingWhiteSpace(c);
+    };
+    std::size_t i = 0;
+    for (int field = 0;; ++field) {
+        while (i < line.size() && isSeparator(line[i]))
+            ++i;
+        if (i == line.size())
+            return {};
+        const std::size_t start = i;
+        while (i < line.size() && !isSeparator(line[i]))
+            ++i;
+        if (field == n)
+            return std::string(line.substr(start, i - start));
+    }
+}
+
+int GetFieldPos(std::string_view line, int n)
+{
+    if (n < 0)
+        return -1;
+    std::size_t i = 0;
+    for (int field = 0;; ++field) {
+        while (i < line.size() && IsListingWhiteSpace(line[i]))
+            ++i;
+        if (i == line.size())
+            return -1;
+        if (field == n)
+            return ClampToInt(std::int64_t(i));
+        while (i < line.size() && !IsListingWhiteSpace(line[i]))
+            ++i;
+    }
+}
+
+int MonthFromName(std::string_view name)
+{
+    static constexpr std::array<std::string_view, 12> kMonths = {
+        "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (std::size_t i = 0; i < kMonths.size(); ++i)
+        if (name == kMonths[i])
+            return int(i) + 1;
+    return 0;
+}
+
+int ParseListLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
+{
+    if (line.empty())
+        return 0;
+    // Leading white space is not expected, but the layout is chosen by field 0.
+    const std::string_view trimmed = TrimListingWhiteSpace(line);
+    if (trimmed.empty())
+        return 0;
+    if (IsDigit(trimmed[0]))
+        return ParseDosLine(entry, trimmed);
+    return ParseUnixLine(entry, trimmed, now);
+}
+
+int ParseListLine(RFILE_DATA& entry, std::string_view line)
+{
+    return ParseListLine(entry, line, std::int64_t(std::time(nullptr)));
+}
+
+ListLineResult ParseListingLine(std::string_view rawLine, RFILE_DATA& entry)
+{
+    const std::string_view line = TrimListingWhiteSpace(rawLine);
+    if (line.substr(0, 5) == "total")
+        return ListLineResult::Skipped;
+    if (line.empty())
+        return ListLineResult::EndOfListing;
+    return ParseListLine(entry, line) ? ListLineResult::Entry : ListLineResult::Skipped;
+}
+
+void ParseListing(std::string_view text, RFILE_LIST& list)
+{
+    std::size_t i = 0;
+    while (true) {
+        while (i < text.size() && text[i] == '\n')
+            ++i;
+        if (i == text.size())
+            return;
+        std::size_t end = text.find('\n', i);
+        if (end == std::string_view::npos)
+            end = text.size();
+        RFILE_DATA entry;
+        const ListLineResult result = ParseListingLine(text.substr(i, end - i), entry);
+        if (result == ListLineResult::EndOfListing)
+            return;
+        // "." and ".." are rejected by the line parser itself.
+        if (result == ListLineResult::Entry)
+            list.push_front(std::move(entry));
+        i = end;
+    }
+}

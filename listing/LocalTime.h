@@ -1,0 +1,14 @@
+#pragma once
+// Local calendar time to seconds since 1970, as listings carry it: minutes only, daylight
+// saving decided by the platform. The conversion is memoised per hour because the C
+// library re-reads the time-zone file on every call, which dominates a big listing.
+
+#include <cstdint>
+
+// Seconds since 1970-01-01 00:00 UTC of the local date and time year-month-day
+// hour:minute:00. Returns false when the platform cannot represent it.
+bool LocalCalendarToTime(int year, int month, int day, int hour, int minute,
+                         std::int64_t& result);
+
+// The year of the local calendar at the given time.
+int LocalYearAt(std::int64_t time);

@@ -1,0 +1,124 @@
+#include "listing/TextLineReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string_view WithoutLineEnd(std::string_view line)
+{
+    while (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+} // namespace
+
+CTextLineReader::CTextLineReader() = default;
+
+CTextLineReader::~CTextLineReader() { Close(); }
+
+bool CTextLineReader::Open(const std::string& path)
+{
+    Close();
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return false;
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        Close();
+        return false;
+    }
+    // Room for one whole line plus its line end and a little more to read ahead.
+    if (m_buffer.size() < kMaxLineLength + 4096)
+        m_buffer.resize(kMaxLineLength + 4096);
+    m_begin = m_end = 0;
+    m_eof = false;
+    m_skippedLongLines = 0;
+    return true;
+}
+
+void CTextLineReader::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_begin = m_end = 0;
+    m_eof = true;
+}
+
+bool CTextLineReader::Refill()
+{
+    if (m_eof)
+        return false;
+    if (m_begin > 0) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+    }
+    if (m_end == m_buffer.size())
+        return false;
+    ssize_t got;
+    do {
+        got = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        m_eof = true;
+        return false;
+    }
+    m_end += std::size_t(got);
+    return true;
+}
+
+bool CTextLineReader::ReadLine(std::string_view& line)
+{
+    if (m_fd < 0)
+        return false;
+    bool skipping = false; // inside a line that is too long
+    std::size_t searched = m_begin;
+    while (true) {
+        const char* start = m_buffer.data() + searched;
+        const void* newline = std::memchr(start, '\n', m_end - searched);
+        if (newline) {
+            const std::size_t lineEnd = std::size_t(static_cast<const char*>(newline) - m_buffer.data());
+            const std::string_view found(m_buffer.data() + m_begin, lineEnd - m_begin);
+            m_begin = lineEnd + 1;
+            if (skipping || found.size() > kMaxLineLength + 2) { // + CR CR
+                ++m_skippedLongLines;
+                skipping = false;
+                searched = m_begin;
+                continue;
+            }
+            line = WithoutLineEnd(found);
+            return true;
+        }
+        if (m_end - m_begin > kMaxLineLength + 2) {
+            // Too long already: drop what we have and go on to the line end.
+            skipping = true;
+            m_begin = m_end;
+        }
+        searched = m_end - m_begin; // offset after the compaction done by Refill
+        if (!Refill()) {
+            if (m_begin == m_end) {
+                if (skipping)
+                    ++m_skippedLongLines;
+                return false;
+            }
+            // The last line has no line end.
+            const std::string_view found(m_buffer.data() + m_begin, m_end - m_begin);
+            m_begin = m_end;
+            if (skipping) {
+                ++m_skippedLongLines;
+                return false;
+            }
+            line = WithoutLineEnd(found);
+            return true;
+        }
+        searched += m_begin; // m_begin is 0 after a refill
+    }
+}

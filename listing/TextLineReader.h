@@ -1,0 +1,41 @@
+#pragma once
+// Reads a text file one whole line at a time. Lines end with LF, CR LF or CR CR LF (files
+// written on either platform, and list files holding a CR LF listing written in text
+// mode); the line ends are not part of the line. A line longer than kMaxLineLength is
+// skipped whole rather than split, so a long name never turns into several bogus lines.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CTextLineReader {
+public:
+    static constexpr std::size_t kMaxLineLength = 64 * 1024;
+
+    CTextLineReader();
+    ~CTextLineReader();
+    CTextLineReader(const CTextLineReader&) = delete;
+    CTextLineReader& operator=(const CTextLineReader&) = delete;
+
+    // Opens the file for reading; false when it cannot be opened or is not a file.
+    bool Open(const std::string& path);
+    void Close();
+
+    // The next line, valid until the next call. False at the end of the file or on a
+    // read error.
+    bool ReadLine(std::string_view& line);
+
+    // Lines dropped because they were longer than kMaxLineLength.
+    std::size_t SkippedLongLines() const { return m_skippedLongLines; }
+
+private:
+    bool Refill();
+
+    int m_fd = -1;
+    std::vector<char> m_buffer;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    bool m_eof = false;
+    std::size_t m_skippedLongLines = 0;
+};

@@ -9,14 +9,7 @@
 
 #include <string>
 
-// Kinds of log line; each has its own prefix and colour in the log window.
-enum LogKind : int {
-    LOG_STATE = 0,
-    LOG_WARNING = 1,
-    LOG_ERROR = 2,
-    LOG_REPLY = 3,
-    LOG_COMMAND = 4,
-};
+#include "ftp/FtpTypes.h"  // LogKind
 
 // One piece of log text. newline: end the text with CR LF; prefix: start a new line with
 // the kind's prefix. A reply that arrives in several chunks is logged as one prefixed

@@ -1,0 +1,231 @@
+#include "session/FtpSession.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "ftp/CtrlSocket.h"
+#include "platform/Fatal.h"
+#include "session/TransferType.h"
+
+namespace {
+
+// Anonymous sites log in as "anonymous" with the configured e-mail address, whatever the
+// record's own login holds.
+std::string LoginUser(const CSessionSite& site) {
+    return site.logintype == LOGIN_ANONYMOUS ? std::string("anonymous") : site.username;
+}
+std::string LoginPassword(const CSessionSite& site, const CSettings& settings) {
+    return site.logintype == LOGIN_ANONYMOUS ? settings.AnonymousPass : site.password;
+}
+
+}  // namespace
+
+CFtpSession::CFtpSession(CSettings& settings, const CSessionSite& site)
+    : settings_(settings),
+      host_(site.address),
+      port_(site.port),
+      user_(LoginUser(site)),
+      password_(LoginPassword(site, settings)),
+      loginType_(site.logintype),
+      hostType_(site.hosttype),
+      passive_(site.passive),
+      stopEvent_(false, false),
+      commandEvent_(false, false),
+      serverClosedEvent_(false, false),
+      idleTimer_(false),
+      initialRemoteDirectory_(site.defremotedir),
+      random_(std::random_device{}()) {}
+
+CFtpSession::~CFtpSession() { StopThread(); }
+
+void CFtpSession::SetUi(SessionUi* ui) { ui_ = ui; }
+
+bool CFtpSession::Start() {
+    settings_.LastAddress = host_;
+    settings_.LastPort = port_;
+    settings_.LastUser = user_;
+    settings_.LastPassword = password_;
+    settings_.LastPassive = passive_;
+    if (HasThread()) {
+        // Already running: a start means "connect" to it.
+        IssueCommand(SimpleCommand(CMD_CONNECT));
+        return true;
+    }
+    // Cleared here rather than by the worker, so that a StopThread issued right after
+    // Start cannot be undone by a worker that has not run yet. A stop meant for an
+    // earlier worker must not interrupt this one.
+    closing_ = false;
+    stopEvent_.Reset();
+    {
+        std::lock_guard lock(endMutex_);
+        workerEnded_ = false;
+    }
+    IssueCommand(SimpleCommand(CMD_CONNECT));
+    try {
+        worker_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        FatalError("Unable to create thread!");
+    }
+    return true;
+}
+
+void CFtpSession::StopThread(const std::function<void()>& keepResponsive) {
+    if (!HasThread()) return;
+    closing_ = true;
+    stopEvent_.Set();
+    if (keepResponsive) {
+        std::unique_lock lock(endMutex_);
+        while (!workerEnded_) {
+            lock.unlock();
+            keepResponsive();
+            lock.lock();
+            endChanged_.wait_for(lock, std::chrono::milliseconds(10),
+                                 [this] { return workerEnded_; });
+        }
+    }
+    worker_.join();
+}
+
+void CFtpSession::IssueCommand(const CSessionCommand& command) {
+    mailbox_.Put(command);
+    commandEvent_.Set();
+}
+
+void CFtpSession::StartQueue() {
+    if (!HasThread()) {
+        queueRunPending_ = true;
+        if (openRequestHandler_) {
+            openRequestHandler_(*this);
+        } else {
+            Start();
+        }
+        return;
+    }
+    RequestQueueRun();
+}
+
+void CFtpSession::RequestQueueRun() {
+    if (!QueueIsEmpty()) IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
+}
+
+void CFtpSession::SetOpenRequestHandler(std::function<void(CFtpSession&)> handler) {
+    openRequestHandler_ = std::move(handler);
+}
+
+void CFtpSession::CancelOperation() {
+    if (!IsBusy()) return;
+    if (pairFlag_ && driver_ != nullptr) {
+        // The copy runs on the driving session's worker: stop that one, once.
+        bool expected = true;
+        if (driver_->pairFlag_.compare_exchange_strong(expected, false)) {
+            driver_->stopEvent_.Set();
+        }
+        return;
+    }
+    stopEvent_.Set();
+    pairFlag_ = false;
+}
+
+void CFtpSession::Disconnect() {
+    disconnectRequested_ = true;
+    stopEvent_.Set();
+}
+
+void CFtpSession::AntiIdleTick() {
+    const int seconds = ++antiIdleSeconds_;
+    if (seconds == settings_.AntiIdleCommandInterval && !IsBusy() && connected_) {
+        SendAntiIdleCommand();
+        antiIdleSeconds_ = 0;
+    }
+}
+
+void CFtpSession::SendAntiIdleCommand() {
+    // Varying the command keeps servers that ignore a repeated NOOP-like command from
+    // counting the session as idle.
+    std::uniform_int_distribution<int> pick(0, 3);
+    switch (pick(random_)) {
+    case 0:
+        IssueCommand(SimpleCommand(CMD_CWD, CMDFLAG_SEND_ALWAYS));
+        break;
+    case 1:
+        IssueCommand(SimpleCommand(CMD_LIST));
+        break;
+    case 2:
+        IssueCommand(SimpleCommand(CMD_PWD));
+        break;
+    default:
+        IssueCommand(SimpleCommand(CMD_REST));
+        break;
+    }
+}
+
+float CFtpSession::SampleTransferRate() { return rateMeter_.Sample(byteCounter_); }
+
+std::string CFtpSession::CurrentRemoteDirectory() const {
+    std::lock_guard lock(textMutex_);
+    return currentRemoteDirectory_;
+}
+
+std::string CFtpSession::InitialRemoteDirectory() const {
+    std::lock_guard lock(textMutex_);
+    return initialRemoteDirectory_;
+}
+
+std::string CFtpSession::LocalAddress() const {
+    std::lock_guard lock(textMutex_);
+    return localAddress_;
+}
+
+void CFtpSession::SetCurrentRemoteDirectory(const std::string& directory) {
+    {
+        std::lock_guard lock(textMutex_);
+        currentRemoteDirectory_ = directory;
+    }
+    Ui().DirectoryChanged(directory);
+}
+
+bool CFtpSession::TryBeginCommand() {
+    std::unique_lock lock(busyMutex_, std::try_to_lock);
+    if (!lock.owns_lock() || busy_) return false;
+    busy_ = true;
+    return true;
+}
+
+void CFtpSession::Log(const std::string& text, int kind, bool newline, bool prefix) {
+    if (closing_) return;
+    const CLogLine line{text, kind, newline ? 1 : 0, prefix ? 1 : 0};
+    Ui().AddLogLine(line);
+}
+
+int CFtpSession::SessionMessageBox(const std::string& text, int style) {
+    return Ui().MessageBox(host_, text, style);
+}
+
+void CFtpSession::ReportActionFailed(const std::string& replyText) {
+    ReportActionFailed(replyText, false);
+}
+
+void CFtpSession::ReportActionFailed(const std::string& text, bool modal) {
+    Ui().ShowMessageWindow(host_, text, modal);
+}
+
+void CFtpSession::OnServerClosed() {
+    static const char kText[] = "Control connection closed by server.";
+    Log(kText, LOG_ERROR);
+    if (settings_.pClose) Ui().ShowMessageWindow(host_, kText, false);
+}
+
+void CFtpSession::ReportLogin(const std::string& message) {
+    if (settings_.pLogin) Ui().ShowLoginMessage(host_, message);
+}
+
+bool CFtpSession::ActionFailedPromptEnabled() const { return settings_.pActionFailed != 0; }
+
+int CFtpSession::ChooseTransferType(const std::string& fileName) const {
+    return ChooseTransferTypeFor(fileName, transferType_, settings_.TextFileExtension);
+}
+
+void CFtpSession::ForceDataConnectionClosed(bool /*sending*/) {
+    // The data connection joins the session with the transfer operations; until then a
+    // session has none to close.
+}

@@ -1,0 +1,236 @@
+#pragma once
+// CFtpSession: one open FTP site. The interface thread writes a command into the
+// session's mailbox and signals the command event; the session's own worker thread,
+// which owns the site's sockets, carries the command out through the control connection
+// and reports back through SessionUi. Every wait of the worker pumps the thread's socket
+// notifications, so the control connection's handlers run nested inside those waits.
+//
+// Usage (interface thread):
+//   CFtpSession session(settings, site);
+//   session.SetUi(&ui);
+//   session.Start();                                  // worker connects and logs in
+//   session.IssueCommand(SimpleCommand(CMD_PWD));
+//   session.StopThread([] { /* keep the interface responsive */ });
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "ftp/FtpTypes.h"
+#include "ftp/SessionLink.h"
+#include "platform/Event.h"
+#include "platform/WaitableTimer.h"
+#include "session/SessionCommand.h"
+#include "session/SessionSite.h"
+#include "session/SessionUi.h"
+#include "session/TransferRateMeter.h"
+#include "sites/Settings.h"
+
+class CCtrlSocket;
+class CWaitHandle;
+
+class CFtpSession final : public SessionLink {
+public:
+    // The session reads `settings` for as long as it lives (the caller keeps the table).
+    CFtpSession(CSettings& settings, const CSessionSite& site);
+    ~CFtpSession() override;
+    CFtpSession(const CFtpSession&) = delete;
+    CFtpSession& operator=(const CFtpSession&) = delete;
+
+    // ---- Interface thread ----
+
+    // The windows that show this session; null detaches them. Only while no worker runs.
+    void SetUi(SessionUi* ui);
+    // Remembers the connection as the last one used, starts the worker and asks it to
+    // connect. True; a worker that cannot be created ends the process.
+    bool Start();
+    // Ends the worker: interrupts whatever it waits for and waits until it has ended.
+    // `keepResponsive`, when given, is called repeatedly meanwhile, so that a caller whose
+    // own thread must answer the worker's sent calls (a UI event loop) keeps doing so.
+    void StopThread(const std::function<void()>& keepResponsive = {});
+    bool HasThread() const { return worker_.joinable(); }
+
+    // Writes the command into the mailbox and wakes the worker. No hand-shake: a command
+    // not yet taken is overwritten by the next one.
+    void IssueCommand(const CSessionCommand& command);
+    // Runs the transfer queue: at once when the worker runs, else right after connecting.
+    void StartQueue();
+    void RequestQueueRun();
+    // Who opens a session that has no worker when its queue is started (the site view:
+    // a new tab, then Start). Without one the session starts itself.
+    void SetOpenRequestHandler(std::function<void(CFtpSession&)> handler);
+    // The Stop command: interrupts the running operation (or the driving session of a
+    // site-to-site copy this session takes part in).
+    void CancelOperation();
+    // The Disconnect command (already confirmed by the user): ends the session.
+    void Disconnect();
+
+    bool IsBusy() const { return busy_ || queueRunPending_; }
+    bool CanStartQueue() const { return !QueueIsEmpty() && !IsBusy(); }
+    // Once a second while "KeepAlive" is on: counts idle seconds and sends an anti-idle
+    // command when the "AntiIdleCommandInterval" is reached.
+    void AntiIdleTick();
+    // Puts one of the four anti-idle commands, chosen at random, into the mailbox.
+    void SendAntiIdleCommand();
+    // Every 500 ms for the current session: the transfer rate in KB/s, -1 while unknown.
+    float SampleTransferRate();
+
+    // Session state, readable from any thread.
+    const std::string& HostName() const { return host_; }
+    bool IsConnected() const { return connected_; }
+    bool IsLoggedIn() const { return loggedIn_; }
+    bool IsTransferring() const { return transferring_; }
+    bool IsClosing() const { return closing_; }
+    int AntiIdleSeconds() const { return antiIdleSeconds_; }
+    int FilesProcessed() const { return filesProcessed_; }
+    std::string CurrentRemoteDirectory() const;
+    std::string InitialRemoteDirectory() const;
+    std::string LocalAddress() const;
+    // 0 ASCII, 1 binary, 2 automatic by extension.
+    int TransferTypeSetting() const { return transferType_; }
+    void SetTransferTypeSetting(int type) { transferType_ = type; }
+
+    // ---- Worker thread: services of the control and data connections ----
+
+    // Claims the busy flag unless it is taken (a partner session holds this one).
+    bool TryBeginCommand();
+    int WaitForEvent(CEvent* event, int seconds) override;
+    int WaitForTransfer(CEvent* event, int seconds) override;
+    // (Re)starts the inactivity limit of a transfer; 0: the "Timeout" setting.
+    void ArmIdleTimer(int seconds);
+    // Waits for one of `handles` for `seconds` (-1: no limit), dispatching this thread's
+    // socket notifications meanwhile; the index of the handle or WAIT_TIMEOUT.
+    int MessageWait(std::span<CWaitHandle* const> handles, int seconds);
+    void Log(const std::string& text, int kind, bool newline = true,
+             bool prefix = true) override;
+    // A message box with the host as caption; the pressed button.
+    int SessionMessageBox(const std::string& text, int style);
+    void ReportActionFailed(const std::string& replyText) override;
+    void ReportActionFailed(const std::string& text, bool modal);
+    void OnServerClosed();
+    void ReportLogin(const std::string& message) override;
+    bool ActionFailedPromptEnabled() const override;
+    int ChooseTransferType(const std::string& fileName) const;
+
+    std::string Host() const override { return host_; }
+    int Port() const override { return port_; }
+    std::string UserName() const override { return user_; }
+    std::string Password() const override { return password_; }
+    void SetLoggedIn(bool loggedIn) override { loggedIn_ = loggedIn; }
+    void SignalServerClosed() override { serverClosedEvent_.Set(); }
+
+    bool PairFlag() const override { return pairFlag_; }
+    void ClearPairFlag() override { pairFlag_ = false; }
+    SessionLink* PartnerToInterrupt() override { return driver_; }
+    void SignalStop() override { stopEvent_.Set(); }
+    void ForceDataConnectionClosed(bool sending) override;
+
+    // Site-to-site pairing, set up by the copy that drives `partner`.
+    void SetPairFlag(bool on) { pairFlag_ = on; }
+    void SetPartner(CFtpSession* partner) { partner_ = partner; }
+    void SetDrivingSession(CFtpSession* driver) { driver_ = driver; }
+
+    // The pause between two attempts ("RetryDelay"); FTP_TIMEOUT when it ran out.
+    int WaitToRetry();
+    // Creates the control connection, connects and logs in, retrying by "ErrorRetry".
+    int ConnectWithRetry();
+
+    // Transfer progress: the data connection counts bytes; a transfer restarts the meter.
+    void AddTransferredBytes(std::uint32_t count) { byteCounter_ += count; }
+    void ResetTransferredBytes() { byteCounter_ = 0; }
+    void RestartTransferRate() { rateMeter_.Restart(); }
+    void SetTransferring(bool on) { transferring_ = on; }
+    void SetListingEnabled(bool on) { listingEnabled_ = on; }
+    bool ListingEnabled() const { return listingEnabled_; }
+
+    // The control connection while one exists (worker thread only).
+    CCtrlSocket* ControlConnection() { return ctrl_.get(); }
+
+private:
+    enum class Step { Offline, Connect, Online, Close };
+
+    SessionUi& Ui() { return ui_ ? *ui_ : nullUi_; }
+    void Run();
+    Step WaitOffline(CSessionCommand& command, int& result);
+    int SetUpOnline();
+    int RunOnlineLoop(CSessionCommand& command);
+    Step CloseSession(const CSessionCommand& command, int result);
+    void CloseConnections();
+    int Interrupted();
+    int ExecuteCommand(const CSessionCommand& command);
+
+    // Operations the worker needs before the control connection offers them itself.
+    int RunPwd();
+    int RunCwd(const std::string& path, int flags);
+    int RunList(const std::string& path, const std::string& arguments, int flags);
+    int RunQuit();
+    int RunRest(unsigned offset);
+
+    // The transfer queue's hooks.
+    bool QueueIsEmpty() const;
+    int RunQueue();
+
+    void SetCurrentRemoteDirectory(const std::string& directory);
+
+    CSettings& settings_;
+    NullSessionUi nullUi_;
+    SessionUi* ui_ = nullptr;
+
+    // Connection identity.
+    const std::string host_;
+    const int port_;
+    const std::string user_;
+    const std::string password_;
+    const int loginType_;
+    const int hostType_;
+    const int passive_;
+
+    CCommandMailbox mailbox_;
+    CEvent stopEvent_;
+    CEvent commandEvent_;
+    CEvent serverClosedEvent_;
+    std::mutex busyMutex_;  // guards only the test-and-set of busy_
+    CWaitableTimer idleTimer_;
+
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> loggedIn_{false};
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> disconnectRequested_{false};
+    std::atomic<bool> queueRunPending_{false};
+    std::atomic<bool> reconnectIntoCurrentDirectory_{true};
+    std::atomic<bool> listingEnabled_{true};
+    std::atomic<int> transferType_{2};
+    std::atomic<bool> transferring_{false};
+    std::atomic<int> antiIdleSeconds_{0};
+    std::atomic<int> filesProcessed_{0};
+    std::atomic<bool> pairFlag_{false};
+
+    mutable std::mutex textMutex_;  // guards the directory and address texts below
+    std::string initialRemoteDirectory_;
+    std::string currentRemoteDirectory_;
+    std::string localAddress_;
+
+    std::atomic<std::uint32_t> byteCounter_{0};
+    CTransferRateMeter rateMeter_;
+
+    CFtpSession* partner_ = nullptr;  // the session this one drives in a site-to-site copy
+    CFtpSession* driver_ = nullptr;   // the session that drives this one
+
+    std::unique_ptr<CCtrlSocket> ctrl_;  // created and destroyed on the worker thread
+
+    std::thread worker_;
+    std::mutex endMutex_;
+    std::condition_variable endChanged_;
+    bool workerEnded_ = false;
+
+    std::function<void(CFtpSession&)> openRequestHandler_;
+    std::minstd_rand random_;
+};

@@ -1,0 +1,122 @@
+// The worker's waits and the connection loop with its pause between attempts.
+
+#include <array>
+#include <cstdio>
+
+#include "ftp/CtrlSocket.h"
+#include "platform/Fatal.h"
+#include "platform/MessageWait.h"
+#include "platform/SocketErrors.h"
+#include "session/FtpSession.h"
+
+int CFtpSession::MessageWait(std::span<CWaitHandle* const> handles, int seconds) {
+    // The platform wait measures its limit on a monotonic clock, so a change of the
+    // wall-clock time neither stretches nor cuts a wait short.
+    const long timeoutMs = seconds < 0 ? INFINITE : static_cast<long>(seconds) * 1000L;
+    return ::MessageWait(handles, timeoutMs);
+}
+
+int CFtpSession::Interrupted() {
+    Log("Interrupted by user", LOG_ERROR);
+    return FTP_INTERRUPTED;
+}
+
+int CFtpSession::WaitForEvent(CEvent* event, int seconds) {
+    // Once the worker is being ended no wait may hold it up, not even one that starts
+    // after the stop signal was consumed (an ABOR after an interrupted transfer).
+    if (closing_) return Interrupted();
+    std::array<CWaitHandle*, 3> handles{&stopEvent_, &serverClosedEvent_, event};
+    const size_t count = event != nullptr ? 3 : 2;
+    const int index = MessageWait(std::span(handles.data(), count),
+                                  seconds == 0 ? settings_.Timeout : seconds);
+    // A stop that arrived together with another signal still wins.
+    if (index == 0 || stopEvent_.TryAcquire() || closing_) return Interrupted();
+    if (index == 1) {
+        OnServerClosed();
+        return FTP_CLOSED;
+    }
+    if (index == WAIT_TIMEOUT) {
+        // Without an event this is the pause before a retry, whose end is no failure.
+        if (event != nullptr) Log("Operation timed out", LOG_ERROR);
+        return FTP_TIMEOUT;
+    }
+    return FTP_OK;
+}
+
+int CFtpSession::WaitForTransfer(CEvent* event, int seconds) {
+    if (closing_) return Interrupted();
+    ArmIdleTimer(seconds);
+    std::array<CWaitHandle*, 4> handles{&stopEvent_, &serverClosedEvent_, &idleTimer_, event};
+    const size_t count = event != nullptr ? 4 : 3;
+    const int index = MessageWait(std::span(handles.data(), count), -1);
+    if (index == 0 || stopEvent_.TryAcquire() || closing_) return Interrupted();
+    if (index == 1) {
+        OnServerClosed();
+        return FTP_CLOSED;
+    }
+    if (index == 2) {
+        Log("Operation timed out", LOG_ERROR);
+        return FTP_TIMEOUT;
+    }
+    return FTP_OK;
+}
+
+void CFtpSession::ArmIdleTimer(int seconds) {
+    if (seconds == 0) seconds = settings_.Timeout;
+    if (seconds < 0) {
+        // No inactivity limit.
+        idleTimer_.Cancel();
+        idleTimer_.Reset();
+        return;
+    }
+    if (!idleTimer_.SetDueInSeconds(seconds)) FatalError("Can't set waitable timer!");
+}
+
+int CFtpSession::WaitToRetry() {
+    Log("Waiting to retry...", LOG_STATE);
+    // 0 (and a nonsensical negative delay) pause for the "Timeout" value.
+    const int delay = settings_.RetryDelay > 0 ? settings_.RetryDelay : 0;
+    return WaitForEvent(nullptr, delay);
+}
+
+int CFtpSession::ConnectWithRetry() {
+    int attempt = 0;
+    int result = FTP_FAILED;
+    busy_ = true;
+    while (true) {
+        CloseConnections();
+        // A close notice of the previous connection must not end a wait of the next one.
+        serverClosedEvent_.Reset();
+        Log("Creating control socket...", LOG_STATE);
+        ctrl_ = std::make_unique<CCtrlSocket>(*this);
+        if (!ctrl_->Create(0, SOCK_STREAM, FD_ALL_EVENTS)) {
+            // Creation failures are retried without limit, until the user stops.
+            const int error = WSAGetLastError();
+            Log("Unable to create control socket.", LOG_ERROR);
+            Log(GetSocketErrorText(error), LOG_ERROR);
+        } else {
+            result = ctrl_->ConnectAndLogin();
+            if (result == FTP_OK || result == FTP_INTERRUPTED) break;
+            if (attempt >= settings_.ErrorRetry && !settings_.AlwaysRetry) {
+                Log("Max errors reached, stop.", LOG_ERROR);
+                break;
+            }
+        }
+        if (stopEvent_.TryAcquire() || closing_) {
+            busy_ = false;
+            return FTP_INTERRUPTED;
+        }
+        const int paused = WaitToRetry();
+        if (paused == FTP_INTERRUPTED) {
+            busy_ = false;
+            return paused;
+        }
+        ++attempt;
+        char line[64];
+        std::snprintf(line, sizeof line, "Connection retry #%d...", attempt);
+        Log(line, LOG_STATE);
+    }
+    if (result == FTP_FAILED || result == FTP_TIMEOUT) result = FTP_CONNECT_FAILED;
+    busy_ = false;
+    return result;
+}

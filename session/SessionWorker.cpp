@@ -1,0 +1,154 @@
+// The worker thread's loop: offline, connecting, online, closed.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "ftp/CtrlSocket.h"
+#include "session/FtpSession.h"
+
+namespace {
+
+// The worker runs below the interface thread, yet not so low that background jobs on a
+// busy machine starve it past its servers' time-outs.
+constexpr int kWorkerNiceIncrement = 4;
+
+void LowerThisThreadsPriority() {
+    const pid_t tid = gettid();
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), current + kWorkerNiceIncrement);
+}
+
+}  // namespace
+
+void CFtpSession::Run() {
+    LowerThisThreadsPriority();
+    CSessionCommand command;  // the last command taken from the mailbox
+    int result = FTP_OK;
+    Step step = Step::Offline;
+    while (true) {
+        switch (step) {
+        case Step::Offline:
+            step = WaitOffline(command, result);
+            break;
+        case Step::Connect:
+            result = ConnectWithRetry();
+            if (result == FTP_INTERRUPTED) {
+                step = Step::Close;
+            } else if (result != FTP_OK) {
+                // Only a successful login goes online; a connection left half-open by
+                // the last attempt is dropped so that its late close cannot wake the
+                // offline wait.
+                CloseConnections();
+                step = Step::Offline;
+            } else {
+                step = Step::Online;
+            }
+            break;
+        case Step::Online:
+            if (SetUpOnline() == FTP_CLOSED) {
+                result = FTP_CLOSED;
+            } else {
+                result = RunOnlineLoop(command);
+            }
+            step = Step::Close;
+            break;
+        case Step::Close:
+            step = CloseSession(command, result);
+            if (closing_) {
+                std::lock_guard lock(endMutex_);
+                workerEnded_ = true;
+                endChanged_.notify_all();
+                return;
+            }
+            break;
+        }
+    }
+}
+
+CFtpSession::Step CFtpSession::WaitOffline(CSessionCommand& command, int& result) {
+    result = WaitForEvent(&commandEvent_, -1);
+    if (result == FTP_INTERRUPTED) return Step::Close;
+    // A close notice from a connection that is already gone carries no command.
+    if (result != FTP_OK) return Step::Offline;
+    command = mailbox_.Take();
+    if (command.code != CMD_CONNECT) {
+        Log("Not logged in, can't execute command!", LOG_ERROR);
+        const int answer = SessionMessageBox(
+            "This site is currently offline.\n Do you wish to get online now?",
+            MB_OKCANCEL | MB_ICONQUESTION);
+        // Either way the command itself is dropped.
+        if (answer != IDOK) return Step::Offline;
+    }
+    return Step::Connect;
+}
+
+int CFtpSession::SetUpOnline() {
+    disconnectRequested_ = false;
+    connected_ = true;
+    // The listening socket for active-mode data connections joins here with the data
+    // connections; the local address is what the PORT command announces.
+    std::string address;
+    unsigned port = 0;
+    if (ctrl_ && ctrl_->GetSockName(address, port)) {
+        std::lock_guard lock(textMutex_);
+        localAddress_ = address;
+    }
+    // The results are not checked: the session is online even when the server refuses
+    // the start directory. Only a lost connection ends it here, since the wait that saw
+    // the close consumed the notice the online loop would otherwise see.
+    int result = RunPwd();
+    const std::string initial = InitialRemoteDirectory();
+    if (result != FTP_CLOSED && initial != "/") result = RunCwd(initial, 0);
+    if (result != FTP_CLOSED) result = RunList("", "", 0);
+    if (queueRunPending_) IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
+    return result;
+}
+
+int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
+    while (true) {
+        if (!IsBusy()) antiIdleSeconds_ = 0;
+        int result = WaitForEvent(&commandEvent_, -1);
+        if (result == FTP_INTERRUPTED || result == FTP_CLOSED) return result;
+        if (result != FTP_OK) continue;
+        command = mailbox_.Take();
+        if (command.code == CMD_RUN_QUEUE) queueRunPending_ = true;
+        // A partner session holds this one for a site-to-site copy: drop the command.
+        if (!TryBeginCommand()) continue;
+        result = ExecuteCommand(command);
+        busy_ = false;
+        if (command.code == CMD_CONNECT || command.code == CMD_DISCONNECT ||
+            command.code == CMD_QUIT || closing_ || disconnectRequested_ ||
+            result == FTP_CLOSED) {
+            return result;
+        }
+    }
+}
+
+void CFtpSession::CloseConnections() {
+    if (ctrl_) {
+        ctrl_->Close();
+        ctrl_.reset();
+    }
+    loggedIn_ = false;
+}
+
+CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int result) {
+    CloseConnections();
+    connected_ = false;
+    Log("Session Closed.", LOG_STATE);
+    if (closing_) return Step::Offline;
+    if (command.code == CMD_CONNECT && reconnectIntoCurrentDirectory_) {
+        // A reconnect asked for by the user starts where the remote pane stands.
+        const std::string current = CurrentRemoteDirectory();
+        if (!current.empty()) {
+            std::lock_guard lock(textMutex_);
+            initialRemoteDirectory_ = current;
+        }
+    }
+    if (result == FTP_INTERRUPTED) return Step::Offline;
+    if (queueRunPending_ && !QueueIsEmpty()) return Step::Connect;
+    if (settings_.KeepAlive) return Step::Connect;
+    if (command.code == CMD_CONNECT && result == FTP_OK) return Step::Connect;
+    return Step::Offline;
+}

@@ -70,7 +70,6 @@ void CCtrlSocket::PrepareForReply()
 {
     replyText.clear();
     replyCount = 0;
-    replyComplete = false;
     replyStatus = 0;
     replyEvent.Reset();
 }
@@ -237,7 +236,6 @@ void CCtrlSocket::ParseReceivedReply()
     case REPLY_INCOMPLETE:
         return;
     case REPLY_COMPLETE:
-        replyComplete = true;
         replyStatus = 0;
         if (replyCodes[0].compare(0, 2, "55") == 0)
             OnActionFailed();

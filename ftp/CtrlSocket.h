@@ -79,5 +79,4 @@ private:
     std::string replyText;
     ReplyCodeTable replyCodes;
     int replyCount = 0;
-    bool replyComplete = false;
 };

@@ -122,6 +122,7 @@ private:
     bool ListenOnHandle(int backlog);
     bool AcceptOnHandle(CEventSocket& target, sockaddr* address, socklen_t* addressLength);
     bool ShutDownHandle(int how);
+    bool PeerNameOfHandle(sockaddr* address, socklen_t* addressLength);
     void CloseHandle();
 
     std::shared_ptr<CHostLookup> lookup;  // the pending look-up's result buffer
@@ -130,5 +131,5 @@ private:
     bool writeArmed = false;      // FD_WRITE may be reported (after connect / would-block)
     bool acceptArmed = false;     // FD_ACCEPT may be reported (re-armed by Accept)
     bool closeReported = false;   // FD_CLOSE is reported once
-    bool eventPending = false;    // a network event message is queued and not handled yet
+    long selectedEvents = 0;      // events watched on the handle (all of them under layers)
 };

@@ -71,4 +71,8 @@ private:
     int count = 0;
     int nextSearch = 0;
     std::vector<CEventSocket*> polled;  // sockets in the order of the last CollectPollFds
+    int dispatchDepth = 0;         // nesting of OnMessage (handlers may wait again)
+    bool destroyWhenIdle = false;  // the last socket went away inside a handler
+
+    static void DestroyIfIdle(CSocketHelperWindow* helper);
 };

@@ -1,0 +1,451 @@
+#include "net/EventSocket.h"
+
+#include "net/HostLookup.h"
+#include "net/SocketHelperWindow.h"
+#include "net/SocketLayer.h"
+
+#include <cerrno>
+
+#include <arpa/inet.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+bool SetErrorFromErrno()
+{
+    WSASetLastError(SocketErrorFromErrno(errno));
+    return false;
+}
+
+bool FailWith(int error)
+{
+    WSASetLastError(error);
+    return false;
+}
+
+// Dotted text to an IPv4 address; no text (or empty) is "any".
+bool ParseLocalAddress(const char* text, in_addr& address)
+{
+    if (!text || !*text) {
+        address.s_addr = htonl(INADDR_ANY);
+        return true;
+    }
+    return inet_pton(AF_INET, text, &address) == 1;
+}
+
+bool AddressToText(const sockaddr_in& address, std::string& text, unsigned& port)
+{
+    char buffer[INET_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET, &address.sin_addr, buffer, sizeof buffer))
+        return false;
+    text = buffer;
+    port = ntohs(address.sin_port);
+    return true;
+}
+
+}  // namespace
+
+CEventSocket::CEventSocket() = default;
+
+CEventSocket::~CEventSocket()
+{
+    CEventSocket::Close();
+    CSocketHelperWindow::Release(threadRecord);
+    threadRecord = nullptr;
+}
+
+bool CEventSocket::RegisterThread()
+{
+    CSocketHelperWindow* current = CSocketHelperWindow::ForThisThread();
+    if (threadRecord && current && threadRecord->helper.get() == current)
+        return true;
+    // A socket kept across worker threads joins the thread that uses it now; its old
+    // thread's helper could never deliver its events here.
+    CSocketThreadRecord* record = CSocketHelperWindow::AddRefThisThread();
+    if (!record)
+        return false;
+    CSocketHelperWindow::Release(threadRecord);
+    threadRecord = record;
+    return true;
+}
+
+bool CEventSocket::Create(unsigned port, int socketType, long events, const char* address)
+{
+    if (handle != INVALID_SOCKET)
+        return FailWith(WSAEALREADY);
+    if (!RegisterThread())
+        return FailWith(WSANOTINITIALISED);
+    eventMask = events;
+    if (firstLayer)
+        return firstLayer->Create(port, socketType, events, address);
+
+    if (!CreateHandle(socketType))
+        return false;
+    if (!AsyncSelect(events)) {
+        int error = WSAGetLastError();
+        Close();
+        return FailWith(error);
+    }
+    if (!Bind(port, address)) {
+        int error = WSAGetLastError();
+        Close();
+        return FailWith(error);
+    }
+    return true;
+}
+
+bool CEventSocket::CreateHandle(int socketType)
+{
+    SOCKET created = ::socket(AF_INET, socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (created < 0)
+        return SetErrorFromErrno();
+    handle = created;
+    if (!threadRecord->helper->AddSocket(this)) {
+        ::close(handle);
+        handle = INVALID_SOCKET;
+        return FailWith(WSAEMFILE);  // every entry of the thread's table is taken
+    }
+    netState = NetState::Unconnected;
+    readArmed = writeArmed = acceptArmed = closeReported = false;
+    return true;
+}
+
+bool CEventSocket::Bind(unsigned port, const char* address)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (port > 65535 || !ParseLocalAddress(address, local.sin_addr))
+        return FailWith(WSAEINVAL);
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        return SetErrorFromErrno();
+    return true;
+}
+
+bool CEventSocket::AsyncSelect(long events)
+{
+    eventMask = events;
+    if (firstLayer)
+        return true;
+    return SelectOnHandle(events);
+}
+
+bool CEventSocket::SelectOnHandle(long events)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    selectedEvents = events;
+    // Selecting re-checks every condition, as a fresh asynchronous select does: a waiting
+    // byte, a pending connection, or a connected socket's room to write is reported anew.
+    if (!closeReported)
+        readArmed = netState == NetState::Connected;
+    acceptArmed = netState == NetState::Listening;
+    writeArmed = netState == NetState::Connected && !closeReported;
+    return true;
+}
+
+bool CEventSocket::Listen(int backlog)
+{
+    if (firstLayer)
+        return firstLayer->Listen(backlog);
+    return ListenOnHandle(backlog);
+}
+
+bool CEventSocket::ListenOnHandle(int backlog)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (::listen(handle, backlog) != 0)
+        return SetErrorFromErrno();
+    netState = NetState::Listening;
+    acceptArmed = true;
+    return true;
+}
+
+bool CEventSocket::Accept(CEventSocket& target, sockaddr* address, socklen_t* addressLength)
+{
+    if (firstLayer)
+        return firstLayer->Accept(target, address, addressLength);
+    return AcceptOnHandle(target, address, addressLength);
+}
+
+bool CEventSocket::AcceptOnHandle(CEventSocket& target, sockaddr* address, socklen_t* addressLength)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (target.handle != INVALID_SOCKET)
+        return FailWith(WSAEINVAL);
+    SOCKET accepted = ::accept4(handle, address, addressLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    acceptArmed = true;  // the next pending connection is reported again
+    if (accepted < 0)
+        return SetErrorFromErrno();
+    if (!target.RegisterThread()) {
+        ::close(accepted);
+        return FailWith(WSANOTINITIALISED);
+    }
+    target.handle = accepted;
+    if (!target.threadRecord->helper->AddSocket(&target)) {
+        ::close(accepted);
+        target.handle = INVALID_SOCKET;
+        return FailWith(WSAEMFILE);
+    }
+    target.netState = NetState::Connected;
+    target.closeReported = false;
+    target.AsyncSelect(FD_ALL_EVENTS);
+    return true;
+}
+
+bool CEventSocket::Connect(const char* host, unsigned port)
+{
+    if (firstLayer)
+        return firstLayer->Connect(host, port);
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (!host || !*host || port > 65535)
+        return FailWith(WSAEINVAL);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, host, &remote.sin_addr) == 1)
+        return ConnectHandle(reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    return StartLookup(host, port);
+}
+
+bool CEventSocket::Connect(const sockaddr* address, socklen_t addressLength)
+{
+    if (firstLayer)
+        return firstLayer->Connect(address, addressLength);
+    return ConnectHandle(address, addressLength);
+}
+
+bool CEventSocket::ConnectHandle(const sockaddr* address, socklen_t addressLength)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (!address)
+        return FailWith(WSAEFAULT);
+    if (::connect(handle, address, addressLength) != 0 && errno != EINPROGRESS)
+        return SetErrorFromErrno();
+    // Even a connect that completed at once is reported through OnConnect, so callers
+    // have a single path: false with "would block", then the connect event.
+    netState = NetState::Connecting;
+    return FailWith(WSAEWOULDBLOCK);
+}
+
+bool CEventSocket::StartLookup(const char* host, unsigned port)
+{
+    CancelLookup();
+    auto request = std::make_shared<CHostLookup>();
+    request->host = host;
+    CSocketHelperWindow* helper = threadRecord->helper.get();
+    uint64_t started = StartHostLookup(request, helper->Queue(), helper->TargetId());
+    if (started == 0)
+        return FailWith(WSAENOBUFS);
+    lookup = std::move(request);
+    lookupHandle = started;
+    connectPort = port;
+    return FailWith(WSAEWOULDBLOCK);  // under way; the result arrives as OnConnect or a connect
+}
+
+void CEventSocket::CancelLookup()
+{
+    // The look-up thread keeps its own reference; its late message finds no socket.
+    lookup.reset();
+    lookupHandle = 0;
+}
+
+int CEventSocket::Receive(void* buffer, int length, int flags)
+{
+    if (firstLayer)
+        return firstLayer->Receive(buffer, length, flags);
+    return ReceiveOnHandle(buffer, length, flags);
+}
+
+int CEventSocket::ReceiveOnHandle(void* buffer, int length, int flags)
+{
+    if (handle == INVALID_SOCKET) {
+        FailWith(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+    if (length < 0 || (!buffer && length > 0)) {
+        FailWith(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    ssize_t received = ::recv(handle, buffer, static_cast<size_t>(length), flags);
+    readArmed = !closeReported;  // more waiting bytes are reported again
+    if (received < 0) {
+        SetErrorFromErrno();
+        return SOCKET_ERROR;
+    }
+    return static_cast<int>(received);
+}
+
+int CEventSocket::Send(const void* buffer, int length, int flags)
+{
+    if (firstLayer)
+        return firstLayer->Send(buffer, length, flags);
+    return SendOnHandle(buffer, length, flags);
+}
+
+int CEventSocket::SendOnHandle(const void* buffer, int length, int flags)
+{
+    if (handle == INVALID_SOCKET) {
+        FailWith(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+    if (length < 0 || (!buffer && length > 0)) {
+        FailWith(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    // MSG_NOSIGNAL: a peer that went away is an error value, not a signal.
+    ssize_t sent = ::send(handle, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+    if (sent < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            writeArmed = !closeReported;  // report when there is room again
+        SetErrorFromErrno();
+        return SOCKET_ERROR;
+    }
+    return static_cast<int>(sent);
+}
+
+bool CEventSocket::ShutDown(int how)
+{
+    if (firstLayer)
+        return firstLayer->ShutDown(how);
+    return ShutDownHandle(how);
+}
+
+bool CEventSocket::ShutDownHandle(int how)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (::shutdown(handle, how) != 0)
+        return SetErrorFromErrno();
+    return true;
+}
+
+void CEventSocket::Close()
+{
+    if (firstLayer)
+        firstLayer->Close();
+    CloseHandle();
+    RemoveAllLayers();
+    CancelLookup();
+}
+
+void CEventSocket::CloseHandle()
+{
+    if (handle == INVALID_SOCKET)
+        return;
+    if (threadRecord && threadRecord->helper)
+        threadRecord->helper->RemoveSocket(this);
+    ::close(handle);
+    handle = INVALID_SOCKET;
+    slot = -1;
+    netState = NetState::None;
+    readArmed = writeArmed = acceptArmed = closeReported = false;
+    selectedEvents = 0;
+}
+
+bool CEventSocket::GetSockName(std::string& address, unsigned& port)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return SetErrorFromErrno();
+    if (!AddressToText(local, address, port))
+        return FailWith(WSAEAFNOSUPPORT);
+    return true;
+}
+
+bool CEventSocket::GetPeerName(std::string& address, unsigned& port)
+{
+    if (firstLayer)
+        return firstLayer->GetPeerName(address, port);
+    sockaddr_in remote{};
+    socklen_t length = sizeof remote;
+    if (!GetPeerName(reinterpret_cast<sockaddr*>(&remote), &length))
+        return false;
+    if (!AddressToText(remote, address, port))
+        return FailWith(WSAEAFNOSUPPORT);
+    return true;
+}
+
+bool CEventSocket::GetPeerName(sockaddr* address, socklen_t* addressLength)
+{
+    if (firstLayer)
+        return firstLayer->GetPeerName(address, addressLength);
+    return PeerNameOfHandle(address, addressLength);
+}
+
+bool CEventSocket::PeerNameOfHandle(sockaddr* address, socklen_t* addressLength)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (::getpeername(handle, address, addressLength) != 0)
+        return SetErrorFromErrno();
+    return true;
+}
+
+bool CEventSocket::IOCtl(long command, unsigned long* argument)
+{
+    if (handle == INVALID_SOCKET)
+        return FailWith(WSAENOTSOCK);
+    if (!argument)
+        return FailWith(WSAEFAULT);
+    if (command == static_cast<long>(FIONREAD)) {
+        int waiting = 0;
+        if (::ioctl(handle, FIONREAD, &waiting) != 0)
+            return SetErrorFromErrno();
+        *argument = static_cast<unsigned long>(waiting);
+        return true;
+    }
+    if (command == static_cast<long>(FIONBIO)) {
+        // Event sockets are always non-blocking.
+        return *argument != 0 ? true : FailWith(WSAEINVAL);
+    }
+    return FailWith(WSAEINVAL);
+}
+
+bool CEventSocket::AddLayer(CSocketLayer* layer)
+{
+    if (!layer || handle != INVALID_SOCKET)
+        return FailWith(WSAEINVAL);
+    layer->owner = this;
+    layer->nextLayer = nullptr;
+    layer->prevLayer = lastLayer;
+    if (lastLayer)
+        lastLayer->nextLayer = layer;
+    else
+        firstLayer = layer;
+    lastLayer = layer;
+    return true;
+}
+
+void CEventSocket::RemoveAllLayers()
+{
+    for (CSocketLayer* layer = firstLayer; layer;) {
+        CSocketLayer* next = layer->nextLayer;
+        layer->nextLayer = nullptr;
+        layer->prevLayer = nullptr;
+        layer = next;
+    }
+    firstLayer = lastLayer = nullptr;
+}
+
+void CEventSocket::OnAccept(int) {}
+void CEventSocket::OnClose(int) {}
+void CEventSocket::OnConnect(int) {}
+void CEventSocket::OnReceive(int) {}
+void CEventSocket::OnSend(int) {}
+
+int CEventSocket::OnLayerCallback(CSocketLayer*, int, intptr_t, intptr_t)
+{
+    return 1;
+}

@@ -139,24 +139,24 @@ void CFtpSession::AntiIdleTick() {
     }
 }
 
-void CFtpSession::SendAntiIdleCommand() {
-    // Varying the command keeps servers that ignore a repeated NOOP-like command from
-    // counting the session as idle.
-    std::uniform_int_distribution<int> pick(0, 3);
-    switch (pick(random_)) {
+CSessionCommand CFtpSession::AntiIdleCommand(int choice) {
+    switch (choice) {
     case 0:
-        IssueCommand(SimpleCommand(CMD_CWD, CMDFLAG_SEND_ALWAYS));
-        break;
+        return SimpleCommand(CMD_CWD, CMDFLAG_SEND_ALWAYS);
     case 1:
-        IssueCommand(SimpleCommand(CMD_LIST));
-        break;
+        return SimpleCommand(CMD_LIST);
     case 2:
-        IssueCommand(SimpleCommand(CMD_PWD));
-        break;
+        return SimpleCommand(CMD_PWD);
     default:
-        IssueCommand(SimpleCommand(CMD_REST));
-        break;
+        return SimpleCommand(CMD_REST);
     }
+}
+
+void CFtpSession::SendAntiIdleCommand() {
+    // Varying the command keeps servers that ignore one repeated command from counting
+    // the session as idle.
+    std::uniform_int_distribution<int> pick(0, 3);
+    IssueCommand(AntiIdleCommand(pick(random_)));
 }
 
 float CFtpSession::SampleTransferRate() { return rateMeter_.Sample(byteCounter_); }

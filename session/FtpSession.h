@@ -79,6 +79,8 @@ public:
     void AntiIdleTick();
     // Puts one of the four anti-idle commands, chosen at random, into the mailbox.
     void SendAntiIdleCommand();
+    // Anti-idle command number `choice` (0 to 3): CWD ".", the refresh listing, PWD, REST 0.
+    static CSessionCommand AntiIdleCommand(int choice);
     // Every 500 ms for the current session: the transfer rate in KB/s, -1 while unknown.
     float SampleTransferRate();
 

@@ -102,6 +102,10 @@ int CFtpSession::ConnectWithRetry() {
                 break;
             }
         }
+        // The failed connection is of no further use; its late close notice must not
+        // cut the pause short.
+        CloseConnections();
+        serverClosedEvent_.Reset();
         if (stopEvent_.TryAcquire() || closing_) {
             busy_ = false;
             return FTP_INTERRUPTED;

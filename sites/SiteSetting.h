@@ -1,0 +1,24 @@
+#pragma once
+// One stored FTP site. The field names are the keys of the site file.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct CSiteSetting {
+    enum LoginType { LOGIN_NORMAL = 0, LOGIN_ANONYMOUS = 1, LOGIN_DOUBLE = 2 };
+
+    std::string name;                 // unique in the list, compared without regard to case
+    std::string address;
+    int port = 21;
+    std::string username = "anonymous";
+    std::string password;             // in clear in memory; the "AnonymousPass" setting for a new record
+    int logintype = LOGIN_ANONYMOUS;
+    int hosttype = 0;                 // 0 "Auto Detect", the only type offered
+    std::string deflocaldir;
+    std::string defremotedir;
+    int passive = 0;
+};
+
+// The ordered site list; it owns its records.
+using SiteList = std::vector<std::unique_ptr<CSiteSetting>>;

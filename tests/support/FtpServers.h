@@ -10,7 +10,9 @@
 //       or as "anonymous" with any password ...
 //
 // Both the named user and anonymous see the same root folder and may read, write,
-// rename and delete in it, so a test prepares files once for either login.
+// rename and delete in it, so a test prepares files once for either login. One
+// exception: vsftpd run as root refuses to serve anonymous a writable top folder, so
+// there anonymous writes only inside folders (createFolder("incoming")).
 
 #include <string>
 #include <vector>
@@ -73,8 +75,10 @@ protected:
 
     // Writes the configuration for the chosen port into workPath_; false with error_ set.
     virtual bool writeConfiguration(int port) = 0;
-    // argv of the server process (argv[0] is an absolute path).
-    virtual bool commandLine(std::vector<std::string>& argv) const = 0;
+    // argv of the server process (argv[0] is an absolute path) and the variables added
+    // to its environment ("NAME=value"); false with error_ set.
+    virtual bool commandLine(std::vector<std::string>& argv,
+                             std::vector<std::string>& environment) const = 0;
     virtual std::string logFile() const = 0;
 
     FtpServerOptions options_;
@@ -83,7 +87,7 @@ protected:
     std::string rootPath_;
     std::string userName_;
     std::string password_;
-    std::string error_;
+    mutable std::string error_;
     int port_ = 0;
     pid_t pid_ = -1;
     bool hasUser_ = true;
@@ -95,17 +99,20 @@ private:
 };
 
 // vsftpd in standalone mode with its own configuration file. The named user is a virtual
-// user whose password is checked by a PAM configuration inside the temporary folder, so
-// no system user and no system PAM file is touched. vsftpd accepts such a login only
-// when started as root; otherwise it runs as the launching user with anonymous logins
-// alone (hasUser() false).
+// user whose password is checked by a PAM configuration inside the temporary folder
+// (through a small preloaded library, tests/servers/pam_confdir_shim.c, and PAM's
+// userdb module), run as the system account "daemon" and locked into the root folder;
+// anonymous runs as the "ftp" account that vsftpd's package creates. No system user and
+// no system PAM file is touched. vsftpd accepts such a login only when started as root;
+// otherwise it runs as the launching user with anonymous logins alone (hasUser() false).
 class VsftpdServer : public FtpTestServer {
 public:
     explicit VsftpdServer(const FtpServerOptions& options = {});
 
 private:
     bool writeConfiguration(int port) override;
-    bool commandLine(std::vector<std::string>& argv) const override;
+    bool commandLine(std::vector<std::string>& argv,
+                     std::vector<std::string>& environment) const override;
     std::string logFile() const override;
 };
 
@@ -116,8 +123,11 @@ public:
 
 private:
     bool writeConfiguration(int port) override;
-    bool commandLine(std::vector<std::string>& argv) const override;
+    bool commandLine(std::vector<std::string>& argv,
+                     std::vector<std::string>& environment) const override;
     std::string logFile() const override;
+
+    int chosenPort_ = 0;
 };
 
 }  // namespace tvtest

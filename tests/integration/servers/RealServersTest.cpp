@@ -1,0 +1,145 @@
+// The real-server fixtures start, greet, accept both logins, serve the files a test
+// prepares and keep what a client uploads; checked with a bare socket client.
+
+#include "tests/integration/servers/RawClient.h"
+#include "tests/support/FtpServers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include <unistd.h>
+
+namespace tvtest {
+namespace {
+
+struct ServerKind {
+    const char* name;
+    std::function<std::unique_ptr<FtpTestServer>(const FtpServerOptions&)> make;
+};
+
+const ServerKind kServerKinds[] = {
+    {"vsftpd", [](const FtpServerOptions& o) { return std::make_unique<VsftpdServer>(o); }},
+    {"pyftpdlib",
+     [](const FtpServerOptions& o) { return std::make_unique<PyftpdlibServer>(o); }},
+};
+
+class RealServerTest : public ::testing::TestWithParam<ServerKind> {
+protected:
+    void SetUp() override {
+        server_ = GetParam().make(FtpServerOptions{});
+        ASSERT_TRUE(server_->start()) << server_->error();
+    }
+
+    // Connects and logs in; the reply to PASS (or to USER when no password is asked).
+    std::string logIn(RawClient& client, const std::string& user, const std::string& password) {
+        EXPECT_TRUE(client.connectTo(server_->port()));
+        std::string welcome = client.readReply();
+        EXPECT_EQ(welcome.substr(0, 4), "220 ") << welcome;
+        std::string reply = client.command("USER " + user);
+        EXPECT_EQ(reply.substr(0, 3), "331") << reply;
+        return client.command("PASS " + password);
+    }
+
+    std::unique_ptr<FtpTestServer> server_;
+};
+
+TEST_P(RealServerTest, NamedUserLogsInAndDownloadsAPreparedFile) {
+    if (!server_->hasUser())
+        GTEST_SKIP() << GetParam().name << " offers no named user when not run as root";
+    ASSERT_TRUE(server_->createFile("docs/readme.txt", "first line\r\nsecond line\r\n"));
+
+    RawClient client;
+    std::string reply = logIn(client, server_->userName(), server_->password());
+    ASSERT_EQ(reply.substr(0, 3), "230") << reply << server_->logText();
+    EXPECT_EQ(client.command("TYPE I").substr(0, 3), "200");
+    int data = client.openPassive();
+    ASSERT_GE(data, 0) << server_->logText();
+    reply = client.command("RETR docs/readme.txt");
+    EXPECT_EQ(reply.substr(0, 1), "1") << reply;  // 150, or 125 once the data is connected
+    EXPECT_EQ(RawClient::readAll(data), "first line\r\nsecond line\r\n");
+    ::close(data);
+    reply = client.readReply();
+    EXPECT_EQ(reply.substr(0, 3), "226") << reply;
+}
+
+TEST_P(RealServerTest, NamedUserWithAWrongPasswordIsRefused) {
+    if (!server_->hasUser())
+        GTEST_SKIP() << GetParam().name << " offers no named user when not run as root";
+    RawClient client;
+    std::string reply = logIn(client, server_->userName(), server_->password() + "x");
+    EXPECT_EQ(reply.substr(0, 3), "530") << reply;
+}
+
+TEST_P(RealServerTest, BothLoginsUploadAndTheFileLandsInTheRoot) {
+    // Every prepared folder is writable for both logins (vsftpd keeps the top folder
+    // itself read-only to anonymous).
+    ASSERT_TRUE(server_->createFolder("incoming"));
+    struct Login {
+        std::string user, password, file;
+    };
+    std::vector<Login> logins = {{"anonymous", "guest@example.com", "incoming/anon.bin"}};
+    if (server_->hasUser())
+        logins.push_back({server_->userName(), server_->password(), "incoming/user.bin"});
+
+    for (const auto& login : logins) {
+        SCOPED_TRACE(login.user);
+        RawClient client;
+        std::string reply = logIn(client, login.user, login.password);
+        ASSERT_EQ(reply.substr(0, 3), "230") << reply << server_->logText();
+        EXPECT_EQ(client.command("TYPE I").substr(0, 3), "200");
+        int data = client.openPassive();
+        ASSERT_GE(data, 0);
+        reply = client.command("STOR " + login.file);
+        EXPECT_EQ(reply.substr(0, 1), "1") << reply;
+        std::string content(5000, '\0');
+        for (std::size_t i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>(i * 7);
+        EXPECT_EQ(::write(data, content.data(), content.size()),
+                  static_cast<ssize_t>(content.size()));
+        ::close(data);
+        reply = client.readReply();
+        EXPECT_EQ(reply.substr(0, 3), "226") << reply;
+        std::string stored;
+        ASSERT_TRUE(server_->readFile(login.file, stored));
+        EXPECT_EQ(stored, content);
+    }
+}
+
+TEST_P(RealServerTest, HelpersRefusePathsOutsideTheRoot) {
+    for (const char* path : {"", "/etc/passwd", "../escape.txt", "a/../../escape.txt"}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(server_->createFile(path, "x"));
+        EXPECT_FALSE(server_->createFolder(path));
+        EXPECT_TRUE(server_->localPath(path).empty());
+    }
+}
+
+TEST_P(RealServerTest, StopEndsTheServerAndRemovesItsFolder) {
+    std::string root = server_->rootPath();
+    int port = server_->port();
+    ASSERT_TRUE(std::filesystem::exists(root));
+    server_->stop();
+    EXPECT_FALSE(server_->isRunning());
+    EXPECT_FALSE(std::filesystem::exists(root));
+    RawClient client;
+    EXPECT_FALSE(client.connectTo(port));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTest, ::testing::ValuesIn(kServerKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RealServers, TwoServersOfEachKindRunSideBySide) {
+    VsftpdServer vsftpdA, vsftpdB;
+    PyftpdlibServer pyA, pyB;
+    for (FtpTestServer* server : std::initializer_list<FtpTestServer*>{&vsftpdA, &vsftpdB, &pyA, &pyB})
+        ASSERT_TRUE(server->start()) << server->error();
+    EXPECT_NE(vsftpdA.port(), vsftpdB.port());
+    EXPECT_NE(pyA.port(), pyB.port());
+    EXPECT_NE(vsftpdA.rootPath(), vsftpdB.rootPath());
+}
+
+}  // namespace
+}  // namespace tvtest

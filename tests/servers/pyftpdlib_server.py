@@ -1,0 +1,77 @@
+#!/usr/bin/python3
+"""FTP server for the integration tests, run by Debian's /usr/bin/python3.
+
+Serves ROOT on 127.0.0.1:PORT to one named user and, unless --no-anonymous, to
+anonymous, both with full permissions. Exits when its parent process goes away, so a
+test that crashes leaves no server behind. Exit code 3 means the port was taken.
+"""
+import argparse
+import errno
+import logging
+import os
+import sys
+import warnings
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+FULL_PERMISSIONS = "elradfmwMT"
+PORT_TAKEN = 3
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--no-anonymous", action="store_true")
+    parser.add_argument("--allow-foreign", action="store_true",
+                        help="accept PORT to, and PASV connections from, other addresses")
+    return parser.parse_args()
+
+
+def main():
+    arguments = parse_arguments()
+    logging.basicConfig(filename=arguments.log, level=logging.DEBUG,
+                        format="%(asctime)s %(message)s")
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(arguments.user, arguments.password, arguments.root,
+                        perm=FULL_PERMISSIONS)
+    if not arguments.no_anonymous:
+        with warnings.catch_warnings():
+            # Write access for anonymous is what the tests want.
+            warnings.simplefilter("ignore")
+            authorizer.add_anonymous(arguments.root, perm=FULL_PERMISSIONS)
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    Handler.permit_foreign_addresses = arguments.allow_foreign
+    Handler.timeout = 60
+    # A refused login answers at once: client tests wait 1-2 seconds at most.
+    Handler.auth_failed_timeout = 0
+
+    try:
+        server = FTPServer(("127.0.0.1", arguments.port), Handler)
+    except OSError as error:
+        logging.error("cannot listen on port %d: %s", arguments.port, error)
+        sys.stderr.write("cannot listen on port %d: %s\n" % (arguments.port, error))
+        return PORT_TAKEN if error.errno == errno.EADDRINUSE else 1
+
+    logging.info("serving %s on 127.0.0.1:%d", arguments.root, arguments.port)
+    parent = os.getppid()
+    try:
+        while os.getppid() == parent:
+            server.ioloop.loop(0.2, blocking=False)
+    finally:
+        server.close_all()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -99,6 +99,16 @@ bool RecordingSessionUi::WaitUntil(
     return changed_.wait_for(lock, timeout, [&] { return ready(lines_); });
 }
 
+bool RecordingSessionUi::WaitForCall(const std::string& name, const std::string& detail,
+                                     std::chrono::milliseconds timeout, int occurrence) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        return std::count_if(calls_.begin(), calls_.end(), [&](const Call& call) {
+                   return call.name == name && call.detail == detail;
+               }) >= occurrence;
+    });
+}
+
 std::string RecordingSessionUi::PrefixOf(int kind) {
     static const char* const prefixes[] = {"State:>\t\t", "Warning:>\t", "Error:>\t\t",
                                            "Reply:>\t", "Command:>\t"};

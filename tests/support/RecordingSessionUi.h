@@ -50,6 +50,9 @@ public:
     // Waits until `ready` holds for the lines received so far.
     bool WaitUntil(const std::function<bool(const std::vector<CLogLine>&)>& ready,
                    std::chrono::milliseconds timeout) const;
+    // Waits until the `occurrence`-th call `name` with exactly this detail has arrived.
+    bool WaitForCall(const std::string& name, const std::string& detail,
+                     std::chrono::milliseconds timeout, int occurrence = 1) const;
     // The log as the log window would show it (with prefixes), for failure messages.
     std::string Transcript() const;
     // Prefix the log window puts before a line of `kind`.

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -99,8 +100,9 @@ public:
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    // The script for the next control connection; connections beyond the last script are
-    // closed at once after being recorded. Call before start().
+    // The script for the next control connection (may be called while running, before
+    // the client makes that connection). A connection beyond the last script is closed
+    // at once and noted in error().
     void addConnection(Script script);
 
     // How long a step waits for the client's command before the script fails
@@ -135,28 +137,33 @@ public:
 
 private:
     struct Connection;
-    void run();
+    void acceptLoop();
     void playConnection(int index, int fd);
-    bool playStep(int index, int fd, ScriptStep& step, Connection& state);
-    bool readCommandLine(int index, int fd, std::string& line);
-    bool sendBytes(int fd, const std::string& bytes, const ScriptStep& step);
-    bool runDataAction(int index, const ScriptStep& step, Connection& state);
-    bool holdUntilClosed(int index, int fd);
+    bool playStep(Connection& connection, const ScriptStep& step, std::size_t stepNumber);
+    bool readCommandLine(Connection& connection, std::string& line);
+    bool sendReply(Connection& connection, const std::string& text, const ScriptStep& step);
+    bool runDataAction(Connection& connection, const ScriptStep& step);
+    int openDataConnection(Connection& connection);
+    void holdUntilClosed(Connection& connection);
+    bool sendAll(int fd, const char* bytes, std::size_t length);
+    bool pause(int ms);                          // false when stopping
+    bool waitFor(int fd, short events, int timeoutMs);  // false on time-out or stop
     void noteError(const std::string& text);
     void recordReceived(int index, const char* bytes, std::size_t length, bool data);
     bool stopping() const { return stop_.load(); }
-    bool waitReadable(int fd, int timeoutMs);  // also wakes on stop
 
-    std::vector<Script> scripts_;
+    std::deque<Script> scripts_;  // a deque: playing threads keep references into it
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     int port_ = 0;
     int commandTimeoutMs_ = 5000;
-    std::thread thread_;
+    std::thread acceptThread_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> started_{false};
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    std::vector<std::thread> connectionThreads_;
     std::vector<std::string> received_;      // per connection
     std::vector<std::string> dataReceived_;  // per connection
     int connections_ = 0;

@@ -41,6 +41,18 @@ void CSiteManagerModel::ShowRecord(const CSiteSetting& site)
     m_fields.deflocaldir = site.deflocaldir;
     m_fields.defremotedir = site.defremotedir;
     m_fields.passive = site.passive != 0;
+    m_shown = m_fields;
+}
+
+bool CSiteManagerModel::CommitEdits()
+{
+    if (m_newMode || m_edited < 0 || !HasEdits())
+        return true;
+    if (!Validate())
+        return false;
+    StoreFields(*m_items[m_edited].record);
+    m_shown = m_fields;
+    return true;
 }
 
 void CSiteManagerModel::StoreFields(CSiteSetting& site)
@@ -69,6 +81,7 @@ void CSiteManagerModel::ClearFields()
     m_fields.defremotedir = "/";
     m_fields.loginRadio = CSiteSetting::LOGIN_ANONYMOUS;
     m_fields.passive = true;
+    m_shown = m_fields;
 }
 
 void CSiteManagerModel::EnterNewMode()
@@ -130,18 +143,16 @@ void CSiteManagerModel::Add()
     StoreFields(*record);
     m_selected = m_edited = Count() - 1;
     m_newMode = false;
+    m_shown = m_fields;
 }
 
 bool CSiteManagerModel::Select(int index)
 {
     if (index < 0 || index >= Count())
         return false;
-    if (!m_newMode && m_edited >= 0) {
-        if (!Validate()) {
-            m_selected = m_edited;
-            return false;
-        }
-        StoreFields(*m_items[m_edited].record);
+    if (!CommitEdits()) {
+        m_selected = m_edited;
+        return false;
     }
     m_newMode = false;
     m_selected = m_edited = index;
@@ -156,11 +167,8 @@ void CSiteManagerModel::New()
             Add();
         return;
     }
-    if (!m_items.empty() && m_edited >= 0) {
-        if (!Validate())
-            return;
-        StoreFields(*m_items[m_edited].record);
-    }
+    if (!CommitEdits())
+        return;
     EnterNewMode();
 }
 
@@ -289,10 +297,8 @@ bool CSiteManagerModel::Close()
                 break;
             }
         }
-    } else if (m_edited >= 0) {
-        if (!Validate())
-            return false;
-        StoreFields(*m_items[m_edited].record);
+    } else if (!CommitEdits()) {
+        return false;
     }
     SaveSites();
     return true;
@@ -301,12 +307,13 @@ bool CSiteManagerModel::Close()
 CSiteManagerModel::ConnectResult CSiteManagerModel::Connect()
 {
     ConnectResult result;
-    if (!Validate())
-        return result;
-    if (m_newMode)
+    if (m_newMode) {
+        if (!Validate())
+            return result;
         Add();
-    else if (m_edited >= 0)
-        StoreFields(*m_items[m_edited].record);
+    } else if (!CommitEdits()) {
+        return result;
+    }
     const CSiteSetting* chosen =
         m_selected >= 0 && m_selected < Count() ? m_items[m_selected].record : nullptr;
     SaveSites();

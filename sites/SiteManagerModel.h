@@ -31,6 +31,8 @@ struct SiteFields {
     std::string deflocaldir;
     std::string defremotedir = "/";
     bool passive = true;
+
+    bool operator==(const SiteFields&) const = default;
 };
 
 class CSiteManagerModel {
@@ -63,6 +65,14 @@ public:
     SiteFields& Fields() { return m_fields; }
     const SiteFields& Fields() const { return m_fields; }
 
+    // Whether the fields differ from the record they show. Unchanged fields are neither
+    // validated nor stored, so a record that came from the file as it is never blocks
+    // moving on.
+    bool HasEdits() const { return m_fields != m_shown; }
+
+    // Enters new mode without storing anything: for front ends that made no edits.
+    void BeginNewSite() { EnterNewMode(); }
+
     // Typing in "User Name:" or "Password:" checks "Normal".
     void UserOrPasswordEdited() { m_fields.loginRadio = CSiteSetting::LOGIN_NORMAL; }
 
@@ -92,6 +102,8 @@ private:
     };
 
     void ShowRecord(const CSiteSetting& site);
+    // Validates and stores pending edits to the edited record; false when invalid.
+    bool CommitEdits();
     void StoreFields(CSiteSetting& site);
     void ClearFields();
     void EnterNewMode();
@@ -106,6 +118,7 @@ private:
     std::vector<Item> m_items;
     SiteList m_created; // records added here, until the site file takes them
     SiteFields m_fields;
+    SiteFields m_shown; // the fields as last shown, to tell whether anything was edited
     int m_selected = -1;
     int m_edited = -1;
     bool m_newMode = false;

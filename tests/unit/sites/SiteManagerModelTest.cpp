@@ -197,6 +197,19 @@ TEST_F(SiteManagerModelTest, SelectingStoresTheEditsOrStaysOnAnInvalidRecord)
     EXPECT_EQ(sites[1]->address, "two.example");
 }
 
+TEST_F(SiteManagerModelTest, UneditedRecordFromTheFileNeverBlocks)
+{
+    AddSite("broken", ""); // no host address: invalid as it stands
+    AddSite("good", "g.example");
+    auto m = Open();
+    EXPECT_FALSE(m->HasEdits());
+    EXPECT_TRUE(m->Select(1));
+    EXPECT_TRUE(m->Select(0));
+    EXPECT_TRUE(m->Close());
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(LoadedFile().size(), 2u);
+}
+
 TEST_F(SiteManagerModelTest, RenamedSiteIsCheckedUnderItsNewName)
 {
     AddSite("one", "one.example");

@@ -1,0 +1,30 @@
+#pragma once
+// The command-line front end: global options, then a command group ("sites", ...) that
+// gets the rest of the arguments. Each group lives in a file of its own and is listed in
+// CliCommands.cpp.
+
+#include "sites/Settings.h"
+#include "sites/SiteSetting.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum CliExitCode { kExitDone = 0, kExitFailed = 1, kExitUsage = 2 };
+
+struct CliContext {
+    std::string dataFolder;  // ends in "/"
+    CSettings settings;      // this run's values: the stored ones with the command-line overrides
+    SiteList sites;          // read from "site.dat" at start
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+};
+
+struct CliCommand {
+    const char* name;
+    const char* help; // the lines "--help" shows for this group
+    int (*run)(CliContext& context, const std::vector<std::string>& args);
+};
+
+const std::vector<CliCommand>& CliCommands();
+const CliCommand* FindCliCommand(const std::string& name);

@@ -46,11 +46,8 @@ void CFtpSession::Run() {
             }
             break;
         case Step::Online:
-            if (SetUpOnline() == FTP_CLOSED) {
-                result = FTP_CLOSED;
-            } else {
-                result = RunOnlineLoop(command);
-            }
+            result = SetUpOnline();
+            if (result == FTP_OK) result = RunOnlineLoop(command);
             step = Step::Close;
             break;
         case Step::Close:
@@ -95,14 +92,19 @@ int CFtpSession::SetUpOnline() {
         localAddress_ = address;
     }
     // The results are not checked: the session is online even when the server refuses
-    // the start directory. Only a lost connection ends it here, since the wait that saw
-    // the close consumed the notice the online loop would otherwise see.
+    // the start directory. Only a lost connection or a disconnect ends it here, since the
+    // wait that saw either consumed the signal the online loop would otherwise see.
+    auto ends = [this](int result) {
+        return result == FTP_CLOSED ||
+               (result == FTP_INTERRUPTED && (disconnectRequested_ || closing_));
+    };
     int result = RunPwd();
     const std::string initial = InitialRemoteDirectory();
-    if (result != FTP_CLOSED && initial != "/") result = RunCwd(initial, 0);
-    if (result != FTP_CLOSED) result = RunList("", "", 0);
+    if (!ends(result) && initial != "/") result = RunCwd(initial, 0);
+    if (!ends(result)) result = RunList("", "", 0);
+    if (ends(result)) return result;
     if (queueRunPending_) IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
-    return result;
+    return FTP_OK;
 }
 
 int CFtpSession::RunOnlineLoop(CSessionCommand& command) {

@@ -136,6 +136,8 @@ void stopProcessGroup(pid_t pid, int timeoutMs) {
     // the group id ours while they are killed.
     ::kill(-pid, SIGKILL);
     waitForExit(pid, timeoutMs, status);
+    // vsftpd's session processes start sessions of their own, out of the group's reach;
+    // they end with their parent (vsftpd asks for a signal on its parent's death).
 }
 
 bool runToCompletion(const std::vector<std::string>& argv, const std::string& outputPath,

@@ -141,5 +141,40 @@ TEST(RealServers, TwoServersOfEachKindRunSideBySide) {
     EXPECT_NE(vsftpdA.rootPath(), vsftpdB.rootPath());
 }
 
+// What a site-to-site copy does: one server listens (PASV), the other connects to it
+// (PORT with that address) and the file goes straight from one to the other.
+TEST(RealServers, CopyFromOneServerToTheOtherOverTheirOwnDataConnection) {
+    FtpServerOptions siteToSite;
+    siteToSite.allowForeignDataAddresses = true;
+    VsftpdServer source(siteToSite);
+    PyftpdlibServer target(siteToSite);
+    ASSERT_TRUE(source.start()) << source.error();
+    ASSERT_TRUE(target.start()) << target.error();
+    ASSERT_TRUE(source.createFile("pub/data.txt", "copied from server to server\r\n"));
+
+    RawClient from, to;
+    for (auto [client, server] : {std::pair{&from, static_cast<FtpTestServer*>(&source)},
+                                  std::pair{&to, static_cast<FtpTestServer*>(&target)}}) {
+        ASSERT_TRUE(client->connectTo(server->port()));
+        client->readReply();
+        client->command("USER anonymous");
+        ASSERT_EQ(client->command("PASS copy@example.com").substr(0, 3), "230");
+        ASSERT_EQ(client->command("TYPE I").substr(0, 3), "200");
+    }
+    std::string pasv = from.command("PASV");
+    ASSERT_EQ(pasv.substr(0, 3), "227") << pasv;
+    std::string address = pasv.substr(pasv.find('(') + 1);
+    address = address.substr(0, address.find(')'));
+    ASSERT_EQ(to.command("PORT " + address).substr(0, 3), "200");
+    ASSERT_EQ(to.command("STOR copy.txt").substr(0, 1), "1");
+    ASSERT_EQ(from.command("RETR pub/data.txt").substr(0, 1), "1");
+    EXPECT_EQ(from.readReply().substr(0, 3), "226");
+    EXPECT_EQ(to.readReply().substr(0, 3), "226");
+
+    std::string copied;
+    ASSERT_TRUE(target.readFile("copy.txt", copied));
+    EXPECT_EQ(copied, "copied from server to server\r\n");
+}
+
 }  // namespace
 }  // namespace tvtest

@@ -10,6 +10,15 @@ namespace {
 
 constexpr std::int64_t kOneDay = 86400;
 
+// Looked up per byte of every line, so a table rather than comparisons.
+constexpr std::array<bool, 256> kWhiteSpace = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+        table[c] = true;
+    table[0xA0] = true;
+    return table;
+}();
+
 struct FieldSpan {
     std::size_t pos = 0;
     std::size_t len = 0;
@@ -22,12 +31,12 @@ std::size_t SplitFields(std::string_view line, std::array<FieldSpan, N>& fields)
     std::size_t count = 0;
     std::size_t i = 0;
     while (count < N) {
-        while (i < line.size() && IsListingWhiteSpace(line[i]))
+        while (i < line.size() && kWhiteSpace[static_cast<unsigned char>(line[i])])
             ++i;
         if (i == line.size())
             break;
         const std::size_t start = i;
-        while (i < line.size() && !IsListingWhiteSpace(line[i]))
+        while (i < line.size() && !kWhiteSpace[static_cast<unsigned char>(line[i])])
             ++i;
         fields[count++] = {start, i - start};
     }
@@ -237,7 +246,7 @@ int ParseDosLine(RFILE_DATA& entry, std::string_view line)
 
 bool IsListingWhiteSpace(unsigned char c)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0xA0;
+    return kWhiteSpace[c];
 }
 
 std::string_view TrimListingWhiteSpace(std::string_view text)
@@ -276,13 +285,13 @@ int GetFieldPos(std::string_view line, int n)
         return -1;
     std::size_t i = 0;
     for (int field = 0;; ++field) {
-        while (i < line.size() && IsListingWhiteSpace(line[i]))
+        while (i < line.size() && kWhiteSpace[static_cast<unsigned char>(line[i])])
             ++i;
         if (i == line.size())
             return -1;
         if (field == n)
             return ClampToInt(std::int64_t(i));
-        while (i < line.size() && !IsListingWhiteSpace(line[i]))
+        while (i < line.size() && !kWhiteSpace[static_cast<unsigned char>(line[i])])
             ++i;
     }
 }
@@ -336,13 +345,13 @@ void ParseListing(std::string_view text, RFILE_LIST& list)
         std::size_t end = text.find('\n', i);
         if (end == std::string_view::npos)
             end = text.size();
-        RFILE_DATA entry;
-        const ListLineResult result = ParseListingLine(text.substr(i, end - i), entry);
+        // Parsed in place; "." and ".." are rejected by the line parser itself.
+        list.emplace_front();
+        const ListLineResult result = ParseListingLine(text.substr(i, end - i), list.front());
+        if (result != ListLineResult::Entry)
+            list.pop_front();
         if (result == ListLineResult::EndOfListing)
             return;
-        // "." and ".." are rejected by the line parser itself.
-        if (result == ListLineResult::Entry)
-            list.push_front(std::move(entry));
         i = end;
     }
 }

@@ -5,39 +5,63 @@
 
 namespace {
 
-// One hour of local time: the conversion of hh:00, to which the minutes are added. Within
-// an hour the offset from UTC does not change (time-zone switches fall on whole hours).
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day)
+{
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = unsigned(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + std::int64_t(dayOfEra) - 719468;
+}
+
+bool UtcOffsetAt(std::int64_t time, long& offset)
+{
+    const std::time_t instant = std::time_t(time);
+    std::tm calendar{};
+    if (!localtime_r(&instant, &calendar))
+        return false;
+    offset = calendar.tm_gmtoff;
+    return true;
+}
+
+// The wall-clock value is first read as UTC, then moved by the offset from UTC in force
+// at that instant; when that lands on the other side of a daylight-saving switch the
+// offset found there is used instead. This asks the zone rules only through the
+// reentrant local-time conversion, which, unlike mktime, does not re-read the zone file
+// on every call - that alone made a big listing several times slower.
+bool ConvertWallClock(int year, int month, int day, int hour, int minute, std::int64_t& result)
+{
+    const std::int64_t wallAsUtc =
+        DaysFromCivil(year, unsigned(month), unsigned(day)) * 86400 + hour * 3600 + minute * 60;
+    long firstOffset = 0;
+    if (!UtcOffsetAt(wallAsUtc, firstOffset))
+        return false;
+    const std::int64_t first = wallAsUtc - firstOffset;
+    long secondOffset = 0;
+    if (!UtcOffsetAt(first, secondOffset))
+        return false;
+    if (secondOffset == firstOffset) {
+        result = first;
+        return true;
+    }
+    const std::int64_t second = wallAsUtc - secondOffset;
+    long thirdOffset = 0;
+    if (!UtcOffsetAt(second, thirdOffset))
+        return false;
+    // In the hour skipped by a switch neither offset fits; the earlier reading is kept.
+    result = thirdOffset == secondOffset ? second : first;
+    return true;
+}
+
+// The last conversions of whole hours, since the entries of one listing share few dates.
+// Zone switches fall on whole hours, so the minutes are simply added.
 struct HourSlot {
     std::uint64_t key = 0; // 0 marks an empty slot
     std::int64_t start = 0;
     bool valid = false;
 };
-
-constexpr std::size_t kHourSlots = 8192;
-
-std::uint64_t HourKey(int year, int month, int day, int hour)
-{
-    // year fits 32 bits, month 4, day 5, hour 5; +1 keeps the key of a real hour non-zero.
-    return ((((std::uint64_t(std::uint32_t(year)) << 4 | unsigned(month)) << 5 | unsigned(day))
-             << 5) | unsigned(hour)) + 1;
-}
-
-bool ConvertHour(int year, int month, int day, int hour, std::int64_t& start)
-{
-    std::tm calendar{};
-    calendar.tm_year = year - 1900;
-    calendar.tm_mon = month - 1;
-    calendar.tm_mday = day;
-    calendar.tm_hour = hour;
-    calendar.tm_isdst = -1;
-    const std::time_t converted = std::mktime(&calendar);
-    // A listed time has no seconds, so -1 (one second before 1970) is only ever the
-    // failure value.
-    if (converted == std::time_t(-1))
-        return false;
-    start = converted;
-    return true;
-}
 
 } // namespace
 
@@ -47,12 +71,15 @@ bool LocalCalendarToTime(int year, int month, int day, int hour, int minute,
     if (year < -1000000 || year > 1000000 || month < 1 || month > 12 || day < 1 || day > 31 ||
         hour < 0 || hour > 23 || minute < 0 || minute > 59)
         return false;
-    thread_local std::array<HourSlot, kHourSlots> slots;
-    const std::uint64_t key = HourKey(year, month, day, hour);
-    HourSlot& slot = slots[(key * 0x9E3779B97F4A7C15ull) >> 51];
+    // year fits 21 bits after the offset, month 4, day 5, hour 5; +1 keeps a key non-zero.
+    const std::uint64_t key =
+        ((((std::uint64_t(year + 1000000) << 4 | unsigned(month)) << 5 | unsigned(day)) << 5) |
+         unsigned(hour)) + 1;
+    thread_local std::array<HourSlot, 4096> slots;
+    HourSlot& slot = slots[(key * 0x9E3779B97F4A7C15ull) >> 52];
     if (slot.key != key) {
         slot.key = key;
-        slot.valid = ConvertHour(year, month, day, hour, slot.start);
+        slot.valid = ConvertWallClock(year, month, day, hour, 0, slot.start);
     }
     if (!slot.valid)
         return false;

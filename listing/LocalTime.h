@@ -1,7 +1,6 @@
 #pragma once
 // Local calendar time to seconds since 1970, as listings carry it: minutes only, daylight
-// saving decided by the platform. The conversion is memoised per hour because the C
-// library re-reads the time-zone file on every call, which dominates a big listing.
+// saving decided by the platform's zone rules.
 
 #include <cstdint>
 

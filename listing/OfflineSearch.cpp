@@ -49,16 +49,8 @@ std::vector<std::string> CachedSites(const std::string& cacheHome)
     return sites;
 }
 
-COfflineSearchWalk::COfflineSearchWalk(std::string cacheHome, NameMatcher matcher)
-    : m_cacheHome(std::move(cacheHome)),
-      m_homePrefix(JoinPath(m_cacheHome, "")),
-      m_matcher(std::move(matcher))
-{
-}
-
 COfflineSearchWalk::COfflineSearchWalk(std::string cacheHome, const CPatternSearch& pattern)
-    : COfflineSearchWalk(std::move(cacheHome),
-                         [&pattern](std::string_view name) { return pattern.Match(name); })
+    : m_cacheHome(std::move(cacheHome)), m_homePrefix(JoinPath(m_cacheHome, "")), m_pattern(pattern)
 {
 }
 
@@ -103,7 +95,7 @@ void COfflineSearchWalk::SearchFolder(const std::string& folder, const Callbacks
     if (ReadListFile(JoinPath(folder, kListFileName), entries) != 0)
         return;
     for (const RFILE_DATA& entry : entries) {
-        if (!m_matcher(entry.strName))
+        if (!m_pattern.Match(entry.strName))
             continue;
         ++m_resultCount;
         if (callbacks.onResult)

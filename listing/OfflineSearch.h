@@ -34,10 +34,8 @@ public:
         std::function<void(const std::string& url)> onResult;   // each match, in order
     };
 
-    using NameMatcher = std::function<bool(std::string_view name)>;
-
-    COfflineSearchWalk(std::string cacheHome, NameMatcher matcher);
-    // Matches with a compiled pattern, which must outlive the walk.
+    // The compiled pattern must outlive the walk; it is only read, so the dialog may keep
+    // it while the walk runs on another thread.
     COfflineSearchWalk(std::string cacheHome, const CPatternSearch& pattern);
 
     // Searches the sites one after another, in order. The stop flag is looked at before
@@ -55,6 +53,6 @@ private:
 
     std::string m_cacheHome;
     std::string m_homePrefix; // the cache home with its trailing separator
-    NameMatcher m_matcher;
+    const CPatternSearch& m_pattern;
     std::size_t m_resultCount = 0;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -248,6 +249,63 @@ TEST(ParseListingLine, SharedLineSteps)
     for (const Case& c : cases) {
         RFILE_DATA entry;
         EXPECT_EQ(ParseListingLine(c.line, entry), c.result) << c.line;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Switches the process's time zone for one test and back.
+class ZoneGuard {
+public:
+    explicit ZoneGuard(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ")) {
+            m_hadZone = true;
+            m_old = old;
+        }
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneGuard()
+    {
+        if (m_hadZone)
+            ::setenv("TZ", m_old.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool m_hadZone = false;
+    std::string m_old;
+};
+
+TEST(ParseListLine, DaylightSavingFollowsTheLocalZone)
+{
+    // Conversions are remembered per hour for the life of the thread (the zone does not
+    // change under a running program), so each zone gets years no other test uses.
+    const char* zones[] = {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe"};
+    for (int i = 0; i < 3; ++i) {
+        ZoneGuard guard(zones[i]);
+        const int year = 2031 + 2 * i;
+        const std::string shortYear = std::to_string((year + 1) % 100);
+        struct Case {
+            std::string line;
+            int year, month, day, hour, minute;
+        } cases[] = {
+            {"-rw-r--r-- 1 u g 1 Jan 17 " + std::to_string(year) + " winter", year, 1, 17, 0, 0},
+            {"-rw-r--r-- 1 u g 1 Jul 17 " + std::to_string(year) + " summer", year, 7, 17, 0, 0},
+            {"01-17-" + shortYear + "  11:45PM  1 winter", year + 1, 1, 17, 23, 45},
+            {"07-17-" + shortYear + "  11:45PM  1 summer", year + 1, 7, 17, 23, 45},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(zones[i]) + ": " + c.line);
+            RFILE_DATA entry;
+            ASSERT_EQ(ParseListLine(entry, c.line, Local(2040, 1, 1)), 1);
+            EXPECT_EQ(entry.tmModified, Local(c.year, c.month, c.day, c.hour, c.minute));
+        }
     }
 }
 

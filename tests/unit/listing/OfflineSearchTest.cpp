@@ -13,10 +13,6 @@ namespace {
 std::string FileLine(const std::string& name) { return "-rw-r--r-- 1 u g 10 Jan 1 2004 " + name + "\r\n"; }
 std::string DirLine(const std::string& name) { return "drwxr-xr-x 2 u g 4096 Jan 1 2004 " + name + "\r\n"; }
 
-bool EndsWithTxt(std::string_view name)
-{
-    return name.size() >= 4 && name.substr(name.size() - 4) == ".txt";
-}
 
 // A small cache: two sites, a folder without a list file whose subfolder has one, an
 // escaped folder name and a directory whose name matches.
@@ -35,11 +31,13 @@ protected:
         ASSERT_EQ(cache.UpdateDirectoryCache("B", "/", FileLine("b.txt") + FileLine("B.TXT")), 1);
     }
 
-    std::vector<std::string> Search(const std::vector<std::string>& sites,
-                                     COfflineSearchWalk::NameMatcher matcher,
+    std::vector<std::string> Search(const std::vector<std::string>& sites, const char* text,
+                                     bool regularExpression = false,
                                      COfflineSearchWalk::Outcome expected = COfflineSearchWalk::Outcome::Completed)
     {
-        COfflineSearchWalk walk(home.Path(), std::move(matcher));
+        CPatternSearch pattern;
+        CompileSearchPattern(pattern, text, regularExpression);
+        COfflineSearchWalk walk(home.Path(), pattern);
         std::vector<std::string> urls;
         COfflineSearchWalk::Callbacks callbacks;
         callbacks.onFolder = [this](const std::string& folder) { folders.push_back(folder); };
@@ -56,7 +54,7 @@ protected:
 
 TEST_F(OfflineSearchTest, WalksBreadthFirstAndBuildsUrls)
 {
-    std::vector<std::string> urls = Search({"A"}, EndsWithTxt);
+    std::vector<std::string> urls = Search({"A"}, "*.txt");
     // The root comes first; the order of siblings is the file system's.
     ASSERT_FALSE(urls.empty());
     EXPECT_EQ(urls.front(), "ftp://A/root.txt");
@@ -73,30 +71,77 @@ TEST_F(OfflineSearchTest, WalksBreadthFirstAndBuildsUrls)
 
 TEST_F(OfflineSearchTest, SitesAreSearchedInListOrder)
 {
-    const std::vector<std::string> urls =
-        Search({"B", "A"}, [](std::string_view name) { return name == "b.txt" || name == "root.txt"; });
+    const std::vector<std::string> urls = Search({"B", "A"}, "b\\.txt | root\\.txt", true);
     EXPECT_EQ(urls, (std::vector<std::string>{"ftp://B/b.txt", "ftp://A/root.txt"}));
 }
 
 TEST_F(OfflineSearchTest, NoSitesOrUnknownSiteFindsNothing)
 {
-    EXPECT_TRUE(Search({}, EndsWithTxt).empty());
-    EXPECT_TRUE(Search({"missing", "..", "A/pub"}, EndsWithTxt).empty());
+    EXPECT_TRUE(Search({}, "*").empty());
+    EXPECT_TRUE(Search({"missing", "..", "A/pub"}, "*").empty());
 }
 
 TEST_F(OfflineSearchTest, StopFlagEndsTheSearchAtTheNextFolder)
 {
     stop = true;
-    EXPECT_TRUE(Search({"A", "B"}, EndsWithTxt, COfflineSearchWalk::Outcome::Stopped).empty());
+    EXPECT_TRUE(Search({"A", "B"}, "*.txt", false, COfflineSearchWalk::Outcome::Stopped).empty());
     EXPECT_TRUE(folders.empty());
 
     stop = false;
     folders.clear();
-    COfflineSearchWalk walk(home.Path(), EndsWithTxt);
+    CPatternSearch pattern;
+    ASSERT_FALSE(CompileSearchPattern(pattern, "*.txt", false).Failed());
+    COfflineSearchWalk walk(home.Path(), pattern);
     COfflineSearchWalk::Callbacks callbacks;
     callbacks.onFolder = [this](const std::string&) { stop = true; }; // "Stop" pressed meanwhile
     EXPECT_EQ(walk.SearchSites({"A", "B"}, callbacks, stop), COfflineSearchWalk::Outcome::Stopped);
     EXPECT_EQ(walk.ResultCount(), 1u); // only the root folder was read
+}
+
+TEST_F(OfflineSearchTest, WholeNameAndCaseDecideAMatch)
+{
+    struct Case {
+        const char* text;
+        bool regularExpression;
+        std::vector<std::string> urls;
+    } cases[] = {
+        {"readme.txt", false, {"ftp://A/pub/readme.txt"}},
+        {"readme", false, {}},                      // a part of the name is no match
+        {"readme.txt*", false, {"ftp://A/pub/readme.txt", "ftp://A/pub/readme.txt.bak"}},
+        {"B.TXT", false, {"ftp://B/B.TXT"}},
+        {"(b\\.txt)\\i", true, {"ftp://B/b.txt", "ftp://B/B.TXT"}},
+        {"x%y.txt", false, {"ftp://A/a%58b/x%y.txt"}},
+        {"?.txt", false, {"ftp://B/b.txt"}},
+        {"[abc", true, {}},                         // does not compile: finds nothing
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> urls = Search({"A", "B"}, c.text, c.regularExpression);
+        EXPECT_EQ(urls, c.urls);
+    }
+}
+
+TEST(CompileSearchPattern, WildcardsAreLiteralExceptStarAndQuestionMark)
+{
+    struct Case {
+        const char* wildcard;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"*.txt", "a.txt", true},       {"*.txt", "a.txt.bak", false}, {"*.txt", "A.TXT", false},
+        {"*.txt", "atxt", false},       {"my file.txt", "my file.txt", true},
+        {"my file.txt", "myfile.txt", false}, {"a+b (1).txt", "a+b (1).txt", true},
+        {"$name[1]", "$name[1]", true}, {"back\\slash", "back\\slash", true}, {"a?c", "abc", true},
+        {"a?c", "ac", false},
+    };
+    for (const Case& c : cases) {
+        CPatternSearch pattern;
+        ASSERT_FALSE(CompileSearchPattern(pattern, c.wildcard, false).Failed()) << c.wildcard;
+        EXPECT_EQ(pattern.Match(c.name), c.matches) << c.wildcard << " / " << c.name;
+    }
+    CPatternSearch pattern;
+    EXPECT_TRUE(CompileSearchPattern(pattern, "[abc", true).Failed());
+    EXPECT_FALSE(pattern.Match("a"));
 }
 
 TEST(CachedSites, SiteFoldersOfTheCacheHome)

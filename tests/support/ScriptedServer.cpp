@@ -146,6 +146,14 @@ ScriptStep& ScriptStep::afterData(std::string reply) {
     return *this;
 }
 
+Script loginPrelude() {
+    return {
+        ScriptStep::send("220 Scripted server ready\r\n"),
+        ScriptStep::on("USER .*", "331 Password required\r\n"),
+        ScriptStep::on("PASS .*", "230 Logged in\r\n"),
+    };
+}
+
 // ---------------------------------------------------------------------------------------
 // ScriptedServer
 

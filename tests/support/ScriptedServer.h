@@ -19,6 +19,8 @@
 //   EXPECT_TRUE(server.waitUntilDone(2000)) << server.error();
 //   EXPECT_EQ(server.receivedText(0), "USER a\r\nPASS b\r\nPASV\r\nLIST\r\n");
 //
+// An unsolicited line between replies is a step without a pattern placed after the reply
+// it follows, e.g. ScriptStep::send("200 Surprise\r\n").delayReply(50).
 // Every wait is bounded; the destructor stops the server and closes every socket.
 
 #include <atomic>
@@ -92,6 +94,10 @@ struct ScriptStep {
 };
 
 using Script = std::vector<ScriptStep>;
+
+// The usual start of a session: "220" welcome, USER answered "331", PASS answered "230".
+// Append the steps of the test after it.
+Script loginPrelude();
 
 class ScriptedServer {
 public:

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -130,6 +132,35 @@ TEST(ScriptedServer, ActiveDataGoesToThePortAddressAndMayEndEarly) {
     ::close(listener);
     EXPECT_EQ(client.readReply(), "426 Broken\r\n");
     EXPECT_TRUE(server.waitUntilDone(kWaitMs)) << server.error();
+}
+
+TEST(ScriptedServer, SendsUnsolicitedLinesChunkedRepliesAndRefusesDataConnections) {
+    Script script = loginPrelude();
+    script.push_back(ScriptStep::send("200 Unasked\r\n").delayReply(20));
+    script.push_back(ScriptStep::on("NOOP", "200-Line one\r\n200 Line two\r\n").splitInto({3, 5}));
+    script.push_back(
+        ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive());
+    script.push_back(ScriptStep::on("RETR x", "425 No data connection\r\n").refuseData().dataFirst());
+    ScriptedServer server;
+    server.addConnection(script);
+    ASSERT_TRUE(server.start());
+
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(server.port()));
+    EXPECT_EQ(client.readReply(), "220 Scripted server ready\r\n");
+    EXPECT_EQ(client.command("USER a").substr(0, 3), "331");
+    EXPECT_EQ(client.command("PASS b").substr(0, 3), "230");
+    EXPECT_EQ(client.readReply(), "200 Unasked\r\n");
+    EXPECT_EQ(client.command("NOOP"), "200-Line one\r\n200 Line two\r\n");
+    std::string pasv = client.command("PASV");
+    ASSERT_EQ(pasv.substr(0, 4), "227 ") << server.error();
+    EXPECT_EQ(client.command("RETR x"), "425 No data connection\r\n");
+    EXPECT_TRUE(server.waitUntilDone(kWaitMs)) << server.error();
+    // The announced listener is gone: a data connection now fails.
+    unsigned p1 = 0, p2 = 0;
+    ASSERT_EQ(std::sscanf(pasv.c_str(), "227 Entering Passive Mode (127,0,0,1,%u,%u)", &p1, &p2), 2);
+    RawClient data;
+    EXPECT_FALSE(data.connectTo(static_cast<int>(p1 * 256 + p2)));
 }
 
 TEST(ScriptedServer, PlaysOneScriptPerConnectionInOrder) {

@@ -18,46 +18,64 @@ bool FailWith(int error)
 
 }  // namespace
 
-// Events travel up: to the previous layer, or from the first layer to the socket when the
-// socket asked for that event.
+// Events travel up: through the previous layer's event entry (so that its state follows
+// the connection), or from the first layer to the socket when the socket selected them.
+void CSocketLayer::RaiseUp(long event, int error)
+{
+    if (prevLayer) {
+        prevLayer->CallEvent(event, error);
+        return;
+    }
+    if (!owner)
+        return;
+    long maskBit = event == FD_FORCEREAD ? FD_READ : event;
+    if (!(owner->eventMask & maskBit))
+        return;
+    switch (event) {
+    case FD_ACCEPT:
+        owner->OnAccept(error);
+        break;
+    case FD_CLOSE:
+        owner->OnClose(error);
+        break;
+    case FD_CONNECT:
+        owner->OnConnect(error);
+        break;
+    case FD_READ:
+    case FD_FORCEREAD:
+        owner->OnReceive(error);
+        break;
+    case FD_WRITE:
+        owner->OnSend(error);
+        break;
+    default:
+        break;
+    }
+}
+
 void CSocketLayer::OnAccept(int error)
 {
-    if (prevLayer)
-        prevLayer->OnAccept(error);
-    else if (owner && (owner->eventMask & FD_ACCEPT))
-        owner->OnAccept(error);
+    RaiseUp(FD_ACCEPT, error);
 }
 
 void CSocketLayer::OnClose(int error)
 {
-    if (prevLayer)
-        prevLayer->OnClose(error);
-    else if (owner && (owner->eventMask & FD_CLOSE))
-        owner->OnClose(error);
+    RaiseUp(FD_CLOSE, error);
 }
 
 void CSocketLayer::OnConnect(int error)
 {
-    if (prevLayer)
-        prevLayer->OnConnect(error);
-    else if (owner && (owner->eventMask & FD_CONNECT))
-        owner->OnConnect(error);
+    RaiseUp(FD_CONNECT, error);
 }
 
 void CSocketLayer::OnReceive(int error)
 {
-    if (prevLayer)
-        prevLayer->OnReceive(error);
-    else if (owner && (owner->eventMask & FD_READ))
-        owner->OnReceive(error);
+    RaiseUp(FD_READ, error);
 }
 
 void CSocketLayer::OnSend(int error)
 {
-    if (prevLayer)
-        prevLayer->OnSend(error);
-    else if (owner && (owner->eventMask & FD_WRITE))
-        owner->OnSend(error);
+    RaiseUp(FD_WRITE, error);
 }
 
 void CSocketLayer::CallEvent(long event, int error)

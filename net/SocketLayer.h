@@ -14,8 +14,8 @@
 // Calls travel down: the socket calls its first layer, each layer its next layer, and the
 // last layer works on the socket's handle. Events travel up: network events enter the last
 // layer through its event entry (which keeps the state), each handler passes the event to
-// the previous layer's handler, and the first layer calls the socket's handler when the
-// socket selected that event. A layer raises an event of its own with PostLayerEvent.
+// the previous layer's event entry, and the first layer calls the socket's handler when
+// the socket selected that event. A layer raises an event of its own with PostLayerEvent.
 // Every state change is reported to the owner as OnLayerCallback(layer, 0, new, old).
 
 #include "net/SocketTypes.h"
@@ -80,6 +80,8 @@ protected:
     // when the owner has no handle.
     void PostLayerEvent(long event, int error, bool toSelf = false);
     void SetLayerState(int newState);
+    // Hands an event to the previous layer's event entry, or to the socket's handler.
+    void RaiseUp(long event, int error);
     // Calls the owner's OnLayerCallback, keeping the thread's last socket error.
     int DoLayerCallback(int type, intptr_t param1, intptr_t param2);
 

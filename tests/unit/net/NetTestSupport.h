@@ -42,6 +42,7 @@ public:
     std::vector<std::string> events;
     std::function<void(int)> onAccept, onReceive, onSend, onConnect, onClose;
     std::vector<std::string> layerCallbacks;
+    std::function<void()> onLayerCallback;
 
     int Count(const std::string& name) const
     {
@@ -67,6 +68,8 @@ public:
     {
         (void)layer;
         layerCallbacks.push_back(std::to_string(type) + ":" + std::to_string(p2) + "->" + std::to_string(p1));
+        if (onLayerCallback)
+            onLayerCallback();
         return Base::OnLayerCallback(layer, type, p1, p2);
     }
 

@@ -1,0 +1,228 @@
+// The worker's connection loop and states against a closed port and a scripted server:
+// retries and their numbering, giving up, Stop during a pause or a command, a server that
+// hangs up (offline, or reconnect with KeepAlive), and StopThread at any moment.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/integration/session/SessionFixture.h"
+#include "tests/support/ScriptedServer.h"
+
+namespace sessiontest {
+namespace {
+
+using tvtest::Script;
+using tvtest::ScriptStep;
+
+// A loopback port with nothing listening on it: connecting is refused at once.
+int ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+CSessionSite SiteAt(int port) {
+    CSessionSite site;
+    site.address = "127.0.0.1";
+    site.port = port;
+    site.username = "alice";
+    site.password = "secret";
+    return site;
+}
+
+// Welcome, login and the PWD of the online set-up.
+Script LoginScript() {
+    return {
+        ScriptStep::send("220 Scripted\r\n"),
+        ScriptStep::on("USER alice", "331 Password\r\n"),
+        ScriptStep::on("PASS secret", "230 In\r\n"),
+        ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+    };
+}
+
+Script Then(Script script, std::vector<ScriptStep> more) {
+    script.insert(script.end(), more.begin(), more.end());
+    return script;
+}
+
+class ConnectionPolicy : public SessionTestBase {
+protected:
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const CLogLine& line : ui.Lines()) texts.push_back(line.text);
+        return texts;
+    }
+};
+
+// ErrorRetry values: 0 gives up after one attempt without a pause.
+class RefusedConnection : public ConnectionPolicy, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RefusedConnection, IsRetriedThenGivenUp) {
+    const std::vector<std::string> attempt = {"Creating control socket...",
+                                              "Connecting to 127.0.0.1 ...",
+                                              "Connection refused."};
+    {
+        const int errorRetry = GetParam();
+        settings.ErrorRetry = errorRetry;
+        Open(SiteAt(ClosedPort()));
+        ASSERT_TRUE(WaitForLine("Max errors reached, stop.")) << ui.Transcript();
+
+        std::vector<std::string> expected = attempt;
+        for (int retry = 1; retry <= errorRetry; ++retry) {
+            expected.push_back("Waiting to retry...");
+            expected.push_back("Connection retry #" + std::to_string(retry) + "...");
+            expected.insert(expected.end(), attempt.begin(), attempt.end());
+        }
+        expected.push_back("Max errors reached, stop.");
+        EXPECT_EQ(Texts(), expected) << ui.Transcript();
+        for (const CLogLine& line : ui.Lines()) {
+            const bool error = line.text == "Connection refused." ||
+                               line.text == "Max errors reached, stop.";
+            EXPECT_EQ(line.kind, error ? LOG_ERROR : LOG_STATE) << line.text;
+            EXPECT_EQ(line.newline, 1);
+            EXPECT_EQ(line.prefix, 1);
+        }
+        // Gave up and went offline.
+        EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
+        EXPECT_FALSE(session->IsBusy());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ErrorRetry, RefusedConnection, ::testing::Values(0, 2));
+
+TEST_F(ConnectionPolicy, StopDuringThePauseEndsTheLoop) {
+    settings.ErrorRetry = 5;
+    settings.RetryDelay = 60;
+    Open(SiteAt(ClosedPort()));
+    ASSERT_TRUE(WaitForLine("Waiting to retry...")) << ui.Transcript();
+    EXPECT_TRUE(session->IsBusy());
+    session->CancelOperation();
+    ASSERT_TRUE(WaitForLine("Session Closed.")) << ui.Transcript();
+    EXPECT_GE(IndexOf("Interrupted by user"), IndexOf("Waiting to retry..."));
+    EXPECT_EQ(ui.CountLines("Connection retry #1..."), 0);
+    EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
+}
+
+// The line after which StopThread is called: none (right after Start, when the worker
+// may not have run yet), during the first attempt, during a pause.
+class StopThreadMoment : public ConnectionPolicy,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StopThreadMoment, EndsTheWorker) {
+    settings.ErrorRetry = 100;
+    Open(SiteAt(ClosedPort()));
+    if (*GetParam()) ASSERT_TRUE(WaitForLine(GetParam())) << ui.Transcript();
+    session->StopThread();
+    EXPECT_FALSE(session->HasThread());
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, StopThreadMoment,
+                         ::testing::Values("", "Creating control socket...",
+                                           "Waiting to retry..."));
+
+TEST_F(ConnectionPolicy, StopThreadKeepsTheCallerResponsive) {
+    settings.ErrorRetry = 100;
+    Open(SiteAt(ClosedPort()));
+    ASSERT_TRUE(WaitForLine("Waiting to retry...")) << ui.Transcript();
+    int calls = 0;
+    session->StopThread([&] { ++calls; });
+    EXPECT_GE(calls, 1);
+    EXPECT_FALSE(session->HasThread());
+}
+
+TEST_F(ConnectionPolicy, ServerClosingTheConnectionLeavesTheSessionOffline) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Then(LoginScript(), {ScriptStep::on("REST 0", "").thenClose()}));
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait)) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_REST));
+    ASSERT_TRUE(WaitForLine("Session Closed.")) << ui.Transcript();
+    EXPECT_GE(IndexOf("Control connection closed by server."), 0) << ui.Transcript();
+    EXPECT_FALSE(session->IsLoggedIn());
+    EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
+    EXPECT_EQ(server.connectionCount(), 1);
+}
+
+TEST_F(ConnectionPolicy, ServerClosingTheConnectionIsFollowedByAReconnectWithKeepAlive) {
+    settings.KeepAlive = 1;
+    tvtest::ScriptedServer server;
+    server.addConnection(Then(LoginScript(), {ScriptStep::on("REST 0", "").thenClose()}));
+    server.addConnection(Then(LoginScript(), {ScriptStep::on("NOOP", "").thenStall()}));
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait)) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_REST));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait, 2)) << ui.Transcript();
+    const int closed = IndexOf("Session Closed.");
+    ASSERT_GE(closed, 0) << ui.Transcript();
+    EXPECT_EQ(IndexOf("Creating control socket...", closed), closed + 1) << ui.Transcript();
+    EXPECT_TRUE(session->IsConnected());
+    EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST_F(ConnectionPolicy, StopWhileBusyInterruptsOnlyTheCommand) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Then(LoginScript(), {
+        ScriptStep::on("REST 0", "350 Restarting\r\n").delayReply(1500),
+        ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait)) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_REST));
+    ASSERT_TRUE(WaitForLine("REST 0")) << ui.Transcript();
+    session->CancelOperation();
+    ASSERT_TRUE(WaitForLine("Interrupted by user")) << ui.Transcript();
+    // The late reply arrives while the session waits for its next command.
+    ASSERT_TRUE(WaitForLineStarting(LOG_REPLY, "350")) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_PWD));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait, 2)) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Session Closed."), 0);
+    EXPECT_TRUE(session->IsConnected());
+}
+
+TEST_F(ConnectionPolicy, StopThreadDuringAStalledCommandReturns) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Then(LoginScript(), {ScriptStep::on("REST 0", "").thenStall()}));
+    ASSERT_TRUE(server.start()) << server.error();
+    settings.Timeout = 60;  // only the stop can end the wait
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait)) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_REST));
+    ASSERT_TRUE(WaitForLine("REST 0")) << ui.Transcript();
+    session->StopThread();
+    EXPECT_FALSE(session->HasThread());
+}
+
+TEST_F(ConnectionPolicy, LoginRefusalWithServerHangUpGoesOffline) {
+    // The server hangs up after refusing the login; the session must neither go online
+    // nor reconnect by itself when that late close arrives.
+    tvtest::ScriptedServer server;
+    server.addConnection({
+        ScriptStep::send("220 Scripted\r\n"),
+        ScriptStep::on("USER alice", "331 Password\r\n"),
+        ScriptStep::on("PASS secret", "530 Login incorrect\r\n").delayReply(0),
+        ScriptStep::send("").thenClose(),
+    });
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(WaitForLine("Max errors reached, stop.")) << ui.Transcript();
+    EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
+    EXPECT_FALSE(session->IsConnected());
+    EXPECT_EQ(server.connectionCount(), 1);
+}
+
+}  // namespace
+}  // namespace sessiontest

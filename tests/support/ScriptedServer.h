@@ -11,8 +11,9 @@
 //       ScriptStep::on("USER .*", "331 Password\r\n"),
 //       ScriptStep::on("PASS .*", "230 In\r\n"),
 //       ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
-//       ScriptStep::on("LIST.*", "150 Here\r\n").sendData("-rw-r--r-- ...\r\n")
-//                                                .afterData("226 Done\r\n"),
+//       ScriptStep::on("LIST.*", "150 Here\r\n")
+//           .sendData("-rw-r--r-- ...\r\n")
+//           .afterData("226 Done\r\n"),
 //   });
 //   ASSERT_TRUE(server.start()) << server.error();
 //   ... the client connects to server.host():server.port() ...
@@ -21,6 +22,8 @@
 //
 // An unsolicited line between replies is a step without a pattern placed after the reply
 // it follows, e.g. ScriptStep::send("200 Surprise\r\n").delayReply(50).
+// Active mode: a client's PORT command (whatever step receives it) sets the address that
+// later data steps connect to; only 127.x.x.x addresses are ever connected.
 // Every wait is bounded; the destructor stops the server and closes every socket.
 
 #include <atomic>

@@ -1,6 +1,7 @@
 // A session opened through its mailbox against vsftpd and pyftpdlib: connect, welcome,
 // login (named user and anonymous), commands, reconnect, disconnect.
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -206,6 +207,27 @@ TEST_P(RealServerNamedLogin, WrongPasswordGivesUpAfterTheAllowedAttempts) {
     EXPECT_EQ(ui.CountLines("Connection retry #2..."), 0);
     ASSERT_TRUE(ConfirmOffline()) << ui.Transcript();
     EXPECT_FALSE(session->IsLoggedIn());
+}
+
+// Entries of a /proc/self folder: open descriptors or running threads of this process.
+int CountEntries(const char* folder) {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+    return count;
+}
+
+TEST_P(RealServerNamedLogin, LeavesNoThreadOrSocketBehind) {
+    const int descriptors = CountEntries("/proc/self/fd");
+    const int threads = CountEntries("/proc/self/task");
+    OpenAndWaitOnline(Site());
+    session->IssueCommand(SimpleCommand(CMD_CONNECT));  // a second control connection
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait, 2)) << ui.Transcript();
+    EXPECT_GT(CountEntries("/proc/self/fd"), descriptors);
+    EXPECT_GT(CountEntries("/proc/self/task"), threads);
+    session->StopThread();
+    session.reset();
+    EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerSession,

@@ -93,6 +93,10 @@ TEST_P(RefusedConnection, IsRetriedThenGivenUp) {
             EXPECT_EQ(line.newline, 1);
             EXPECT_EQ(line.prefix, 1);
         }
+        // The attempt was remembered as the last connection.
+        EXPECT_EQ(settings.LastAddress, "127.0.0.1");
+        EXPECT_EQ(settings.LastUser, "alice");
+        EXPECT_EQ(settings.LastPassword, "secret");
         // Gave up and went offline.
         EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
         EXPECT_FALSE(session->IsBusy());
@@ -222,6 +226,59 @@ TEST_F(ConnectionPolicy, LoginRefusalWithServerHangUpGoesOffline) {
     EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
     EXPECT_FALSE(session->IsConnected());
     EXPECT_EQ(server.connectionCount(), 1);
+}
+
+// The start directory: "/" and none send no CWD (the script would reject one); any other
+// is entered after the first PWD.
+struct StartDirectoryCase {
+    const char* defremotedir;
+    const char* expectedCwd;  // nullptr: none
+};
+
+class StartDirectory : public ConnectionPolicy,
+                       public ::testing::WithParamInterface<StartDirectoryCase> {};
+
+TEST_P(StartDirectory, IsEnteredAfterLogin) {
+    Script script = LoginScript();
+    std::string directory = "/";
+    if (GetParam().expectedCwd != nullptr) {
+        directory = GetParam().defremotedir;
+        script.push_back(ScriptStep::on(GetParam().expectedCwd, "250 OK\r\n"));
+        script.push_back(ScriptStep::on("PWD", "257 \"" + directory + "\" is current\r\n"));
+    }
+    script.push_back(ScriptStep::on("REST 0", "350 Restarting\r\n"));
+    tvtest::ScriptedServer server;
+    server.addConnection(script);
+    ASSERT_TRUE(server.start()) << server.error();
+    CSessionSite site = SiteAt(server.port());
+    site.defremotedir = GetParam().defremotedir;
+    Open(site);
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", directory, kLogWait)) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_REST));
+    EXPECT_EQ(ReplyAfter("REST 0"), "350 Restarting\r\n") << ui.Transcript();
+    EXPECT_EQ(server.error(), "");
+    EXPECT_EQ(session->CurrentRemoteDirectory(), directory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directories, StartDirectory,
+                         ::testing::Values(StartDirectoryCase{"/", nullptr},
+                                           StartDirectoryCase{"", nullptr},
+                                           StartDirectoryCase{"/pub/incoming", "CWD /pub/incoming"}));
+
+TEST_F(ConnectionPolicy, UnknownCommandIsReportedAndTheSessionGoesOn) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Then(LoginScript(), {ScriptStep::on("PWD", "257 \"/\" is current\r\n")}));
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait)) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(99));
+    ASSERT_TRUE(ui.WaitForCall("MessageBox",
+                               "127.0.0.1|Unimplemented command!|" +
+                                   std::to_string(MB_OK | MB_ICONEXCLAMATION),
+                               kLogWait));
+    session->IssueCommand(SimpleCommand(CMD_PWD));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait, 2)) << ui.Transcript();
+    EXPECT_TRUE(session->IsConnected());
 }
 
 }  // namespace

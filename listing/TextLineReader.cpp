@@ -1,5 +1,6 @@
 #include "listing/TextLineReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -7,6 +8,10 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr std::size_t kInitialBuffer = 8 * 1024;
+// Room for one whole line, its line end and a little more read ahead.
+constexpr std::size_t kLargestBuffer = CTextLineReader::kMaxLineLength + 4096;
 
 std::string_view WithoutLineEnd(std::string_view line)
 {
@@ -34,11 +39,12 @@ bool CTextLineReader::Open(const std::string& path)
         Close();
         return false;
     }
-    // Room for one whole line plus its line end and a little more to read ahead.
-    if (m_buffer.size() < kMaxLineLength + 4096)
-        m_buffer.resize(kMaxLineLength + 4096);
+    // Most files are small: the buffer starts small and grows only for long lines.
+    if (m_buffer.empty())
+        m_buffer.resize(kInitialBuffer);
     m_begin = m_end = 0;
     m_eof = false;
+    m_unreadBytes = info.st_size;
     m_skippedLongLines = 0;
     return true;
 }
@@ -61,8 +67,11 @@ bool CTextLineReader::Refill()
         m_end -= m_begin;
         m_begin = 0;
     }
-    if (m_end == m_buffer.size())
-        return false;
+    if (m_end == m_buffer.size()) {
+        if (m_buffer.size() >= kLargestBuffer)
+            return false;
+        m_buffer.resize(std::min(m_buffer.size() * 2, kLargestBuffer));
+    }
     ssize_t got;
     do {
         got = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
@@ -72,6 +81,11 @@ bool CTextLineReader::Refill()
         return false;
     }
     m_end += std::size_t(got);
+    // Once the size seen at opening is read there is no need to ask again for the end
+    // (list files are replaced by rename, never grown in place).
+    m_unreadBytes -= got;
+    if (m_unreadBytes <= 0)
+        m_eof = true;
     return true;
 }
 

@@ -37,5 +37,6 @@ private:
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     bool m_eof = false;
+    long long m_unreadBytes = 0; // of the size the file had when it was opened
     std::size_t m_skippedLongLines = 0;
 };

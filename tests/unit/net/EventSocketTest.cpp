@@ -369,17 +369,22 @@ TEST_F(EventSocketTest, SocketDestroyedInsideItsOwnHandlerLeavesNothingBehind)
 {
     LoopbackListener* server = new LoopbackListener;
     ASSERT_TRUE(server->Start());
-    auto* client = new RecordingSocket;
+    struct SelfDestroyingSocket : RecordingSocket {
+        bool* destroyed = nullptr;
+        void OnClose(int) override
+        {
+            bool* flag = destroyed;
+            delete this;  // takes the helper with it while the helper is dispatching
+            *flag = true;
+        }
+    };
+    bool destroyed = false;
+    auto* client = new SelfDestroyingSocket;
+    client->destroyed = &destroyed;
     ASSERT_TRUE(client->Create());
     client->Connect("127.0.0.1", server->port);
     ASSERT_TRUE(PumpUntil([&] { return server->accepted.Has("send:0") && client->Has("send:0"); }));
     delete server;  // the client is now the thread's only socket
-
-    bool destroyed = false;
-    client->onClose = [&](int) {
-        delete client;  // takes the helper with it while the helper is dispatching
-        destroyed = true;
-    };
     ASSERT_TRUE(PumpUntil([&] { return destroyed; }));
     PumpMessages(10);
 }

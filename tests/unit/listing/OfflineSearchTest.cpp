@@ -132,7 +132,8 @@ TEST(CompileSearchPattern, WildcardsAreLiteralExceptStarAndQuestionMark)
         {"*.txt", "atxt", false},       {"my file.txt", "my file.txt", true},
         {"my file.txt", "myfile.txt", false}, {"a+b (1).txt", "a+b (1).txt", true},
         {"$name[1]", "$name[1]", true}, {"back\\slash", "back\\slash", true}, {"a?c", "abc", true},
-        {"a?c", "ac", false},
+        {"a?c", "ac", false},           {"caf\xC3\xA9*", "caf\xC3\xA9 au lait", true},
+        {"x\\iy", "x\\iy", true},
     };
     for (const Case& c : cases) {
         CPatternSearch pattern;

@@ -1,6 +1,7 @@
 #include "sites/AtomicFile.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,9 +55,16 @@ mode_t CurrentUmask()
 
 } // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
+bool WriteFileAtomically(const std::string& requestedPath, std::string_view contents, mode_t mode,
                          std::string* error)
 {
+    // A file the user replaced by a link is written where the link points, and stays a link.
+    std::string path = requestedPath;
+    char resolved[PATH_MAX];
+    struct stat linkStat {};
+    if (::lstat(path.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) &&
+        ::realpath(path.c_str(), resolved))
+        path = resolved;
     std::vector<char> tmpl(path.begin(), path.end());
     static const char suffix[] = ".tmpXXXXXX";
     tmpl.insert(tmpl.end(), suffix, suffix + sizeof suffix); // keeps the terminating zero

@@ -46,7 +46,9 @@ int AddSite(CliContext& context, const std::string& name, const std::string& url
         std::fprintf(context.err, "tollvane-cli: %s\n", error.c_str());
         return kExitFailed;
     }
-    const bool namedUser = url.find('@') != std::string::npos && fromUrl.username != "anonymous";
+    FtpUrl parts;
+    SplitFtpUrl(WithFtpPrefix(url), parts);
+    const bool namedUser = !parts.user.empty();
 
     CliPrompts prompts(context.err);
     CSiteManagerModel model(context.sites, SiteFilePath(context.dataFolder),

@@ -27,8 +27,15 @@ QString ConfigHome()
     return BaseFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
 }
 
-bool WriteWhole(const QString& path, const QByteArray& contents)
+// Writes the file unless it already holds `contents`; *changed tells whether it wrote.
+bool WriteWhole(const QString& path, const QByteArray& contents, bool* changed = nullptr)
 {
+    QFile current(path);
+    if (current.open(QIODevice::ReadOnly) && current.readAll() == contents)
+        return true;
+    current.close();
+    if (changed)
+        *changed = true;
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     QSaveFile file(path);
@@ -69,7 +76,7 @@ QString ExecArgument(const QString& argument)
 
 // Sets `key` in the [Default Applications] group of mimeapps.list, keeping every other
 // line the user has.
-bool SetDefaultApplication(const QString& mimeType, const QString& desktopFile)
+bool SetDefaultApplication(const QString& mimeType, const QString& desktopFile, bool* changed)
 {
     const QString path = ConfigHome() + QStringLiteral("/mimeapps.list");
     QStringList lines;
@@ -100,7 +107,7 @@ bool SetDefaultApplication(const QString& mimeType, const QString& desktopFile)
         if (!replaced)
             lines.insert(groupAt + 1, entry);
     }
-    return WriteWhole(path, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    return WriteWhole(path, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8(), changed);
 }
 
 void RefreshDatabase(const QString& tool, const QString& folder)
@@ -135,10 +142,13 @@ bool RegisterFileType(const FileTypeRegistration& r)
             .arg(XmlEscaped(mimeType), XmlEscaped(description), XmlEscaped(r.iconName),
                  XmlEscaped(r.extension.toLower()))
             .toUtf8();
+    // Written at every start: files that are already right are left alone, and the
+    // databases are rebuilt only when something changed.
+    bool changed = false;
     const QString mimeFolder = DataHome() + QStringLiteral("/mime");
     if (!WriteWhole(mimeFolder + QStringLiteral("/packages/tollvane-") + r.extension.toLower() +
                         QStringLiteral(".xml"),
-                    package))
+                    package, &changed))
         return false;
 
     const QByteArray desktop = QStringLiteral("[Desktop Entry]\n"
@@ -153,13 +163,13 @@ bool RegisterFileType(const FileTypeRegistration& r)
                                    .arg(description, ExecArgument(r.programPath), r.iconName, mimeType)
                                    .toUtf8();
     const QString applications = DataHome() + QStringLiteral("/applications");
-    if (!WriteWhole(applications + QLatin1Char('/') + desktopName, desktop))
+    if (!WriteWhole(applications + QLatin1Char('/') + desktopName, desktop, &changed))
         return false;
 
-    if (!SetDefaultApplication(mimeType, desktopName))
+    if (!SetDefaultApplication(mimeType, desktopName, &changed))
         return false;
 
-    if (r.notify) {
+    if (r.notify && changed) {
         RefreshDatabase(QStringLiteral("update-mime-database"), mimeFolder);
         RefreshDatabase(QStringLiteral("update-desktop-database"), applications);
     }

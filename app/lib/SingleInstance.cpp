@@ -46,30 +46,38 @@ SingleInstance::Role SingleInstance::Start(const QByteArray& commandLine, int ti
     // that race each other.
     QLockFile lock(m_serverName + QStringLiteral(".lock"));
     lock.setStaleLockTime(10000);
-    if (!lock.tryLock(timeoutMs))
-        return HandOver(commandLine, timeoutMs) ? Role::HandedOver : Role::Failed;
-
-    if (HandOver(commandLine, timeoutMs))
+    if (!lock.tryLock(timeoutMs)) {
+        return HandOver(commandLine, timeoutMs) == HandOverResult::Delivered ? Role::HandedOver
+                                                                             : Role::Failed;
+    }
+    switch (HandOver(commandLine, timeoutMs)) {
+    case HandOverResult::Delivered:
         return Role::HandedOver;
+    case HandOverResult::NoAnswer:
+        // Someone listens but is busy or hung: its socket must not be taken away.
+        return Role::Failed;
+    case HandOverResult::NobodyListens:
+        break;
+    }
     return Listen() ? Role::Primary : Role::Failed;
 }
 
-bool SingleInstance::HandOver(const QByteArray& commandLine, int timeoutMs)
+SingleInstance::HandOverResult SingleInstance::HandOver(const QByteArray& commandLine, int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
     if (!socket.waitForConnected(timeoutMs))
-        return false;
+        return HandOverResult::NobodyListens;
     socket.write(Frame(commandLine));
     if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
+        return HandOverResult::NoAnswer;
     // Wait for the receipt, so this start does not end before the other has the text.
     while (socket.bytesAvailable() < 1) {
         if (!socket.waitForReadyRead(timeoutMs))
-            return false;
+            return HandOverResult::NoAnswer;
     }
     char ack = 0;
-    return socket.getChar(&ack) && ack == kAck;
+    return socket.getChar(&ack) && ack == kAck ? HandOverResult::Delivered : HandOverResult::NoAnswer;
 }
 
 bool SingleInstance::Listen()

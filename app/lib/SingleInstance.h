@@ -17,7 +17,8 @@ public:
     enum class Role {
         Primary,    // this start runs the program and receives later command lines
         HandedOver, // another start runs; the command line went to it: end this start
-        Failed,     // neither worked; the caller may run without the hand-over
+        Failed,     // neither worked (a running copy did not answer in time, or no
+                    // socket could be made); the caller may run without the hand-over
     };
     using Handler = std::function<void(const QByteArray& commandLine)>;
 
@@ -41,7 +42,8 @@ public:
     const QString& ServerName() const { return m_serverName; }
 
 private:
-    bool HandOver(const QByteArray& commandLine, int timeoutMs);
+    enum class HandOverResult { Delivered, NobodyListens, NoAnswer };
+    HandOverResult HandOver(const QByteArray& commandLine, int timeoutMs);
     bool Listen();
     void Accept();
 

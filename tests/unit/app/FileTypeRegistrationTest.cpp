@@ -5,6 +5,7 @@
 #include <QFile>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -71,6 +72,18 @@ TEST_F(FileTypeRegistrationTest, KeepsTheUsersOtherAssociations)
               "[Added Associations]\ntext/plain=editor.desktop;\n\n"
               "[Default Applications]\napplication/x-tollvane-tvq=tollvane-tvq.desktop\n"
               "text/html=browser.desktop\n");
+}
+
+TEST_F(FileTypeRegistrationTest, ARepeatedRegistrationLeavesTheFilesAlone)
+{
+    ASSERT_TRUE(RegisterFileType(Tvq()));
+    const std::string desktop = apptest::DataHome() + "/applications/tollvane-tvq.desktop";
+    struct stat before {};
+    ASSERT_EQ(::stat(desktop.c_str(), &before), 0);
+    ASSERT_TRUE(RegisterFileType(Tvq()));
+    struct stat after {};
+    ASSERT_EQ(::stat(desktop.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "rewritten although nothing changed";
 }
 
 TEST_F(FileTypeRegistrationTest, StopsAtTheFirstFailedStep)

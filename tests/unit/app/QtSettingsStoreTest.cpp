@@ -45,6 +45,7 @@ TEST_F(QtSettingsStoreTest, RoundTripThroughTheFile)
     written.LastPassword = "s3cret=;#";
     written.TextFileExtension = "txt;ini";
     written.ViewerPath = "/usr/bin/less";
+    written.LastAddress = "a,b \"quoted\" ; #x";
     written.WPMaximized = 1;
     written.UseShellIcon = 0;
     {
@@ -66,6 +67,7 @@ TEST_F(QtSettingsStoreTest, RoundTripThroughTheFile)
     EXPECT_EQ(read.LastPassword, "s3cret=;#");
     EXPECT_EQ(read.TextFileExtension, "txt;ini");
     EXPECT_EQ(read.ViewerPath, "/usr/bin/less");
+    EXPECT_EQ(read.LastAddress, "a,b \"quoted\" ; #x");
     EXPECT_EQ(read.WPMaximized, 1);
     EXPECT_EQ(read.UseShellIcon, 1) << "shell icons are on at every start";
 }

@@ -90,6 +90,18 @@ TEST(SingleInstance, SocketLeftByACrashedCopyIsTakenOver)
     EXPECT_EQ(instance.Start("x", 1000), SingleInstance::Role::Primary);
 }
 
+TEST(SingleInstance, ACopyThatDoesNotAnswerKeepsItsSocket)
+{
+    // This thread never turns the event loop while it waits, so the server below accepts
+    // the connection but never answers: a busy first copy.
+    const QString server = ServerName("busy.sock");
+    QLocalServer busy;
+    ASSERT_TRUE(busy.listen(server));
+    SingleInstance second(server);
+    EXPECT_EQ(second.Start("x", 300), SingleInstance::Role::Failed);
+    EXPECT_TRUE(QFile::exists(server)) << "the running copy's socket was taken away";
+}
+
 TEST(SingleInstance, AfterTheFirstEndsTheNextStartRuns)
 {
     const QString server = ServerName("again.sock");

@@ -152,6 +152,17 @@ TEST(SiteFile, IsReadableByItsOwnerOnly)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST(SiteFile, ALinkedSiteFileStaysALink)
+{
+    TempFolder tmp;
+    std::filesystem::create_directories(tmp.File("synced"));
+    tmp.Write("synced/site.dat", "");
+    std::filesystem::create_symlink(tmp.File("synced/site.dat"), tmp.File("site.dat"));
+    ASSERT_TRUE(SaveSiteFile(tmp.File("site.dat"), OneSite()));
+    EXPECT_TRUE(std::filesystem::is_symlink(tmp.File("site.dat")));
+    EXPECT_EQ(tmp.Read("synced/site.dat"), Record("[home]"));
+}
+
 TEST(SiteFile, AFailedWriteKeepsTheOldFile)
 {
     TempFolder tmp;

@@ -210,22 +210,36 @@ TEST_F(ConnectionPolicy, StopThreadDuringAStalledCommandReturns) {
     EXPECT_FALSE(session->HasThread());
 }
 
-TEST_F(ConnectionPolicy, LoginRefusalWithServerHangUpGoesOffline) {
-    // The server hangs up after refusing the login; the session must neither go online
-    // nor reconnect by itself when that late close arrives.
+TEST_F(ConnectionPolicy, GivingUpDropsTheRefusedConnection) {
+    // A server that refuses the login and keeps the connection open: the session closes
+    // it when it gives up, so that a late hang-up of the server cannot wake the offline
+    // session.
     tvtest::ScriptedServer server;
     server.addConnection({
         ScriptStep::send("220 Scripted\r\n"),
         ScriptStep::on("USER alice", "331 Password\r\n"),
-        ScriptStep::on("PASS secret", "530 Login incorrect\r\n").delayReply(0),
-        ScriptStep::send("").thenClose(),
+        ScriptStep::on("PASS secret", "530 Login incorrect\r\n").thenStall(),
     });
     ASSERT_TRUE(server.start()) << server.error();
     Open(SiteAt(server.port()));
     ASSERT_TRUE(WaitForLine("Max errors reached, stop.")) << ui.Transcript();
+    EXPECT_TRUE(server.waitUntilDone(2000)) << "the refused connection was left open";
     EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
     EXPECT_FALSE(session->IsConnected());
     EXPECT_EQ(server.connectionCount(), 1);
+}
+
+TEST_F(ConnectionPolicy, DisconnectDuringTheOnlineSetUpEndsTheSession) {
+    tvtest::ScriptedServer server;
+    Script script = LoginScript();
+    script.back().delayReply(1000);  // the first PWD is slow to answer
+    server.addConnection(script);
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(WaitForLine("PWD")) << ui.Transcript();
+    session->Disconnect();
+    ASSERT_TRUE(WaitForLine("Session Closed.")) << ui.Transcript();
+    EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
 }
 
 // The start directory: "/" and none send no CWD (the script would reject one); any other

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace {
 
@@ -24,6 +25,8 @@ std::string ReportFolder()
 
 void CrashWithHandler(const std::string& dataFolder)
 {
+    const rlimit noCore{0, 0}; // the report is what this test wants, not a core file
+    ::setrlimit(RLIMIT_CORE, &noCore);
     InstallCrashHandler(dataFolder);
     std::raise(SIGSEGV);
 }

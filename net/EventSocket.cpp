@@ -195,7 +195,9 @@ bool CEventSocket::AcceptOnHandle(CEventSocket& target, sockaddr* address, sockl
     }
     target.netState = NetState::Connected;
     target.closeReported = false;
-    target.AsyncSelect(FD_ALL_EVENTS);
+    // All events on the handle itself, also when the target has layers of its own.
+    target.eventMask = FD_ALL_EVENTS;
+    target.SelectOnHandle(FD_ALL_EVENTS);
     return true;
 }
 

@@ -23,8 +23,10 @@
 //  - FD_CLOSE once, when the peer closed (error 0) or the connection broke;
 //  - FD_ACCEPT on a listening socket, again after each Accept.
 // Failures return false (-1 for Send/Receive) and leave the reason in WSAGetLastError();
-// WSAEWOULDBLOCK means "under way". A socket belongs to its creating thread: call it only
-// there. Destruction closes the socket.
+// WSAEWOULDBLOCK means "under way". A socket belongs to the thread that last created it
+// (Create or Accept): call it only there, and destroy it there or after that thread has
+// ended. Destruction closes the socket. A socket object may be created again on another
+// thread after Close (a session's next worker thread); it then joins that thread.
 //
 // Layers (CSocketLayer) can be put between the socket and the network with AddLayer before
 // Create; calls then travel down the chain and events up it.

@@ -400,17 +400,20 @@ TEST_F(EventSocketTest, SocketKeptAcrossThreadsJoinsTheThreadThatCreatesItAgain)
     });
     first.join();
     std::vector<std::string> seen;
+    CEvent secondDone;
     std::thread second([&] {
-        ASSERT_TRUE(client.Create());
-        client.Connect("127.0.0.1", server.port);
-        PumpUntil([&] { return client.Has("connect:0"); });
-        seen = client.events;
-        client.Close();
+        if (client.Create()) {
+            client.Connect("127.0.0.1", server.port);
+            PumpUntil([&] { return client.Has("connect:0"); });
+            seen = client.events;
+            client.Close();
+        }
+        secondDone.Set();
     });
-    // The listener belongs to this thread: keep accepting while the second thread waits.
-    while (seen.empty() && !PumpUntil([&] { return !seen.empty(); }, 50)) {
-    }
+    // The listener belongs to this thread: it keeps accepting while this thread waits.
+    EXPECT_EQ(MessageWait({&secondDone}, 3000), WAIT_OBJECT_0);
     second.join();
+    ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), "connect:0");
     ASSERT_TRUE(PumpUntil([&] { return server.accepted.GetSocketHandle() != INVALID_SOCKET; }));
 }

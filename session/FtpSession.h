@@ -95,6 +95,9 @@ public:
     std::string CurrentRemoteDirectory() const;
     std::string InitialRemoteDirectory() const;
     std::string LocalAddress() const;
+    bool IsPassive() const { return passive_ != 0; }
+    int LoginType() const { return loginType_; }
+    int HostType() const { return hostType_; }
     // 0 ASCII, 1 binary, 2 automatic by extension.
     int TransferTypeSetting() const { return transferType_; }
     void SetTransferTypeSetting(int type) { transferType_ = type; }
@@ -149,6 +152,9 @@ public:
     void ResetTransferredBytes() { byteCounter_ = 0; }
     void RestartTransferRate() { rateMeter_.Restart(); }
     void SetTransferring(bool on) { transferring_ = on; }
+    // Queue items completed in the current queue run.
+    void CountProcessedFile() { ++filesProcessed_; }
+    void ResetFilesProcessed() { filesProcessed_ = 0; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
     bool ListingEnabled() const { return listingEnabled_; }
 

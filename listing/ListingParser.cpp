@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "listing/LocalTime.h"
+#include "listing/TextLineReader.h"
 
 namespace {
 
@@ -345,6 +346,12 @@ void ParseListing(std::string_view text, RFILE_LIST& list)
         std::size_t end = text.find('\n', i);
         if (end == std::string_view::npos)
             end = text.size();
+        // A line too long for the list-file reader is skipped here too, so the cached
+        // listing reads back as the live one.
+        if (end - i > CTextLineReader::kMaxLineLength + 2) {
+            i = end;
+            continue;
+        }
         // Parsed in place; "." and ".." are rejected by the line parser itself.
         list.emplace_front();
         const ListLineResult result = ParseListingLine(text.substr(i, end - i), list.front());

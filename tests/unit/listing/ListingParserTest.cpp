@@ -219,6 +219,8 @@ TEST(ParseListing, WholeListings)
         {"DOS listing", "01-15-08  02:30PM  <DIR>  Program Files\r\n01-15-08  02:30PM  12 x.txt\r\n", {"x.txt", "Program Files"}},
         {"hostile names dropped, rest kept", "-rw-r--r-- 1 u g 1 Jan 1 2004 ../x\n-rw-r--r-- 1 u g 1 Jan 1 2004 ok\n", {"ok"}},
         {"empty text", "", {}},
+        {"line over 64 KiB skipped as the list-file reader does",
+         "-rw-r--r-- 1 u g 1 Jan 1 2004 " + std::string(70000, 'n') + "\n-rw-r--r-- 1 u g 1 Jan 1 2004 a\n", {"a"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

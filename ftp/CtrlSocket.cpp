@@ -218,9 +218,10 @@ void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
 void CCtrlSocket::LogReplyChunk(const std::string& chunk)
 {
     // A reply that arrives in pieces is shown as one log entry; its continuation lines
-    // are indented by two TABs.
+    // are indented by two TABs. Lines end at the line feed, so a reply with bare LF line
+    // ends is shown the same however it was cut.
     std::string logged;
-    if (!replyText.empty() && EndsWith(replyText, "\r\n"))
+    if (EndsWith(replyText, "\n"))
         logged = "\t\t";
     for (std::size_t i = 0; i < chunk.size(); ++i) {
         logged += chunk[i];

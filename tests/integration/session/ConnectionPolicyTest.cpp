@@ -126,7 +126,9 @@ class StopThreadMoment : public ConnectionPolicy,
 TEST_P(StopThreadMoment, EndsTheWorker) {
     settings.ErrorRetry = 100;
     Open(SiteAt(ClosedPort()));
-    if (*GetParam()) ASSERT_TRUE(WaitForLine(GetParam())) << ui.Transcript();
+    if (*GetParam()) {
+        ASSERT_TRUE(WaitForLine(GetParam())) << ui.Transcript();
+    }
     session->StopThread();
     EXPECT_FALSE(session->HasThread());
 }

@@ -133,7 +133,9 @@ TEST_P(RealServerSession, CarriesOutTheAntiIdleCommands) {
         session->IssueCommand(CFtpSession::AntiIdleCommand(e.choice));
         const std::string reply = ReplyAfter(e.command, sent + 1);
         ASSERT_FALSE(reply.empty()) << ui.Transcript();
-        if (e.replyCode != nullptr) EXPECT_EQ(reply.substr(0, 3), e.replyCode) << ui.Transcript();
+        if (e.replyCode != nullptr) {
+            EXPECT_EQ(reply.substr(0, 3), e.replyCode) << ui.Transcript();
+        }
     }
     EXPECT_TRUE(session->IsConnected());
     EXPECT_EQ(session->CurrentRemoteDirectory(), "/");

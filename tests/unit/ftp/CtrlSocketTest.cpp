@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -458,6 +459,40 @@ TEST_F(CtrlSocketTest, RefusedConnectionFails)
     EXPECT_EQ(ctrl.ConnectAndLogin(), FTP_FAILED);
     EXPECT_TRUE(session.Logged("Connection refused.", LOG_ERROR)) << session.LogDump();
     EXPECT_FALSE(session.loggedIn);
+}
+
+// ---------------------------------------------------------------------------------------
+// No descriptor outlives a connection, whatever ended it.
+
+int OpenDescriptors()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+TEST(CtrlSocketResources, NoDescriptorLeftAfterFailures)
+{
+    PumpMessages(0);  // this thread's message queue lives on; create it before counting
+    int before = OpenDescriptors();
+    {
+        tvtest::ScriptedServer server;
+        server.addConnection(LoginThen({ScriptStep::on("NOOP", "").thenStall()}));
+        server.addConnection(LoginThen({ScriptStep::on("NOOP", "200-partial\r\n").thenClose()}));
+        server.addConnection({ScriptStep::send("421 Busy\r\n").thenStall()});
+        ASSERT_TRUE(server.start()) << server.error();
+        TestSession session;
+        session.port = server.port();
+        CCtrlSocket ctrl(session);
+        ASSERT_EQ(ctrl.ConnectAndLogin(), FTP_OK);
+        EXPECT_EQ(ctrl.SendCommand("noop", 1), FTP_TIMEOUT);
+        ASSERT_EQ(ctrl.ConnectAndLogin(), FTP_OK);
+        EXPECT_NE(ctrl.SendCommand("noop", 1), FTP_OK);
+        session.serverClosedEvent.Reset();
+        EXPECT_EQ(ctrl.ConnectAndLogin(), FTP_FAILED);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

@@ -121,6 +121,12 @@ ScriptStep& ScriptStep::sendData(std::string bytes, long long closeAfter, bool a
     return *this;
 }
 
+ScriptStep& ScriptStep::dataInChunks(std::vector<std::size_t> sizes, int delayMs) {
+    dataChunkSizes = std::move(sizes);
+    dataChunkDelayMs = delayMs;
+    return *this;
+}
+
 ScriptStep& ScriptStep::receiveData() {
     data = DataAction::Receive;
     return *this;
@@ -426,22 +432,29 @@ bool ScriptedServer::sendReply(Connection& connection, const std::string& text,
                            "127,0,0,1," + std::to_string(port / 256) + "," +
                                std::to_string(port % 256));
     }
+    if (!sendPieces(connection.fd, bytes, step.chunkSizes, step.chunkDelayMs)) {
+        if (!stopping())
+            noteError("connection " + std::to_string(connection.index) +
+                      ": the reply could not be sent (client gone?)");
+        return false;
+    }
+    return true;
+}
+
+bool ScriptedServer::sendPieces(int fd, const std::string& bytes,
+                                const std::vector<std::size_t>& sizes, int delayMs) {
     std::size_t at = 0;
     std::size_t piece = 0;
     while (at < bytes.size()) {
         std::size_t size = bytes.size() - at;
-        if (!step.chunkSizes.empty()) {
-            size = step.chunkSizes[std::min(piece, step.chunkSizes.size() - 1)];
+        if (!sizes.empty()) {
+            size = sizes[std::min(piece, sizes.size() - 1)];
             size = std::clamp<std::size_t>(size, 1, bytes.size() - at);
         }
-        if (piece > 0 && !pause(step.chunkDelayMs))
+        if (piece > 0 && !pause(delayMs))
             return false;
-        if (!sendAll(connection.fd, bytes.data() + at, size)) {
-            if (!stopping())
-                noteError("connection " + std::to_string(connection.index) +
-                          ": the reply could not be sent (client gone?)");
+        if (!sendAll(fd, bytes.data() + at, size))
             return false;
-        }
         at += size;
         ++piece;
     }
@@ -519,7 +532,9 @@ bool ScriptedServer::runDataAction(Connection& connection, const ScriptStep& ste
         std::size_t length = step.dataBytes.size();
         if (step.dataCloseAfter >= 0)
             length = std::min(length, static_cast<std::size_t>(step.dataCloseAfter));
-        bool sent = sendAll(fd, step.dataBytes.data(), length);
+        setNoDelay(fd);
+        bool sent = sendPieces(fd, step.dataBytes.substr(0, length), step.dataChunkSizes,
+                               step.dataChunkDelayMs);
         closeSocket(fd, step.dataAbortiveClose);
         if (!sent && !stopping())
             noteError("connection " + std::to_string(connection.index) +

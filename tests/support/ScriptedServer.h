@@ -76,6 +76,8 @@ struct ScriptStep {
     std::string dataBytes;             // what Send sends
     long long dataCloseAfter = -1;     // Send: close after this many bytes (-1: all)
     bool dataAbortiveClose = false;    // Send: end the data connection with a reset
+    std::vector<std::size_t> dataChunkSizes;  // Send: pieces as for the reply (a slow feed)
+    int dataChunkDelayMs = 2;
     bool dataBeforeReply = false;      // do the data action before sending reply
     std::string replyAfterData;        // sent after the data action finished ("226 ...")
 
@@ -89,6 +91,7 @@ struct ScriptStep {
     ScriptStep& thenStall();
     ScriptStep& listenPassive();
     ScriptStep& sendData(std::string bytes, long long closeAfter = -1, bool abortive = false);
+    ScriptStep& dataInChunks(std::vector<std::size_t> sizes, int delayMs);
     ScriptStep& receiveData();
     ScriptStep& refuseData();
     ScriptStep& holdData();
@@ -155,6 +158,8 @@ private:
     int openDataConnection(Connection& connection);
     void holdUntilClosed(Connection& connection);
     bool sendAll(int fd, const char* bytes, std::size_t length);
+    bool sendPieces(int fd, const std::string& bytes, const std::vector<std::size_t>& sizes,
+                    int delayMs);
     bool pause(int ms);                          // false when stopping
     bool waitFor(int fd, short events, int timeoutMs);  // false on time-out or stop
     void noteError(const std::string& text);

@@ -71,6 +71,7 @@ TEST(ScriptedServer, PassiveDataIsSentAndReceived) {
         ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
         ScriptStep::on("LIST", "150 Here it comes\r\n")
             .sendData("-rw-r--r-- 1 a b 5 Jan 1 2020 x\r\n")
+            .dataInChunks({7}, 1)
             .afterData("226 Done\r\n"),
         ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
         ScriptStep::on("STOR up\\.bin", "150 Send it\r\n").receiveData().afterData("226 Got it\r\n"),

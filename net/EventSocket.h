@@ -89,7 +89,8 @@ public:
     long GetEventMask() const { return eventMask; }
 
     // Layer chain: each added layer goes below the previous one (toward the network).
-    // Only while the socket has no handle.
+    // Only while the socket has no handle; Close empties the chain again. The socket does
+    // not own its layers.
     bool AddLayer(CSocketLayer* layer);
     void RemoveAllLayers();
     CSocketLayer* GetFirstLayer() const { return firstLayer; }

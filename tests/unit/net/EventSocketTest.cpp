@@ -150,6 +150,41 @@ TEST_F(EventSocketTest, SendThatWouldBlockIsFollowedByOneSendNotification)
     EXPECT_EQ(client.Count("send"), 2);
 }
 
+TEST_F(EventSocketTest, HandlerMayWaitForAnotherSocketsNotification)
+{
+    LoopbackListener server;
+    ASSERT_TRUE(server.Start());
+    RecordingSocket client;
+    CEvent answered;
+    std::string answer;
+    int waitResult = -1;
+    server.accepted.onReceive = [&](int) {
+        char buffer[16];
+        int n = server.accepted.Receive(buffer, sizeof buffer);
+        if (n > 0)
+            server.accepted.Send(buffer, n);  // echo
+    };
+    client.onReceive = [&](int) {
+        char buffer[16];
+        int n = client.Receive(buffer, sizeof buffer);
+        if (n > 0)
+            answer.append(buffer, n);
+        answered.Set();
+    };
+    // Inside its connect handler the client sends and waits for the echo, as a control
+    // connection waits for a reply inside a notification.
+    client.onConnect = [&](int error) {
+        ASSERT_EQ(error, 0);
+        ASSERT_EQ(client.Send("echo", 4), 4);
+        waitResult = MessageWait({&answered}, 2000);
+    };
+    ASSERT_TRUE(client.Create());
+    client.Connect("127.0.0.1", server.port);
+    ASSERT_TRUE(PumpUntil([&] { return waitResult != -1; }));
+    EXPECT_EQ(waitResult, WAIT_OBJECT_0);
+    EXPECT_EQ(answer, "echo");
+}
+
 TEST_F(EventSocketTest, PeerResetIsReportedAsCloseWithItsError)
 {
     LoopbackListener server;

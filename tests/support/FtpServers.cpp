@@ -287,9 +287,10 @@ bool FtpTestServer::createFolder(const std::string& relativePath) const {
         if (part.empty() || part == ".")
             continue;
         current /= part;
-        if (::mkdir(current.c_str(), 0777) == 0)
+        if (::mkdir(current.c_str(), 0777) == 0) {
             ::chmod(current.c_str(), 0777);
-        else if (errno != EEXIST || !fs::is_directory(current))
+            giveToContentOwner(current.string());
+        } else if (errno != EEXIST || !fs::is_directory(current))
             return false;
     }
     return true;
@@ -303,7 +304,15 @@ bool FtpTestServer::createFile(const std::string& relativePath,
     std::string parent = fs::path(relativePath).parent_path().string();
     if (!parent.empty() && !createFolder(parent))
         return false;
-    return writeWholeFile(path, content, 0666);
+    if (!writeWholeFile(path, content, 0666))
+        return false;
+    giveToContentOwner(path);
+    return true;
+}
+
+void FtpTestServer::giveToContentOwner(const std::string& path) const {
+    if (contentUid_ != static_cast<uid_t>(-1))
+        (void)::lchown(path.c_str(), contentUid_, contentGid_);
 }
 
 bool FtpTestServer::exists(const std::string& relativePath) const {
@@ -397,6 +406,8 @@ bool VsftpdServer::writeConfiguration(int port) {
                      kVirtualUserAccount + "\"";
             return false;
         }
+        contentUid_ = uid;
+        contentGid_ = gid;
         uid_t ftpUid = 0;
         gid_t ftpGid = 0;
         if (!lookUpAccount(kAnonymousAccount, ftpUid, ftpGid)) {

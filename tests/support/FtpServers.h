@@ -91,8 +91,13 @@ protected:
     int port_ = 0;
     pid_t pid_ = -1;
     bool hasUser_ = true;
+    // Account that prepared files and folders are given to, so the named user may also
+    // change their permissions (-1: keep the test's own).
+    uid_t contentUid_ = static_cast<uid_t>(-1);
+    gid_t contentGid_ = static_cast<gid_t>(-1);
 
 private:
+    void giveToContentOwner(const std::string& path) const;
     bool launchOnce(int port, bool& portClash);
     bool waitForWelcome(int port, std::string& why);
     bool processExited(int& status);

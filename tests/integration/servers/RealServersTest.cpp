@@ -108,6 +108,34 @@ TEST_P(RealServerTest, BothLoginsUploadAndTheFileLandsInTheRoot) {
     }
 }
 
+TEST_P(RealServerTest, NamedUserChangesPreparedFilesAndFolders) {
+    if (!server_->hasUser())
+        GTEST_SKIP() << GetParam().name << " offers no named user when not run as root";
+    ASSERT_TRUE(server_->createFile("work/old.txt", "x"));
+    ASSERT_TRUE(server_->createFolder("work/empty"));
+
+    RawClient client;
+    ASSERT_EQ(logIn(client, server_->userName(), server_->password()).substr(0, 3), "230");
+    struct Exchange {
+        const char* command;
+        const char* codePrefix;
+    };
+    const Exchange exchanges[] = {
+        {"SITE CHMOD 600 work/old.txt", "2"}, {"RNFR work/old.txt", "350"},
+        {"RNTO work/new.txt", "250"},         {"DELE work/new.txt", "250"},
+        {"RMD work/empty", "250"},            {"MKD work/made", "257"},
+        {"CWD work/made", "250"},             {"CDUP", "2"},
+    };
+    for (const auto& exchange : exchanges) {
+        std::string reply = client.command(exchange.command);
+        EXPECT_EQ(reply.rfind(exchange.codePrefix, 0), 0u) << exchange.command << ": " << reply;
+    }
+    EXPECT_FALSE(server_->exists("work/old.txt"));
+    EXPECT_FALSE(server_->exists("work/new.txt"));
+    EXPECT_FALSE(server_->exists("work/empty"));
+    EXPECT_TRUE(server_->exists("work/made"));
+}
+
 TEST_P(RealServerTest, HelpersRefusePathsOutsideTheRoot) {
     for (const char* path : {"", "/etc/passwd", "../escape.txt", "a/../../escape.txt"}) {
         SCOPED_TRACE(path);

@@ -39,6 +39,8 @@ public:
     // Creates the root folder and configuration, launches the server and waits (bounded)
     // until it accepts connections and has sent its welcome. Retries on a port clash.
     // False when it could not be started; error() then says why, with the server's log.
+    // The server ends with the thread that started it, so call it from the test's own
+    // thread (or one that outlives the server).
     bool start();
     // Stops the server and removes its temporary folder. Called by the destructor.
     void stop();

@@ -462,6 +462,52 @@ TEST_F(CtrlSocketTest, RefusedConnectionFails)
 }
 
 // ---------------------------------------------------------------------------------------
+// The close notification: what each reason logs, and that the session always hears of it.
+
+class ExposedCtrlSocket : public CCtrlSocket {
+public:
+    using CCtrlSocket::CCtrlSocket;
+    using CCtrlSocket::OnClose;
+};
+
+TEST(CtrlSocketClose, LogsTheReasonAndTellsTheSession)
+{
+    struct CloseReason {
+        int error;
+        const char* text;  // nullptr: nothing logged
+        int kind;
+    };
+    const CloseReason reasons[] = {
+        {0, "Control Connection Closed", LOG_STATE},
+        {WSAECONNRESET, "Control connection reset by server.", LOG_ERROR},
+        {WSAECONNABORTED, "Control connection was aborted due to Timeout or other failure.", LOG_ERROR},
+        {WSAENETDOWN, "The network subsystem failed.", LOG_ERROR},
+        {WSAETIMEDOUT, nullptr, 0},
+    };
+    for (const CloseReason& reason : reasons) {
+        SCOPED_TRACE(reason.error);
+        TestSession session;
+        session.loggedIn = true;
+        ExposedCtrlSocket ctrl(session);
+        ctrl.PrepareForReply();  // a reply is awaited when the connection goes
+        ctrl.OnClose(reason.error);
+        if (reason.text != nullptr) {
+            ASSERT_EQ(session.log.size(), 1u);
+            EXPECT_EQ(session.log[0].text, reason.text);
+            EXPECT_EQ(session.log[0].kind, reason.kind);
+        } else {
+            EXPECT_TRUE(session.log.empty());
+        }
+        EXPECT_FALSE(session.loggedIn);
+        EXPECT_EQ(session.serverClosedSignals, 1);
+        // The awaited reply has failed, so no wait for it (a partner's either) goes on.
+        EXPECT_EQ(ctrl.WaitForReply(), FTP_CLOSED);
+        session.serverClosedEvent.Reset();
+        EXPECT_EQ(ctrl.WaitForReply(), FTP_FAILED);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
 // No descriptor outlives a connection, whatever ended it.
 
 int OpenDescriptors()

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -146,6 +147,11 @@ const HandshakeCase kHandshakes[] = {
      "127.0.0.1"},
 };
 
+void PrintTo(const HandshakeCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class ProxyHandshakeTest : public ::testing::TestWithParam<HandshakeCase> {};
 
 TEST_P(ProxyHandshakeTest, SendsTheExactRequestAndHandsOverAnOpenPath)
@@ -262,6 +268,11 @@ const RefusalCase kRefusals[] = {
     {"HttpClosedAfterTheStatusLine", PROXYTYPE_HTTP11, "", "", {{kHttpRequest, "HTTP/1.0 200 OK\r\n"}}, true,
      PROXYERROR_REQUESTFAILED, "HTTP/1.0 200 OK", WSAECONNABORTED},
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class ProxyRefusalTest : public ::testing::TestWithParam<RefusalCase> {};
 
@@ -500,6 +511,11 @@ const BindCase kBinds[] = {
      "127.0.0.5",
      4242},
 };
+
+void PrintTo(const BindCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class ProxyBindTest : public ::testing::TestWithParam<BindCase> {};
 

@@ -99,10 +99,7 @@ bool CProxySocketLayer::SetProxy(int type)
 
 bool CProxySocketLayer::SetProxy(int type, const std::string& host, unsigned port)
 {
-    if (!SetProxy(type, host, port, std::string(), std::string()))
-        return false;
-    useAuthentication = false;
-    return true;
+    return SetProxy(type, host, port, std::string(), std::string());
 }
 
 bool CProxySocketLayer::SetProxy(int type, const std::string& host, unsigned port, const std::string& newUser,

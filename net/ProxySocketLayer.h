@@ -25,6 +25,11 @@
 // OnAccept(0) when the peer has connected. Accept then succeeds without touching its
 // target: the data flows on the listening socket itself (it is the proxy connection).
 //
+// While the handshake runs, Send and Receive fail with 10035 and the owner sees none of
+// the proxy's bytes. Once the path is open, GetPeerName reports the target (10057 when only
+// its name is known), and data passes unchanged. Close forgets the request and the target
+// but keeps the proxy settings.
+//
 // With PROXYTYPE_NOPROXY (the default) the layer passes every call and event through.
 
 #include "net/SocketLayer.h"
@@ -63,9 +68,10 @@ public:
     CProxySocketLayer() = default;
     ~CProxySocketLayer() override = default;
 
-    // Chooses the proxy; only while no request is pending. False (10022) for an unknown
-    // type, a proxy type without host or with a port beyond 1..65535, or credentials
-    // that SOCKS5 cannot carry (longer than 255 bytes).
+    // Chooses the proxy; only while no request is pending. A user name or password turns
+    // on authentication (SOCKS5 offers user name and password, HTTP sends Basic
+    // credentials). False (10022) for an unknown type, a proxy type without host or with a
+    // port beyond 1..65535, or credentials that SOCKS5 cannot carry (over 255 bytes).
     bool SetProxy(int type);
     bool SetProxy(int type, const std::string& host, unsigned port);
     bool SetProxy(int type, const std::string& host, unsigned port, const std::string& user,

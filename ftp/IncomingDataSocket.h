@@ -1,0 +1,124 @@
+#pragma once
+// CIncomingDataSocket: the data connection of one session. It carries one listing,
+// download or upload at a time: received data goes to the session's listing text or to
+// the local file, an upload is read from the local file and sent in chunks. The end of
+// a transfer is told to the waiting operation by setting an event. Lives as long as the
+// session and is reused for every transfer; only the session's worker thread touches it.
+//
+// Usage (download, passive mode):
+//   data.CreateDataSocket();                         // before PASV
+//   data.OpenFile(localPath, "wb");                  // or "ab" after REST
+//   data.BeginReceive(/*listing=*/false);
+//   ... send RETR, then data.Connect(dataHost, dataPort) ...
+//   int r = session.WaitForTransfer(&data.ReceiveDoneEvent(), 0);
+//   if (data.TransferError() != 0) r = FTP_FAILED;
+// Upload: OpenFile(path, "rb") (SeekFile after REST), BeginSend(), STOR, connect (or the
+// listening socket accepts); the socket sends the file itself once connected and sets
+// SendDoneEvent(); SendResult() then tells how it went.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/DataSocketLink.h"
+#include "net/MySocket.h"
+#include "platform/Event.h"
+
+// Bytes moved per socket read and per file read of an upload.
+constexpr int kDataBufferSize = 4096;
+// Largest buffer size SetBufferSize accepts (a benchmark may try larger chunks).
+constexpr int kMaxDataBufferSize = 64 * 1024;
+// A listing longer than this is refused as hostile (no real directory comes close).
+constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
+// transferError when the local file failed (write, flush or read), not the socket.
+constexpr int kLocalFileError = -1;
+
+class CIncomingDataSocket : public CMySocket {
+public:
+    explicit CIncomingDataSocket(DataSocketLink& session);
+    ~CIncomingDataSocket() override;  // closes a file still open
+
+    // Closes a data connection left over (logged as forced), then creates a fresh socket
+    // (any port, all events). Returns the result of Create; the reason is in
+    // WSAGetLastError().
+    bool CreateDataSocket();
+    // Ends the transfer at once: closes the local file (downloads), closes the socket,
+    // then sets receiveDoneEvent (sending false) or sets sendResult 1 and sendDoneEvent
+    // (sending true).
+    void ForceClose(bool sending);
+    // Sends the open file in chunks, waiting for each; started by the socket itself when
+    // the connection is established while an upload is pending.
+    void SendFile();
+    // Closes the local file when one is open and the socket is not in listing mode;
+    // whether it closed one. A failed flush of a download marks the transfer failed.
+    bool CloseFile();
+
+    // The local file of the next transfer. mode: "wb" or "ab" (download), "rb" (upload).
+    // False, with the reason logged as an Error line naming the file, when it can't open.
+    bool OpenFile(const std::string& path, const char* mode);
+    // Positions the open file (an upload resumed at the server's size).
+    bool SeekFile(std::int64_t offset);
+    bool HasFile() const { return file != nullptr; }
+
+    // Start of a transfer: clears the previous transfer's error and the event that its
+    // end will set. BeginReceive also sets listing mode.
+    void BeginReceive(bool listing);
+    void BeginSend();
+
+    CEvent& ChunkSentEvent() { return chunkSentEvent; }
+    CEvent& SendDoneEvent() { return sendDoneEvent; }
+    CEvent& ReceiveDoneEvent() { return receiveDoneEvent; }
+    // Outcome of the last upload: 0 sent, 1 failed, 2 interrupted, 3 timed out, 4 closed.
+    int SendResult() const { return sendResult; }
+    // Socket error that ended the transfer, kLocalFileError, or 0.
+    int TransferError() const { return transferError; }
+    bool ListingMode() const { return listingMode; }
+    void SetListingMode(bool on) { listingMode = on; }
+
+    // Bytes per read (default kDataBufferSize), 1 to kMaxDataBufferSize.
+    bool SetBufferSize(int size);
+    int BufferSize() const { return bufferSize; }
+
+    // Reads once from the socket and hands the bytes on; the count, 0 when the peer has
+    // closed, -1 when nothing was waiting or the read failed. Also drains in OnClose.
+    int ReceiveChunk(int error);
+
+protected:
+    void OnClose(int error) override;
+    void OnConnect(int error) override;
+    void OnReceive(int error) override;
+    void OnSend(int error) override;
+
+private:
+    friend class CLstnDataSocket;
+    // The connection is established (connect completed or accepted): starts a pending
+    // upload.
+    void OnEstablished();
+    void FailTransfer(int error, bool sending);
+    void FailLocalFile(const std::string& what, int errnoValue, bool sending);
+    bool StoreReceived(const char* bytes, int count);
+
+    DataSocketLink& session;
+
+    int bufferSize = kDataBufferSize;
+    std::vector<char> receiveBuffer;  // bufferSize + 1 (terminating NUL)
+    std::vector<char> sendBuffer;
+    int chunkLength = 0;
+    int chunkSent = 0;
+    CEvent chunkSentEvent;    // manual-reset, initially set
+    CEvent sendDoneEvent;     // manual-reset, initially set; clear: an upload is wanted
+    CEvent receiveDoneEvent;  // manual-reset, initially set
+    int sendResult = 0;
+    int transferError = 0;
+    bool listingMode = false;
+    std::size_t listingBytes = 0;
+
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> file;
+    std::string filePath;
+    bool fileForWriting = false;
+};

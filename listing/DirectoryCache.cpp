@@ -10,7 +10,7 @@
 #include "listing/FolderEntries.h"
 #include "listing/ListingParser.h"
 #include "listing/PathRules.h"
-#include "listing/TextLineReader.h"
+#include "platform/TextLineReader.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "listing/LocalTime.h"
-#include "listing/TextLineReader.h"
+#include "platform/TextLineReader.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "sites/HistoryFile.h"
 
 #include "sites/AtomicFile.h"
-#include "sites/TextLineReader.h"
+#include "platform/TextLineReader.h"
 #include "sites/TextUtil.h"
 
 #include <algorithm>
@@ -54,7 +54,8 @@ void HistoryList::Insert(const std::string& entry)
 void HistoryList::LoadHistory()
 {
     m_entries.clear();
-    sites::TextLineReader reader(m_filePath);
+    CTextLineReader reader(COverlongLine::Cut);
+    reader.Open(m_filePath);
     std::string line;
     while (reader.ReadLine(line)) {
         const std::string entry = sites::Trim(line);

@@ -2,7 +2,7 @@
 
 #include "sites/AtomicFile.h"
 #include "sites/PasswordEncoding.h"
-#include "sites/TextLineReader.h"
+#include "platform/TextLineReader.h"
 #include "sites/TextUtil.h"
 
 #include <array>
@@ -22,7 +22,8 @@ std::string ValueOf(const std::string& line)
 
 void LoadSiteFile(const std::string& path, SiteList& list)
 {
-    sites::TextLineReader reader(path);
+    CTextLineReader reader(COverlongLine::Cut);
+    reader.Open(path);
     std::string line;
     while (reader.ReadLine(line)) {
         const std::string header = sites::Trim(line);

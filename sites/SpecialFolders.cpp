@@ -1,6 +1,6 @@
 #include "sites/SpecialFolders.h"
 
-#include "sites/TextLineReader.h"
+#include "platform/TextLineReader.h"
 #include "sites/TextUtil.h"
 
 #include <cstdlib>
@@ -54,7 +54,8 @@ std::string BaseFolder(const char* variable, const char* fallback)
 // One XDG_*_DIR entry of user-dirs.dirs ("$HOME/Desktop"), or `fallback` under HOME.
 std::string UserDir(const char* key, const char* fallback)
 {
-    sites::TextLineReader reader(BaseFolder("XDG_CONFIG_HOME", "/.config") + "/user-dirs.dirs");
+    CTextLineReader reader(COverlongLine::Cut);
+    reader.Open(BaseFolder("XDG_CONFIG_HOME", "/.config") + "/user-dirs.dirs");
     const std::string prefix = std::string(key) + "=";
     std::string line;
     while (reader.ReadLine(line)) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "listing/DirectoryCache.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 
 #include "listing/DirectoryCache.h"
 #include "listing/OfflineSearch.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

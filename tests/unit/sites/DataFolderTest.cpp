@@ -2,7 +2,7 @@
 #include "sites/Startup.h"
 
 #include "sites/MemorySettingsStore.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 TEST(DataFolder, FollowsXdgDataHome)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     EXPECT_EQ(GetDataFolder(), tmp.Path() + "/data/Tollvane/");
     ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
     const std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
@@ -46,7 +46,7 @@ protected:
         fs::create_directories(first);
         fs::create_directories(second + "jobs");
     }
-    TempFolder tmp;
+    XdgTempFolder tmp;
     std::string data, first, second;
 };
 

@@ -1,6 +1,6 @@
 #include "sites/HistoryFile.h"
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ using Entries = std::vector<std::string>;
 
 TEST(History, LoadTrimsSkipsBlanksAndRepeats)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     tmp.Write("urlhis.txt", "beta\r\n  alpha \n\n\nBETA\ngamma\r\r\nAlpha2");
     HistoryList urls(tmp.File("urlhis.txt"), HistoryList::Order::Sorted);
     urls.LoadHistory();
@@ -23,7 +23,7 @@ TEST(History, LoadTrimsSkipsBlanksAndRepeats)
 
 TEST(History, MissingFileGivesAnEmptyList)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     HistoryList list(tmp.File("nothing.txt"), HistoryList::Order::Sorted);
     list.LoadHistory();
     EXPECT_TRUE(list.Entries().empty());
@@ -31,7 +31,7 @@ TEST(History, MissingFileGivesAnEmptyList)
 
 TEST(History, AddsEachEntryOnceWithoutRegardToCase)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     tmp.Write("urlhis.txt", "old"); // no line end after the last entry
     HistoryList list(tmp.File("urlhis.txt"), HistoryList::Order::Sorted);
     list.LoadHistory();
@@ -56,7 +56,7 @@ TEST(History, AddsEachEntryOnceWithoutRegardToCase)
 
 TEST(History, PathListPutsNewEntriesOnTop)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     HistoryList list(tmp.File("pathhis.txt"), HistoryList::Order::NewestFirst);
     list.AddToHistory("/a");
     list.AddToHistory("/b");
@@ -66,7 +66,7 @@ TEST(History, PathListPutsNewEntriesOnTop)
 
 TEST(History, UnwritableFileKeepsTheEntryInTheList)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     HistoryList list(tmp.File("no/such/folder/urlhis.txt"), HistoryList::Order::Sorted);
     EXPECT_TRUE(list.AddToHistory("h"));
     EXPECT_TRUE(list.LastWriteFailed());
@@ -95,7 +95,7 @@ TEST(History, PruningCutsFilesAboveTenThousandBytes)
     };
     const Case cases[] = {{9999, false}, {10000, false}, {10001, true}, {25000, true}};
     for (const Case& c : cases) {
-        TempFolder tmp;
+        XdgTempFolder tmp;
         const std::string data = tmp.Path() + "/";
         const std::string original = HistoryOfSize(c.size);
         ASSERT_EQ(original.size(), c.size);
@@ -118,7 +118,7 @@ TEST(History, PruningCutsFilesAboveTenThousandBytes)
 
 TEST(History, PruningTenThousandAndOneBytesKeepsTheLinesAfterByte2001)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     // The first line ends at byte 2000 exactly, so byte 2001 begins a line; that partial
     // line is still dropped.
     const std::string first(2000, 'a');
@@ -134,7 +134,7 @@ TEST(History, PruningTenThousandAndOneBytesKeepsTheLinesAfterByte2001)
 
 TEST(History, PruningFailuresAreFatal)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     tmp.Write("urlhis.txt", HistoryOfSize(12000));
     const std::string missingData = tmp.Path() + "/missing/";
     const PruneResult result = PruneHistoryFile(tmp.File("urlhis.txt"), missingData);

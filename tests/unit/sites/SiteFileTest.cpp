@@ -1,7 +1,7 @@
 #include "sites/SiteFile.h"
 #include "sites/PasswordEncoding.h"
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -87,7 +87,7 @@ TEST(SiteFile, LoadsByPosition)
          {{"x", "a=b", 21, "u", "", 0, 0, "", "/a=b", 0}}},
     };
     for (const LoadCase& c : cases) {
-        TempFolder tmp;
+        XdgTempFolder tmp;
         tmp.Write("site.dat", c.file);
         SiteList list;
         LoadSiteFile(tmp.File("site.dat"), list);
@@ -97,7 +97,7 @@ TEST(SiteFile, LoadsByPosition)
 
 TEST(SiteFile, BlankLineAfterHeaderShiftsTheRecord)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     tmp.Write("site.dat", "[first]\n\naddress=a.example\nport=2121\nusername=bob\npassword=E9D9C9\n"
                           "logintype=0\nhosttype=0\ndeflocaldir=/l\ndefremotedir=/r\npassive=1\n\n" +
                               Record("[second]"));
@@ -131,7 +131,7 @@ SiteList OneSite()
 
 TEST(SiteFile, WritesElevenLinesPerRecordAndReadsThemBack)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     const SiteList list = OneSite();
     ASSERT_TRUE(SaveSiteFile(tmp.File("site.dat"), list));
     EXPECT_EQ(tmp.Read("site.dat"), Record("[home]"));
@@ -143,7 +143,7 @@ TEST(SiteFile, WritesElevenLinesPerRecordAndReadsThemBack)
 
 TEST(SiteFile, IsReadableByItsOwnerOnly)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     tmp.Write("site.dat", "old");
     ::chmod(tmp.File("site.dat").c_str(), 0644);
     ASSERT_TRUE(SaveSiteFile(tmp.File("site.dat"), OneSite()));
@@ -154,7 +154,7 @@ TEST(SiteFile, IsReadableByItsOwnerOnly)
 
 TEST(SiteFile, ALinkedSiteFileStaysALink)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     std::filesystem::create_directories(tmp.File("synced"));
     tmp.Write("synced/site.dat", "");
     std::filesystem::create_symlink(tmp.File("synced/site.dat"), tmp.File("site.dat"));
@@ -165,7 +165,7 @@ TEST(SiteFile, ALinkedSiteFileStaysALink)
 
 TEST(SiteFile, AFailedWriteKeepsTheOldFile)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     tmp.Write("site.dat", Record("[old]"));
     std::string error;
     {
@@ -182,7 +182,7 @@ TEST(SiteFile, AFailedWriteKeepsTheOldFile)
 
 TEST(SiteFile, AWriteIntoAMissingFolderFailsWithoutLeavingTemporaryFiles)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     std::string error;
     EXPECT_FALSE(SaveSiteFile(tmp.File("missing/site.dat"), OneSite(), &error));
     EXPECT_NE(error.find("missing/site.dat"), std::string::npos) << error;
@@ -190,7 +190,7 @@ TEST(SiteFile, AWriteIntoAMissingFolderFailsWithoutLeavingTemporaryFiles)
 
 TEST(SiteFile, LongValuesStayOnTheirLine)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     SiteList list = OneSite();
     list[0]->deflocaldir = "/" + std::string(1000, 'x');
     list.push_back(std::make_unique<CSiteSetting>(*list[0]));

@@ -1,7 +1,7 @@
 #include "sites/SiteManagerModel.h"
 
 #include "sites/SiteFile.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <deque>
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ protected:
         return loaded;
     }
 
-    TempFolder tmp;
+    XdgTempFolder tmp;
     SiteList sites;
     RecordingPrompts prompts;
 };

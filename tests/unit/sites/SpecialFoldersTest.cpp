@@ -1,6 +1,6 @@
 #include "sites/SpecialFolders.h"
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ TEST(SpecialFolders, NamesAndShortFormsMapToTheSameFolder)
 
 TEST(SpecialFolders, PathEntriesResolveToFreedesktopFolders)
 {
-    TempFolder tmp;
+    XdgTempFolder tmp;
     const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     ::setenv("HOME", tmp.Path().c_str(), 1);
     tmp.Write("config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"

@@ -1,4 +1,4 @@
-#include "listing/TextLineReader.h"
+#include "platform/TextLineReader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,10 @@ std::string_view WithoutLineEnd(std::string_view line)
 
 } // namespace
 
-CTextLineReader::CTextLineReader() = default;
+CTextLineReader::CTextLineReader(COverlongLine overlong)
+    : m_overlong(overlong)
+{
+}
 
 CTextLineReader::~CTextLineReader() { Close(); }
 
@@ -104,6 +107,12 @@ bool CTextLineReader::ReadLine(std::string_view& line)
             m_begin = lineEnd + 1;
             if (skipping || found.size() > kMaxLineLength + 2) { // + CR CR
                 ++m_skippedLongLines;
+                if (m_overlong == COverlongLine::Cut) {
+                    if (!skipping)
+                        m_cutLine.assign(found.substr(0, kMaxLineLength));
+                    line = m_cutLine;
+                    return true;
+                }
                 skipping = false;
                 searched = m_begin;
                 continue;
@@ -112,15 +121,23 @@ bool CTextLineReader::ReadLine(std::string_view& line)
             return true;
         }
         if (m_end - m_begin > kMaxLineLength + 2) {
-            // Too long already: drop what we have and go on to the line end.
+            // Too long already: drop what we have (keeping its start when cutting) and go
+            // on to the line end.
+            if (!skipping && m_overlong == COverlongLine::Cut)
+                m_cutLine.assign(m_buffer.data() + m_begin, kMaxLineLength);
             skipping = true;
             m_begin = m_end;
         }
         searched = m_end - m_begin; // offset after the compaction done by Refill
         if (!Refill()) {
             if (m_begin == m_end) {
-                if (skipping)
+                if (skipping) {
                     ++m_skippedLongLines;
+                    if (m_overlong == COverlongLine::Cut) {
+                        line = m_cutLine;
+                        return true;
+                    }
+                }
                 return false;
             }
             // The last line has no line end.
@@ -128,6 +145,10 @@ bool CTextLineReader::ReadLine(std::string_view& line)
             m_begin = m_end;
             if (skipping) {
                 ++m_skippedLongLines;
+                if (m_overlong == COverlongLine::Cut) {
+                    line = m_cutLine;
+                    return true;
+                }
                 return false;
             }
             line = WithoutLineEnd(found);
@@ -135,4 +156,13 @@ bool CTextLineReader::ReadLine(std::string_view& line)
         }
         searched += m_begin; // m_begin is 0 after a refill
     }
+}
+
+bool CTextLineReader::ReadLine(std::string& line)
+{
+    std::string_view view;
+    if (!ReadLine(view))
+        return false;
+    line.assign(view);
+    return true;
 }

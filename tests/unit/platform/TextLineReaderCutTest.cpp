@@ -1,6 +1,6 @@
-#include "sites/TextLineReader.h"
+#include "platform/TextLineReader.h"
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,8 @@ namespace {
 
 std::vector<std::string> ReadAll(const std::string& path)
 {
-    sites::TextLineReader reader(path);
+    CTextLineReader reader(COverlongLine::Cut);
+    reader.Open(path);
     std::vector<std::string> lines;
     std::string line;
     while (reader.ReadLine(line))
@@ -16,7 +17,7 @@ std::vector<std::string> ReadAll(const std::string& path)
     return lines;
 }
 
-TEST(TextLineReader, AcceptsEveryLineEnd)
+TEST(TextLineReaderCut, AcceptsEveryLineEnd)
 {
     struct Case {
         const char* title;
@@ -41,10 +42,10 @@ TEST(TextLineReader, AcceptsEveryLineEnd)
     }
 }
 
-TEST(TextLineReader, OverlongLineIsCutWithoutShiftingTheNext)
+TEST(TextLineReaderCut, OverlongLineIsCutWithoutShiftingTheNext)
 {
     TempFolder tmp;
-    const size_t max = sites::TextLineReader::kMaxLineLength;
+    const size_t max = CTextLineReader::kMaxLineLength;
     tmp.Write("f.txt", std::string(max + 100, 'y') + "\nnext\n");
     const auto lines = ReadAll(tmp.File("f.txt"));
     ASSERT_EQ(lines.size(), 2u);
@@ -52,12 +53,15 @@ TEST(TextLineReader, OverlongLineIsCutWithoutShiftingTheNext)
     EXPECT_EQ(lines[1], "next");
 }
 
-TEST(TextLineReader, MissingFileReadsNothing)
+TEST(TextLineReaderCut, OverlongLastLineWithoutLineEndIsCut)
 {
-    sites::TextLineReader reader("/nonexistent/tv/f.txt");
-    std::string line;
-    EXPECT_FALSE(reader.IsOpen());
-    EXPECT_FALSE(reader.ReadLine(line));
+    TempFolder tmp;
+    const size_t max = CTextLineReader::kMaxLineLength;
+    tmp.Write("f.txt", "first\n" + std::string(3 * max, 'z'));
+    const auto lines = ReadAll(tmp.File("f.txt"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[1], std::string(max, 'z'));
 }
 
 } // namespace

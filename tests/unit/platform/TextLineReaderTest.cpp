@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "listing/TextLineReader.h"
-#include "TempFolder.h"
+#include "platform/TextLineReader.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -56,17 +56,6 @@ int listenOnLoopback(int& port, std::string& why)
     return fd;
 }
 
-// A port that is free right now (the daemon started next may still lose it).
-int pickFreePort()
-{
-    std::string why;
-    int port = 0;
-    int fd = listenOnLoopback(port, why);
-    if (fd < 0)
-        return 0;
-    ::close(fd);
-    return port;
-}
 
 // Waits until fd is readable (or the stop flag is raised, or the deadline passes).
 bool waitReadable(int fd, const std::atomic<bool>& stopping, Clock::time_point deadline)

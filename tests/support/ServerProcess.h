@@ -43,4 +43,8 @@ bool processReportsPortTaken(int status, const std::string& output);
 // Empty with `why` set when it cannot be built.
 std::string pamConfdirShim(std::string& why);
 
+// Binds port 0 on loopback to learn a port that is free right now; 0 when none could be
+// had. The server started next may still lose it to another process, so callers retry.
+int pickFreePort();
+
 }  // namespace tvtest

@@ -81,10 +81,6 @@ public:
     bool SetBufferSize(int size);
     int BufferSize() const { return bufferSize; }
 
-    // Reads once from the socket and hands the bytes on; the count, 0 when the peer has
-    // closed, -1 when nothing was waiting or the read failed. Also drains in OnClose.
-    int ReceiveChunk(int error);
-
 protected:
     void OnClose(int error) override;
     void OnConnect(int error) override;
@@ -96,9 +92,19 @@ private:
     // The connection is established (connect completed or accepted): starts a pending
     // upload.
     void OnEstablished();
-    void FailTransfer(int error, bool sending);
-    void FailLocalFile(const std::string& what, int errnoValue, bool sending);
+    // Reads once from the socket and hands the bytes on: the count, 0 when the peer has
+    // closed, -1 when nothing was waiting or the read failed (then the socket is closed).
+    int ReceiveChunk(int error);
     bool StoreReceived(const char* bytes, int count);
+    // An upload is pending or running (its failures end it in the sending direction).
+    bool UploadPending() { return !sendDoneEvent.IsSignalled(); }
+    // A socket error ends the transfer: logged, recorded, the connection forced closed.
+    void FailTransfer(int error);
+    // The local file failed: an Error line naming it and the reason, then as above.
+    void FailLocalFile(const std::string& what, int errnoValue);
+    // Closes the file; for a written file a failed flush is logged and marks the
+    // transfer failed. Returns whether a file was open.
+    bool CloseFileChecked();
 
     DataSocketLink& session;
 
@@ -121,4 +127,5 @@ private:
     std::unique_ptr<std::FILE, FileCloser> file;
     std::string filePath;
     bool fileForWriting = false;
+    bool sendFileRunning = false;  // SendFile is on the stack (it closes the file itself)
 };

@@ -1,0 +1,319 @@
+#include "ftp/IncomingDataSocket.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "ftp/FtpTypes.h"
+#include "platform/SocketErrors.h"
+
+namespace {
+
+std::string ErrnoText(int errnoValue)
+{
+    return std::strerror(errnoValue);
+}
+
+}  // namespace
+
+CIncomingDataSocket::CIncomingDataSocket(DataSocketLink& owner)
+    : session(owner),
+      receiveBuffer(kDataBufferSize + 1),
+      sendBuffer(kDataBufferSize),
+      chunkSentEvent(/*manualReset=*/true, /*initialState=*/true),
+      sendDoneEvent(/*manualReset=*/true, /*initialState=*/true),
+      receiveDoneEvent(/*manualReset=*/true, /*initialState=*/true)
+{
+}
+
+// The file closes with its unique_ptr, the socket with the base class.
+CIncomingDataSocket::~CIncomingDataSocket() = default;
+
+bool CIncomingDataSocket::SetBufferSize(int size)
+{
+    if (size < 1 || size > kMaxDataBufferSize || sendFileRunning)
+        return false;
+    bufferSize = size;
+    receiveBuffer.assign(static_cast<std::size_t>(size) + 1, 0);
+    sendBuffer.assign(static_cast<std::size_t>(size), 0);
+    return true;
+}
+
+bool CIncomingDataSocket::CreateDataSocket()
+{
+    if (GetSocketHandle() != INVALID_SOCKET) {
+        session.Log("Force close data connection.", LOG_STATE);
+        Close();
+    }
+    session.Log("Creating data socket...", LOG_STATE);
+    return Create(0, SOCK_STREAM, FD_ALL_EVENTS, nullptr);
+}
+
+void CIncomingDataSocket::BeginReceive(bool listing)
+{
+    listingMode = listing;
+    listingBytes = 0;
+    transferError = 0;
+    receiveDoneEvent.Reset();
+}
+
+void CIncomingDataSocket::BeginSend()
+{
+    listingMode = false;
+    transferError = 0;
+    sendResult = 0;
+    sendDoneEvent.Reset();
+}
+
+bool CIncomingDataSocket::OpenFile(const std::string& path, const char* mode)
+{
+    file.reset();
+    filePath = path;
+    fileForWriting = mode != nullptr && (mode[0] == 'w' || mode[0] == 'a');
+    std::FILE* opened = mode != nullptr ? std::fopen(path.c_str(), mode) : nullptr;
+    if (opened == nullptr) {
+        session.Log("Unable to open local file " + path + ": " + ErrnoText(mode ? errno : EINVAL) + ".",
+                    LOG_ERROR);
+        return false;
+    }
+    file.reset(opened);
+    return true;
+}
+
+bool CIncomingDataSocket::SeekFile(std::int64_t offset)
+{
+    if (!file || offset < 0)
+        return false;
+    if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+        session.Log("Unable to seek in local file " + filePath + ": " + ErrnoText(errno) + ".",
+                    LOG_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool CIncomingDataSocket::CloseFileChecked()
+{
+    if (!file)
+        return false;
+    std::FILE* closing = file.release();
+    // Written data may still sit in the stream's buffer: a full disk shows up here.
+    if (std::fclose(closing) != 0 && fileForWriting) {
+        session.Log("Unable to write local file " + filePath + ": " + ErrnoText(errno) + ".",
+                    LOG_ERROR);
+        transferError = kLocalFileError;
+    }
+    return true;
+}
+
+bool CIncomingDataSocket::CloseFile()
+{
+    if (listingMode)
+        return false;
+    return CloseFileChecked();
+}
+
+void CIncomingDataSocket::ForceClose(bool sending)
+{
+    // An upload in progress closes its file itself when SendFile unwinds.
+    if (!sending || !sendFileRunning)
+        CloseFile();
+    session.Log("Force close data connection.", LOG_STATE);
+    Close();
+    if (sending) {
+        sendResult = 1;
+        chunkSentEvent.Set();  // ends SendFile's wait for the chunk at once
+        sendDoneEvent.Set();
+    } else {
+        receiveDoneEvent.Set();
+    }
+}
+
+void CIncomingDataSocket::FailTransfer(int error)
+{
+    session.Log(GetSocketErrorText(error), LOG_ERROR);
+    transferError = error;
+    ForceClose(UploadPending());
+}
+
+void CIncomingDataSocket::FailLocalFile(const std::string& what, int errnoValue)
+{
+    session.Log("Unable to " + what + " local file " + filePath + ": " + ErrnoText(errnoValue) + ".",
+                LOG_ERROR);
+    transferError = kLocalFileError;
+    ForceClose(UploadPending());
+}
+
+void CIncomingDataSocket::OnReceive(int error)
+{
+    ReceiveChunk(error);
+}
+
+int CIncomingDataSocket::ReceiveChunk(int error)
+{
+    if (error != 0) {
+        FailTransfer(error);
+        return -1;
+    }
+    // The transfer's time-out counts from the last data.
+    session.ArmIdleTimer(0);
+    int count = Receive(receiveBuffer.data(), bufferSize);
+    if (count < 0) {
+        int readError = WSAGetLastError();
+        if (readError != WSAEWOULDBLOCK)
+            FailTransfer(readError);
+        return -1;
+    }
+    session.AddTransferredBytes(static_cast<std::uint64_t>(count));
+    receiveBuffer[static_cast<std::size_t>(count)] = '\0';
+    // Bytes that arrive after the transfer has ended are dropped.
+    if (count > 0 && !receiveDoneEvent.IsSignalled() && !StoreReceived(receiveBuffer.data(), count))
+        return -1;
+    return count;
+}
+
+bool CIncomingDataSocket::StoreReceived(const char* bytes, int count)
+{
+    if (listingMode) {
+        // Listing text ends at the first NUL of a chunk.
+        std::size_t length = strnlen(bytes, static_cast<std::size_t>(count));
+        if (listingBytes + length > kMaxListingBytes) {
+            session.Log("File list too long; the data connection is closed.", LOG_ERROR);
+            transferError = WSAEMSGSIZE;
+            ForceClose(false);
+            return false;
+        }
+        listingBytes += length;
+        session.AppendListingText(bytes, length);
+        return true;
+    }
+    if (!file) {
+        session.Log("No local file is open for the received data.", LOG_ERROR);
+        transferError = kLocalFileError;
+        ForceClose(false);
+        return false;
+    }
+    if (std::fwrite(bytes, 1, static_cast<std::size_t>(count), file.get()) != static_cast<std::size_t>(count)) {
+        FailLocalFile("write", errno);
+        return false;
+    }
+    return true;
+}
+
+void CIncomingDataSocket::OnClose(int error)
+{
+    // Drain what the peer sent before closing. A would-block read means nothing is left:
+    // the peer's close has been seen, so no more data can come.
+    for (;;) {
+        int count = ReceiveChunk(0);
+        if (count > 0)
+            continue;
+        if (count < 0 && GetSocketHandle() == INVALID_SOCKET)
+            return;  // the read failed and has already ended the transfer
+        break;
+    }
+    if (error != 0)
+        session.Log(GetSocketErrorText(error), LOG_ERROR);
+    session.Log("Data connection closed.", LOG_STATE);
+    transferError = error;
+    if (file && !listingMode && !receiveDoneEvent.IsSignalled())
+        CloseFileChecked();
+    receiveDoneEvent.Set();
+    session.Log("Auto close data connection.", LOG_STATE);
+    Close();
+    // An upload cut short by the peer: SendFile must not wait for the chunk until the
+    // time-out; it sees the closed socket and reports the failure.
+    if (sendFileRunning)
+        chunkSentEvent.Set();
+}
+
+void CIncomingDataSocket::OnConnect(int error)
+{
+    if (error != 0) {
+        session.Log(GetSocketErrorText(error), LOG_ERROR);
+        // An upload fails at once; a listing or download ends by the idle time-out, as
+        // the waiting operation expects.
+        if (UploadPending())
+            FailTransfer(error);
+        return;
+    }
+    OnEstablished();
+}
+
+void CIncomingDataSocket::OnEstablished()
+{
+    if (UploadPending() && !sendFileRunning)
+        SendFile();
+}
+
+void CIncomingDataSocket::OnSend(int error)
+{
+    if (error != 0) {
+        FailTransfer(error);
+        return;
+    }
+    if (chunkLength == 0 || chunkSentEvent.IsSignalled())
+        return;
+    session.ArmIdleTimer(0);
+    while (chunkSent < chunkLength) {
+        int count = Send(sendBuffer.data() + chunkSent, chunkLength - chunkSent);
+        if (count < 0) {
+            int sendError = WSAGetLastError();
+            if (sendError != WSAEWOULDBLOCK)
+                FailTransfer(sendError);
+            return;  // the next send notification goes on
+        }
+        chunkSent += count;
+        session.AddTransferredBytes(static_cast<std::uint64_t>(count));
+    }
+    chunkSentEvent.Set();
+}
+
+void CIncomingDataSocket::SendFile()
+{
+    sendFileRunning = true;
+    sendResult = 0;
+    if (!file) {
+        session.Log("No local file is open for sending.", LOG_ERROR);
+        transferError = kLocalFileError;
+        sendResult = 1;
+    }
+    while (sendResult == 0) {
+        std::size_t count = std::fread(sendBuffer.data(), 1, static_cast<std::size_t>(bufferSize), file.get());
+        if (count == 0) {
+            if (std::ferror(file.get())) {
+                FailLocalFile("read", errno);
+                sendResult = 1;
+            }
+            break;  // end of file
+        }
+        chunkLength = static_cast<int>(count);
+        chunkSent = 0;
+        chunkSentEvent.Reset();
+        OnSend(0);
+        int waited = session.WaitForTransfer(&chunkSentEvent, 0);
+        if (waited != FTP_OK) {
+            ForceClose(true);
+            sendResult = waited;
+            break;
+        }
+        // A send error, the peer's close or a forced close ended the connection.
+        if (transferError != 0 || GetSocketHandle() == INVALID_SOCKET) {
+            sendResult = 1;
+            break;
+        }
+    }
+    chunkLength = 0;
+    chunkSent = 0;
+    chunkSentEvent.Set();
+    file.reset();
+    if (GetSocketHandle() != INVALID_SOCKET) {
+        session.Log("Auto close data connection.", LOG_STATE);
+        Close();
+    }
+    if (sendResult == 0)
+        session.Log("File " + session.CurrentFileName() + " sent successfully.", LOG_STATE);
+    else
+        session.Log("Failed to send file " + session.CurrentFileName() + ".", LOG_ERROR);
+    sendDoneEvent.Set();
+    sendFileRunning = false;
+}

@@ -3,6 +3,8 @@
 // gets the rest of the arguments. Each group lives in a file of its own and is listed in
 // CliCommands.cpp.
 
+#include "app/cli/CliExitCode.h"
+#include "app/cli/CliOptions.h"
 #include "sites/Settings.h"
 #include "sites/SiteSetting.h"
 
@@ -10,12 +12,11 @@
 #include <string>
 #include <vector>
 
-enum CliExitCode { kExitDone = 0, kExitFailed = 1, kExitUsage = 2 };
-
 struct CliContext {
     std::string dataFolder;  // ends in "/"
     CSettings settings;      // this run's values: the stored ones with the command-line overrides
     SiteList sites;          // read from "site.dat" at start
+    CliOptions options;      // the options given before the command
     std::FILE* out = stdout;
     std::FILE* err = stderr;
 };

@@ -1,10 +1,22 @@
 #include "app/cli/CliCommand.h"
 
 extern const CliCommand kSitesCommand;
+extern const CliCommand kLsCommand;
+extern const CliCommand kGetCommand;
+extern const CliCommand kPutCommand;
+extern const CliCommand kMkdirCommand;
+extern const CliCommand kRmdirCommand;
+extern const CliCommand kRmCommand;
+extern const CliCommand kMvCommand;
+extern const CliCommand kChmodCommand;
+extern const CliCommand kSearchCommand;
 
 const std::vector<CliCommand>& CliCommands()
 {
-    static const std::vector<CliCommand> commands = {kSitesCommand};
+    static const std::vector<CliCommand> commands = {
+        kLsCommand, kGetCommand,   kPutCommand, kMkdirCommand,  kRmdirCommand,
+        kRmCommand, kMvCommand,    kChmodCommand, kSearchCommand, kSitesCommand,
+    };
     return commands;
 }
 

@@ -17,7 +17,7 @@ namespace {
 void PrintHelp(std::FILE* out)
 {
     std::fprintf(out,
-                 "usage: tollvane-cli [--set NAME=VALUE]... COMMAND [ARGS]\n"
+                 "usage: tollvane-cli [OPTIONS] COMMAND [ARGS]\n"
                  "       tollvane-cli --help\n"
                  "\n"
                  "Commands:\n");
@@ -25,15 +25,48 @@ void PrintHelp(std::FILE* out)
         std::fputs(command.help, out);
     std::fprintf(out,
                  "\n"
-                 "Options:\n"
+                 "URLs are ftp://[user[:password]@]host[:port]/path (\"ftp://\" may be left out).\n"
+                 "Without a user the login is anonymous. A password in a URL is accepted, but\n"
+                 "other users of this machine can see command lines: prefer --site NAME (a site\n"
+                 "stored with \"sites add\") or the environment variable TOLLVANE_PASSWORD.\n"
+                 "\n"
+                 "Options (before or after the command; they apply to this run only and are\n"
+                 "never saved):\n"
+                 "  --site NAME                  connect as the stored site NAME (address, port,\n"
+                 "                               login, passive mode, default remote folder); the\n"
+                 "                               URL or path given then names only the remote path,\n"
+                 "                               relative to the site's remote folder unless it\n"
+                 "                               starts with /\n"
+                 "  --user NAME                  log in as NAME\n"
+                 "  --password TEXT              log in with TEXT; else the URL's password, else\n"
+                 "                               $TOLLVANE_PASSWORD, else the stored site's\n"
+                 "  --port N                     connect to port N\n"
+                 "  --passive, --active          data connections in passive (default) or active mode\n"
+                 "  --ascii, --binary, --auto    transfer type; --auto (default) chooses ASCII for\n"
+                 "                               the extensions of the TextFileExtension setting\n"
+                 "  --overwrite skip|resume|overwrite|auto\n"
+                 "                               what to do when the target file exists (default:\n"
+                 "                               the DefaultOverwriteAction setting)\n"
+                 "  --timeout S                  seconds a reply or a stalled transfer may take\n"
+                 "  --retry-delay S              seconds between retries\n"
+                 "  --file-retry N               retries of one file operation\n"
+                 "  --error-retry N              connection attempts after the first\n"
+                 "  --always-retry               retry connecting until stopped\n"
+                 "  -v, --verbose                print every log line with its kind on stderr\n"
+                 "  -q, --quiet                  print no log lines, messages or progress\n"
                  "  --set NAME=VALUE             use VALUE for the setting NAME (for example\n"
-                 "                               Timeout=30) in this run only; it is not saved\n"
+                 "                               Timeout=30) in this run only\n"
                  "  -h, --help                   show this help\n"
                  "\n"
-                 "Sites are kept in site.dat in $XDG_DATA_HOME/Tollvane/ (default\n"
-                 "~/.local/share/Tollvane/); settings under $XDG_CONFIG_HOME/Vintrelle/.\n"
+                 "On a terminal a transfer shows its progress on stderr. Ctrl-C stops the running\n"
+                 "operation cleanly (a second Ctrl-C ends at once). Every log line is appended to\n"
+                 "transfer.log in the data folder.\n"
                  "\n"
-                 "Exit status: 0 done, 1 failed, 2 usage error.\n");
+                 "Sites, the directory cache and transfer.log are kept in $XDG_DATA_HOME/Tollvane/\n"
+                 "(default ~/.local/share/Tollvane/); settings under $XDG_CONFIG_HOME/Vintrelle/.\n"
+                 "\n"
+                 "Exit status: 0 done, 1 failed, 2 usage error, 3 could not connect or log in,\n"
+                 "4 interrupted, 6 refused by the server (550) or not cached.\n");
 }
 
 int UsageError(const std::string& problem)
@@ -53,39 +86,30 @@ std::string CurrentDirectory()
 
 int main(int argc, char** argv)
 {
-    std::vector<SettingOverride> overrides;
-    int at = 1;
-    for (; at < argc && argv[at][0] == '-'; ++at) {
-        const std::string option = argv[at];
-        if (option == "--help" || option == "-h") {
+    const std::vector<std::string> all(argv + 1, argv + argc);
+    CliOptions options;
+    size_t at = 0;
+    for (; at < all.size() && !all[at].empty() && all[at][0] == '-'; ++at) {
+        if (all[at] == "--help" || all[at] == "-h") {
             PrintHelp(stdout);
             return kExitDone;
         }
-        if (option == "--set" || option.rfind("--set=", 0) == 0) {
-            std::string text;
-            if (option == "--set") {
-                if (++at >= argc)
-                    return UsageError("--set needs NAME=VALUE");
-                text = argv[at];
-            } else {
-                text = option.substr(6);
-            }
-            SettingOverride parsed;
-            if (!ParseSettingOverride(text, parsed))
-                return UsageError("--set needs NAME=VALUE, not \"" + text + "\"");
-            overrides.push_back(parsed);
-            continue;
-        }
-        return UsageError("unknown option " + option);
+        std::string error;
+        const OptionParse parsed = ParseCliOption(all, at, options, &error);
+        if (parsed == OptionParse::Error)
+            return UsageError(error);
+        if (parsed == OptionParse::NotOption)
+            return UsageError("unknown option " + all[at]);
     }
-    if (at >= argc)
+    if (at >= all.size())
         return UsageError("no command given");
-    const CliCommand* command = FindCliCommand(argv[at]);
+    const CliCommand* command = FindCliCommand(all[at]);
     if (!command)
-        return UsageError(std::string("unknown command ") + argv[at]);
-    const std::vector<std::string> args(argv + at + 1, argv + argc);
+        return UsageError("unknown command " + all[at]);
+    const std::vector<std::string> args(all.begin() + static_cast<long>(at) + 1, all.end());
 
     CliContext context;
+    context.options = options;
     context.dataFolder = GetDataFolder();
     QtSettingsStore store;
     CSettings stored;
@@ -98,7 +122,7 @@ int main(int argc, char** argv)
 
     context.settings = stored;
     std::string problem;
-    if (!ApplySettingOverrides(context.settings, overrides, context.dataFolder, &problem))
+    if (!ApplySettingOverrides(context.settings, options.overrides, context.dataFolder, &problem))
         return UsageError(problem);
 
     int status = command->run(context, args);

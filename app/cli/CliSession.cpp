@@ -1,0 +1,311 @@
+#include "app/cli/CliSession.h"
+
+#include <cctype>
+#include <chrono>
+#include <string_view>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kPollInterval = 20ms;
+constexpr char kConnectGaveUpText[] = "Max errors reached, stop.";
+constexpr char kInterruptedText[] = "Interrupted by user";
+
+volatile std::sig_atomic_t g_interrupts = 0;
+
+void OnInterrupt(int)
+{
+    if (g_interrupts != 0)
+        _exit(kExitInterrupted); // a second Ctrl-C: the user does not want to wait
+    g_interrupts = 1;
+}
+
+// The code of the last complete reply in a reply piece. A piece may hold several replies
+// ("150 ...\r\n226 ...") or the middle of a multi-line one; only a line of three digits
+// followed by a blank or nothing ends a reply.
+void LastReplyCode(const std::string& text, std::string& code)
+{
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        const bool digits = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                            std::isdigit(static_cast<unsigned char>(line[1])) &&
+                            std::isdigit(static_cast<unsigned char>(line[2]));
+        if (digits && (line.size() == 3 || line[3] == ' ' || line[3] == '\r'))
+            code.assign(line.substr(0, 3));
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+void InstallInterruptHandler()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool InterruptRequested()
+{
+    return g_interrupts > 0;
+}
+
+int CommandExitCode(const std::vector<CLogLine>& lines, bool interrupted, bool connectionLost)
+{
+    std::string lastReply;
+    bool errorLine = false;
+    for (const CLogLine& line : lines) {
+        if (line.kind == LOG_ERROR && line.prefix) {
+            errorLine = true;
+            if (line.text == kInterruptedText)
+                interrupted = true;
+        }
+        if (line.kind == LOG_REPLY)
+            LastReplyCode(line.text, lastReply);
+    }
+    if (interrupted)
+        return kExitInterrupted;
+    if (lastReply.rfind("55", 0) == 0)
+        return kExitRefused;
+    if (errorLine || connectionLost)
+        return kExitFailed;
+    if (!lastReply.empty() && (lastReply[0] == '4' || lastReply[0] == '5'))
+        return kExitFailed;
+    return kExitDone;
+}
+
+// ---- CliSessionUi ----
+
+void CliSessionUi::BeginCommand()
+{
+    std::lock_guard lock(m_mutex);
+    m_collecting = true;
+    m_started = false;
+    m_listingComplete = false;
+    m_commandLines.clear();
+}
+
+bool CliSessionUi::CommandStarted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_started;
+}
+
+std::vector<CLogLine> CliSessionUi::CommandLines() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_commandLines;
+}
+
+bool CliSessionUi::CommandListingComplete() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_listingComplete;
+}
+
+bool CliSessionUi::ConnectGaveUp() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_connectGaveUp;
+}
+
+// Called with m_mutex held, on the worker thread: the worker is busy exactly while it
+// carries out a command, and only the driver issues commands.
+bool CliSessionUi::InCommand() const
+{
+    return m_collecting && m_session && m_session->IsBusy() && m_session->IsConnected();
+}
+
+void CliSessionUi::AddLogLine(const CLogLine& line)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (InCommand()) {
+            m_started = true;
+            m_commandLines.push_back(line);
+        }
+        if (line.kind == LOG_ERROR && line.text == kConnectGaveUpText && !m_session->IsConnected())
+            m_connectGaveUp = true;
+    }
+    if (m_output.transferLog)
+        m_output.transferLog->AddLine(line);
+
+    std::lock_guard print(m_printMutex);
+    if (m_output.verbose) {
+        WriteErr(FormatLogLine(line));
+        m_lineOpen = !line.newline;
+    } else if (!m_output.quiet && line.prefix && (line.kind == LOG_ERROR || line.kind == LOG_WARNING)) {
+        WriteErr(FormatLogLine(CLogLine{line.text, line.kind, 1, 1}));
+    }
+}
+
+void CliSessionUi::AddTransferLogLine(const std::string& text)
+{
+    if (m_output.transferLog)
+        m_output.transferLog->AppendText(text + "\n");
+}
+
+void CliSessionUi::ListingComplete()
+{
+    std::lock_guard lock(m_mutex);
+    if (InCommand())
+        m_listingComplete = true;
+}
+
+void CliSessionUi::ShowLoginMessage(const std::string& host, const std::string& message)
+{
+    if (m_output.verbose)
+        PrintMessage(host + "-Login Message\n" + message);
+}
+
+int CliSessionUi::MessageBox(const std::string& caption, const std::string& text, int style)
+{
+    if (!m_output.quiet)
+        PrintMessage(caption + ": " + text);
+    // Nobody is there to answer: take the cautious button.
+    switch (style & MB_BUTTONS_MASK) {
+    case MB_OK: return IDOK;
+    case MB_YESNO: return IDNO;
+    default: return IDCANCEL;
+    }
+}
+
+void CliSessionUi::ShowMessageWindow(const std::string& caption, const std::string& text, bool)
+{
+    if (!m_output.quiet)
+        PrintMessage(caption + ": " + text);
+}
+
+COverwriteAnswer CliSessionUi::AskOverwrite(const COverwriteQuestion& question)
+{
+    int action = m_output.overwriteAction >= 0 ? m_output.overwriteAction : question.suggestedAction;
+    if (action == 1 && !question.canResume)
+        action = 2;
+    if (action == 3)
+        action = question.autoAction;
+    return {action, false};
+}
+
+void CliSessionUi::PrintMessage(const std::string& text)
+{
+    std::lock_guard print(m_printMutex);
+    std::string line = "tollvane-cli: " + text;
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+    WriteErr(line);
+}
+
+void CliSessionUi::PrintProgress(const std::string& text)
+{
+    std::lock_guard print(m_printMutex);
+    if (m_lineOpen)
+        return;
+    std::fprintf(m_output.err, "\r%s\033[K", text.c_str());
+    std::fflush(m_output.err);
+    m_progressShown = true;
+}
+
+void CliSessionUi::EndProgress()
+{
+    std::lock_guard print(m_printMutex);
+    if (m_progressShown)
+        std::fputs("\r\033[K", m_output.err);
+    m_progressShown = false;
+}
+
+void CliSessionUi::WriteErr(const std::string& text)
+{
+    if (m_progressShown) {
+        std::fputs("\r\033[K", m_output.err);
+        m_progressShown = false;
+    }
+    std::fwrite(text.data(), 1, text.size(), m_output.err);
+    std::fflush(m_output.err);
+}
+
+// ---- CCliSession ----
+
+CCliSession::CCliSession(CSettings& settings, const CSessionSite& site, CliSessionUi& ui)
+    : m_settings(settings), m_ui(ui), m_session(settings, site)
+{
+    m_ui.Attach(&m_session);
+    m_session.SetUi(&m_ui);
+}
+
+CCliSession::~CCliSession()
+{
+    m_session.StopThread();
+}
+
+int CCliSession::Connect()
+{
+    m_session.Start();
+    while (!m_session.IsConnected()) {
+        if (m_ui.ConnectGaveUp()) {
+            m_session.StopThread();
+            return kExitConnect;
+        }
+        if (InterruptRequested()) {
+            m_session.StopThread();
+            return kExitInterrupted;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return kExitDone;
+}
+
+int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)
+{
+    m_ui.BeginCommand();
+    m_session.IssueCommand(command);
+    // A command that never shows itself (it logged nothing) is given up after this long.
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::seconds(4 * std::max(m_settings.Timeout, 5) + 10);
+    bool cancelled = false;
+    while (true) {
+        const bool started = m_ui.CommandStarted();
+        if (started && !m_session.IsBusy())
+            break;
+        if (!m_session.IsConnected())
+            break;
+        if (InterruptRequested() && !cancelled) {
+            cancelled = true;
+            if (!started || !m_session.IsBusy()) {
+                m_session.StopThread();
+                return kExitInterrupted;
+            }
+            // The running operation ends its wait, aborts its transfer and returns.
+            m_session.CancelOperation();
+        }
+        if (!started && std::chrono::steady_clock::now() > limit) {
+            m_ui.PrintMessage("the session did not carry out the command");
+            return kExitFailed;
+        }
+        if (whileWaiting)
+            whileWaiting();
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    m_ui.EndProgress();
+    return CommandExitCode(m_ui.CommandLines(), cancelled, !m_session.IsConnected());
+}
+
+void CCliSession::Close()
+{
+    if (m_session.HasThread() && m_session.IsConnected() && !InterruptRequested()) {
+        m_session.IssueCommand(SimpleCommand(CMD_QUIT));
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1));
+        while (m_session.IsConnected() && std::chrono::steady_clock::now() < limit && !InterruptRequested())
+            std::this_thread::sleep_for(kPollInterval);
+    }
+    m_session.StopThread();
+}

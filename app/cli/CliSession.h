@@ -1,0 +1,112 @@
+#pragma once
+// Drives one CFtpSession the way the site view does: this thread plays the interface
+// thread and writes commands into the session's mailbox; CliSessionUi is the window side,
+// printing what the worker reports and answering its questions from the options.
+//
+// The session reports no result per command, so the driver learns it from the log: the
+// lines a command logs arrive while the session is busy with it, and the command has
+// ended when the session is no longer busy after such a line.
+
+#include "app/cli/CliExitCode.h"
+#include "app/lib/TransferLog.h"
+#include "session/FtpSession.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+
+// The exit status of a command from the log lines it produced: interrupted, refused by a
+// 55x reply, failed on any error line, a lost connection or a 4xx/5xx last reply.
+int CommandExitCode(const std::vector<CLogLine>& lines, bool interrupted, bool connectionLost);
+
+// Ctrl-C sets a flag the driver polls; the second Ctrl-C ends the process at once.
+void InstallInterruptHandler();
+bool InterruptRequested();
+
+class CliSessionUi final : public SessionUi {
+public:
+    struct Output {
+        std::FILE* err = stderr;
+        bool verbose = false;       // every log line, with its prefix
+        bool quiet = false;         // no error lines, messages or progress
+        CTransferLog* transferLog = nullptr;
+        int overwriteAction = -1;   // the answer to the overwrite question; -1 its suggestion
+    };
+    explicit CliSessionUi(const Output& output) : m_output(output) {}
+
+    // The session whose busy flag tells which lines belong to a command.
+    void Attach(const CFtpSession* session) { m_session = session; }
+    // Starts collecting the lines of the next command.
+    void BeginCommand();
+    bool CommandStarted() const;
+    std::vector<CLogLine> CommandLines() const;
+    bool CommandListingComplete() const;
+    // The connection loop gave up ("Max errors reached, stop.").
+    bool ConnectGaveUp() const;
+    // A line on standard error that does not tear a progress line.
+    void PrintMessage(const std::string& text);
+    void PrintProgress(const std::string& text);
+    void EndProgress();
+
+    void AddLogLine(const CLogLine& line) override;
+    void DirectoryChanged(const std::string&) override {}
+    void ListingStarted() override {}
+    void ListingComplete() override;
+    void QueueEntryStarted(int) override {}
+    void QueueChanged() override {}
+    void QueueRunFinished() override {}
+    void Refresh() override {}
+    void ShowLoginMessage(const std::string& host, const std::string& message) override;
+    int MessageBox(const std::string& caption, const std::string& text, int style) override;
+    void ShowMessageWindow(const std::string& caption, const std::string& text, bool modal) override;
+    COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
+    void OpenDownloadedFile(const std::string&, int) override {}
+    // "Download:", "Upload:" and "Delete:" lines of the transfer log.
+    void AddTransferLogLine(const std::string& text);
+
+private:
+    bool InCommand() const;
+    void WriteErr(const std::string& text); // m_printMutex held
+
+    Output m_output;
+    const CFtpSession* m_session = nullptr;
+
+    mutable std::mutex m_mutex;
+    bool m_collecting = false;
+    bool m_started = false;
+    bool m_listingComplete = false;
+    bool m_connectGaveUp = false;
+    std::vector<CLogLine> m_commandLines;
+
+    std::mutex m_printMutex;
+    bool m_progressShown = false;
+    bool m_lineOpen = false; // the last verbose piece had no line end
+};
+
+class CCliSession {
+public:
+    // `settings` is this run's table; the session reads it while it lives.
+    CCliSession(CSettings& settings, const CSessionSite& site, CliSessionUi& ui);
+    ~CCliSession();
+
+    // Starts the worker and waits until it is online: kExitDone, kExitConnect or
+    // kExitInterrupted.
+    int Connect();
+    // Issues one command and waits for its end; `whileWaiting` is called about every
+    // 20 ms meanwhile. Returns the exit status the command earned.
+    int Run(const CSessionCommand& command, const std::function<void()>& whileWaiting = {});
+    // Says goodbye (QUIT, bounded by the time-out) and ends the worker.
+    void Close();
+
+    CFtpSession& Session() { return m_session; }
+
+private:
+    CSettings& m_settings;
+    CliSessionUi& m_ui;
+    CFtpSession m_session;
+};

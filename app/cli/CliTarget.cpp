@@ -1,0 +1,112 @@
+#include "app/cli/CliTarget.h"
+
+#include "listing/PathRules.h"
+#include "sites/FtpUrl.h"
+#include "sites/TextUtil.h"
+
+namespace {
+
+bool StartsWithScheme(const std::string& text)
+{
+    return text.rfind("ftp://", 0) == 0;
+}
+
+const CSiteSetting* FindSite(const SiteList& sites, const std::string& name)
+{
+    for (const auto& site : sites) {
+        if (sites::EqualsNoCase(site->name, name))
+            return site.get();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string MaskUrlPassword(const std::string& url)
+{
+    const size_t schemeEnd = url.find("://");
+    const size_t start = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
+    const size_t slash = url.find('/', start);
+    const size_t at = url.rfind('@', slash == std::string::npos ? std::string::npos : slash);
+    if (at == std::string::npos || at < start)
+        return url;
+    const size_t colon = url.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "****" + url.substr(at);
+}
+
+bool ResolveCliTarget(const std::string& argument, const CliOptions& options, const SiteList& sites,
+                      const char* environmentPassword, CliTarget& target, std::string* error)
+{
+    auto fail = [&](const std::string& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    target = CliTarget{};
+    CSessionSite& site = target.site;
+    std::string urlPassword;
+    std::string user;
+
+    if (!options.site.empty()) {
+        const CSiteSetting* stored = FindSite(sites, options.site);
+        if (!stored)
+            return fail("no site named \"" + options.site + "\"");
+        site.address = stored->address;
+        site.port = stored->port;
+        site.username = stored->username;
+        site.password = stored->password;
+        site.logintype = stored->logintype;
+        site.hosttype = stored->hosttype;
+        site.passive = stored->passive;
+        site.defremotedir = stored->defremotedir;
+        user = stored->logintype == CSiteSetting::LOGIN_ANONYMOUS ? std::string() : stored->username;
+        std::string path = argument;
+        if (StartsWithScheme(argument)) {
+            FtpUrl url;
+            if (!SplitFtpUrl(argument, url))
+                return fail("Invalid URL:" + MaskUrlPassword(argument));
+            path = url.path;
+        }
+        if (!path.empty() && path[0] != '/' && !stored->defremotedir.empty())
+            path = JoinPath(stored->defremotedir, path);
+        target.path = path;
+    } else {
+        const std::string prefixed = WithFtpPrefix(argument);
+        FtpUrl url;
+        if (argument.empty() || !SplitFtpUrl(prefixed, url))
+            return fail("Invalid URL:" + MaskUrlPassword(prefixed));
+        site.address = url.host;
+        site.port = url.port;
+        site.passive = 1;
+        user = url.user;
+        urlPassword = url.password;
+        target.path = url.path;
+    }
+
+    if (options.user)
+        user = *options.user;
+    if (options.port > 0)
+        site.port = options.port;
+    if (options.passive >= 0)
+        site.passive = options.passive;
+
+    if (user.empty()) {
+        // No user named: an anonymous login, whose password is the "AnonymousPass" setting.
+        site.username = "anonymous";
+        site.logintype = LOGIN_ANONYMOUS;
+        site.password.clear();
+        return true;
+    }
+    site.username = user;
+    site.logintype = LOGIN_NORMAL;
+    if (options.password)
+        site.password = *options.password;
+    else if (!urlPassword.empty())
+        site.password = urlPassword;
+    else if (environmentPassword)
+        site.password = environmentPassword;
+    // else: the stored site's password, or none for a URL
+    return true;
+}

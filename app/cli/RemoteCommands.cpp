@@ -1,0 +1,475 @@
+// The commands that work on a server: ls, get, put, mkdir, rmdir, rm, mv, chmod. Each one
+// opens a session, issues one mailbox command and reports how it went.
+#include "app/cli/CliCommand.h"
+#include "app/cli/CliSession.h"
+#include "app/cli/CliTarget.h"
+#include "app/cli/ListingOutput.h"
+
+#include "listing/DirectoryCache.h"
+#include "listing/EntryOrder.h"
+#include "listing/PathRules.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Usage(CliContext& context, const std::string& problem)
+{
+    std::fprintf(context.err, "tollvane-cli: %s\nTry 'tollvane-cli --help'.\n", problem.c_str());
+    return kExitUsage;
+}
+
+int Fail(CliContext& context, int status, const std::string& problem)
+{
+    std::fprintf(context.err, "tollvane-cli: %s\n", problem.c_str());
+    return status;
+}
+
+// The arguments of one command: the options (those before the command included), the
+// command's own switches and the positional arguments.
+struct CommandArgs {
+    CliOptions options;
+    std::vector<std::string> positional;
+    bool longListing = false;
+    bool offline = false;
+};
+
+// -1 when the arguments were read, else the exit status of a usage error.
+int ReadArgs(CliContext& context, const std::vector<std::string>& args, bool lsSwitches,
+             CommandArgs& out)
+{
+    out.options = context.options;
+    bool optionsEnded = false;
+    for (size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            out.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (lsSwitches && arg == "--long") {
+            out.longListing = true;
+            continue;
+        }
+        if (lsSwitches && arg == "--offline") {
+            out.offline = true;
+            continue;
+        }
+        std::string error;
+        switch (ParseCliOption(args, at, out.options, &error)) {
+        case OptionParse::Consumed:
+            break;
+        case OptionParse::Error:
+            return Usage(context, error);
+        case OptionParse::NotOption:
+            return Usage(context, "unknown option " + arg);
+        }
+    }
+    return -1;
+}
+
+// This run's settings: the table with every override given on the command line.
+bool RunSettings(CliContext& context, const CliOptions& options, CSettings& settings, std::string* error)
+{
+    settings = context.settings;
+    if (!ApplySettingOverrides(settings, options.overrides, context.dataFolder, error))
+        return false;
+    ApplyRunOptions(options, settings);
+    return true;
+}
+
+CacheSettings CacheSettingsOf(const CSettings& settings)
+{
+    CacheSettings cache;
+    cache.homeDirectory = settings.CacheHomeDirectory;
+    cache.enableCache = settings.EnableCache != 0;
+    cache.alwaysRefresh = settings.AlwaysRefresh != 0;
+    return cache;
+}
+
+// The remote directory a path names: without a trailing separator, "/" for the root.
+std::string DirectoryOf(const std::string& path)
+{
+    return TrimTrailingSeparator(path);
+}
+
+// What a run needs besides the command.
+struct RemoteRun {
+    CliTarget target;
+    std::string startDirectory;                            // where the session goes first
+    CSessionCommand command;
+    std::function<std::string(CCliSession&)> progress;     // the progress text, or empty
+    std::function<int(CCliSession&, const CSettings&)> afterSuccess;
+    bool needsListing = false; // success means a listing was received
+};
+
+int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
+{
+    CSettings settings;
+    std::string error;
+    if (!RunSettings(context, options, settings, &error))
+        return Usage(context, error);
+    // One command, then the end: no reconnecting behind the user's back.
+    settings.KeepAlive = 0;
+
+    CTransferLog transferLog;
+    if (!transferLog.Open(context.dataFolder) && !options.quiet)
+        std::fprintf(context.err, "tollvane-cli: cannot open %s%s for appending\n",
+                     context.dataFolder.c_str(), kTransferLogName);
+
+    CliSessionUi::Output output;
+    output.err = context.err;
+    output.verbose = options.verbose;
+    output.quiet = options.quiet;
+    output.transferLog = &transferLog;
+    output.overwriteAction = options.overwrite;
+    CliSessionUi ui(output);
+
+    run.target.site.defremotedir = run.startDirectory;
+    CCliSession session(settings, run.target.site, ui);
+    session.Session().SetTransferTypeSetting(options.transferType >= 0 ? options.transferType : 2);
+
+    InstallInterruptHandler();
+    int status = session.Connect();
+    if (status == kExitConnect)
+        return Fail(context, status,
+                    "could not connect to " + run.target.site.address + ":" +
+                        std::to_string(run.target.site.port) + " or log in");
+    if (status != kExitDone)
+        return status;
+
+    const bool showProgress = run.progress && !options.quiet && !options.verbose && isatty(fileno(context.err));
+    auto nextProgress = std::chrono::steady_clock::now();
+    status = session.Run(run.command, [&] {
+        if (!showProgress || std::chrono::steady_clock::now() < nextProgress)
+            return;
+        nextProgress += std::chrono::milliseconds(500);
+        if (session.Session().IsTransferring())
+            ui.PrintProgress(run.progress(session));
+    });
+    if (status == kExitDone && run.needsListing && !ui.CommandListingComplete())
+        status = kExitFailed;
+    if (status == kExitDone && run.afterSuccess)
+        status = run.afterSuccess(session, settings);
+    session.Close();
+    if (status == kExitRefused)
+        std::fprintf(context.err, "tollvane-cli: refused by the server\n");
+    return status;
+}
+
+std::string RateText(CCliSession& session)
+{
+    const float rate = session.Session().SampleTransferRate();
+    if (rate < 0)
+        return "";
+    char text[48];
+    std::snprintf(text, sizeof text, "  %.1f KB/s", rate);
+    return text;
+}
+
+int Resolve(CliContext& context, const CommandArgs& parsed, const std::string& argument, CliTarget& target)
+{
+    std::string error;
+    if (!ResolveCliTarget(argument, parsed.options, context.sites, std::getenv(kPasswordVariable), target, &error))
+        return Usage(context, error);
+    return -1;
+}
+
+// ---- ls ----
+
+int RunLs(CliContext& context, const std::vector<std::string>& args)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, true, parsed); status >= 0)
+        return status;
+    if (parsed.positional.size() != 1)
+        return Usage(context, "ls needs one URL");
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[0], target); status >= 0)
+        return status;
+    const std::string directory = DirectoryOf(target.path);
+
+    if (parsed.offline) {
+        CSettings settings;
+        std::string error;
+        if (!RunSettings(context, parsed.options, settings, &error))
+            return Usage(context, error);
+        const std::string shown = directory.empty() ? "/" : directory;
+        const CDirectoryCache cache(CacheSettingsOf(settings));
+        const std::string listFile = cache.GetCacheListPath(target.site.address, shown);
+        if (listFile.empty() || !fs::is_regular_file(listFile))
+            return Fail(context, kExitRefused, "not cached: ftp://" + target.site.address + shown);
+        if (!PrintListFile(listFile, parsed.longListing, context.out))
+            return Fail(context, kExitFailed, "cannot read " + listFile);
+        return kExitDone;
+    }
+
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = directory;
+    run.command = SimpleCommand(CMD_LIST);
+    run.command.path = directory;
+    run.needsListing = true;
+    const bool longListing = parsed.longListing;
+    const std::string address = target.site.address;
+    run.afterSuccess = [&context, longListing, address](CCliSession& session, const CSettings& settings) {
+        // The session keeps every listing it receives in the directory cache; that copy
+        // is the text as the server sent it.
+        const CDirectoryCache cache(CacheSettingsOf(settings));
+        const std::string listFile = cache.GetCacheListPath(address, session.Session().CurrentRemoteDirectory());
+        if (listFile.empty() || !fs::is_regular_file(listFile))
+            return Fail(context, kExitFailed,
+                        settings.EnableCache ? "the listing was not kept"
+                                             : "ls needs the directory cache (EnableCache is off)");
+        if (!PrintListFile(listFile, longListing, context.out))
+            return Fail(context, kExitFailed, "cannot read " + listFile);
+        return static_cast<int>(kExitDone);
+    };
+    return RunRemote(context, parsed.options, run);
+}
+
+// A file name taken from a remote path: false for a path that names no file.
+bool FileNameOf(const std::string& path, std::string& name)
+{
+    if (path.empty() || EndsWithSeparator(path))
+        return false;
+    name = FileNamePart(path);
+    return !name.empty() && name != "." && name != "..";
+}
+
+// ---- get ----
+
+int RunGet(CliContext& context, const std::vector<std::string>& args)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+        return status;
+    if (parsed.positional.empty() || parsed.positional.size() > 2)
+        return Usage(context, "get needs a URL and at most one LOCAL_DIR");
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[0], target); status >= 0)
+        return status;
+    std::string name;
+    if (!FileNameOf(target.path, name))
+        return Usage(context, "get needs the URL of a file");
+    const std::string localDir = parsed.positional.size() == 2 ? parsed.positional[1] : ".";
+    std::error_code ec;
+    if (!fs::is_directory(localDir, ec))
+        return Fail(context, kExitFailed, "no such folder: " + localDir);
+    const std::string localPath = JoinPath(localDir, name);
+
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = ParentPath(target.path);
+    run.command = SimpleCommand(CMD_DOWNLOAD);
+    run.command.path = target.path;
+    run.command.localPath = localPath;
+    std::uint64_t total = 0;
+    bool totalKnown = false;
+    run.progress = [&](CCliSession& session) {
+        if (!totalKnown) {
+            CSettings settings = context.settings;
+            RFILE_DATA entry;
+            const CDirectoryCache cache(CacheSettingsOf(settings));
+            totalKnown = cache.LookupCachedEntry(target.site.address, target.path, entry) == 0;
+            total = entry.FileSize();
+        }
+        std::error_code sizeError;
+        const std::uint64_t done = fs::file_size(localPath, sizeError);
+        std::string text;
+        if (totalKnown && total > 0)
+            text = std::to_string(done * 100 / total) + "%  ";
+        text += FormatFileSize(std::uint32_t(done >> 32), std::uint32_t(done)) + " bytes";
+        if (done >> 32)
+            text = std::to_string(done) + " bytes";
+        return text + RateText(session);
+    };
+    return RunRemote(context, parsed.options, run);
+}
+
+// ---- put ----
+
+int RunPut(CliContext& context, const std::vector<std::string>& args)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+        return status;
+    if (parsed.positional.size() != 2)
+        return Usage(context, "put needs LOCAL_FILE and a URL");
+    const std::string& localFile = parsed.positional[0];
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[1], target); status >= 0)
+        return status;
+    std::error_code ec;
+    if (!fs::is_regular_file(localFile, ec))
+        return Fail(context, kExitFailed, "no such file: " + localFile);
+    const std::string name = fs::path(localFile).filename().string();
+    const std::string folder = DirectoryOf(target.path);
+
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = folder;
+    run.command = SimpleCommand(CMD_UPLOAD);
+    run.command.path = folder.empty() ? name : JoinPath(folder, name);
+    run.command.localPath = localFile;
+    const std::uint64_t size = fs::file_size(localFile, ec);
+    run.progress = [size](CCliSession& session) {
+        return FormatFileSize(std::uint32_t(size >> 32), std::uint32_t(size)) + " bytes" + RateText(session);
+    };
+    return RunRemote(context, parsed.options, run);
+}
+
+// ---- mkdir, rmdir, rm, mv, chmod ----
+
+int RunPathCommand(CliContext& context, const std::vector<std::string>& args, int code, const char* usage)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+        return status;
+    if (parsed.positional.size() != 1)
+        return Usage(context, usage);
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[0], target); status >= 0)
+        return status;
+    const std::string path = DirectoryOf(target.path);
+    if (path.empty() || path == "/")
+        return Usage(context, std::string(usage) + " (not the root folder)");
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = ParentPath(path);
+    run.command = SimpleCommand(code);
+    run.command.path = path;
+    return RunRemote(context, parsed.options, run);
+}
+
+int RunMkdir(CliContext& context, const std::vector<std::string>& args)
+{
+    return RunPathCommand(context, args, CMD_MKDIR, "mkdir needs one URL");
+}
+
+int RunRm(CliContext& context, const std::vector<std::string>& args)
+{
+    return RunPathCommand(context, args, CMD_DELETE, "rm needs one URL");
+}
+
+int RunRmdir(CliContext& context, const std::vector<std::string>& args)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+        return status;
+    if (parsed.positional.size() != 1)
+        return Usage(context, "rmdir needs one URL");
+    // The session's mailbox has no remove-directory command; directories are removed
+    // only through the transfer queue, which the session does not offer to callers yet.
+    return Fail(context, kExitFailed, "rmdir is not available: the session has no remove-directory command");
+}
+
+int RunMv(CliContext& context, const std::vector<std::string>& args)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+        return status;
+    if (parsed.positional.size() != 2)
+        return Usage(context, "mv needs a URL and NEW_NAME");
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[0], target); status >= 0)
+        return status;
+    const std::string path = DirectoryOf(target.path);
+    const std::string& newName = parsed.positional[1];
+    if (path.empty() || path == "/" || newName.empty())
+        return Usage(context, "mv needs the URL of a file or folder and a new name");
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = ParentPath(path);
+    run.command = SimpleCommand(CMD_RENAME);
+    run.command.path = path;
+    // A bare name stays in the same folder; a path is taken as it is.
+    run.command.newName = newName.find('/') == std::string::npos && !ParentPath(path).empty()
+                              ? JoinPath(ParentPath(path), newName)
+                              : newName;
+    return RunRemote(context, parsed.options, run);
+}
+
+bool IsPermissionMode(const std::string& mode)
+{
+    if (mode.size() < 3 || mode.size() > 4)
+        return false;
+    for (char c : mode)
+        if (c < '0' || c > '7')
+            return false;
+    return true;
+}
+
+int RunChmod(CliContext& context, const std::vector<std::string>& args)
+{
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+        return status;
+    if (parsed.positional.size() != 2)
+        return Usage(context, "chmod needs MODE and a URL");
+    const std::string& mode = parsed.positional[0];
+    if (!IsPermissionMode(mode))
+        return Usage(context, "chmod needs an octal MODE such as 644, not \"" + mode + "\"");
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[1], target); status >= 0)
+        return status;
+    const std::string path = DirectoryOf(target.path);
+    if (path.empty() || path == "/")
+        return Usage(context, "chmod needs the URL of a file or folder");
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = ParentPath(path);
+    run.command = SimpleCommand(CMD_CHMOD);
+    run.command.path = path;
+    run.command.mode = mode;
+    return RunRemote(context, parsed.options, run);
+}
+
+} // namespace
+
+extern const CliCommand kLsCommand = {
+    "ls",
+    "  ls [--long] [--offline] URL  print the remote folder's listing as the server sent it;\n"
+    "                               --long: Name, Size, Type, Modified and Attribute columns,\n"
+    "                               sorted by name, folders first;\n"
+    "                               --offline: from the directory cache, without connecting\n"
+    "                               (exit 6 when the folder was never cached)\n",
+    RunLs,
+};
+extern const CliCommand kGetCommand = {
+    "get",
+    "  get URL [LOCAL_DIR]          download one file into LOCAL_DIR (default: .)\n",
+    RunGet,
+};
+extern const CliCommand kPutCommand = {
+    "put",
+    "  put LOCAL_FILE URL           upload one file into the remote folder URL\n",
+    RunPut,
+};
+extern const CliCommand kMkdirCommand = {
+    "mkdir", "  mkdir URL                    make a remote folder\n", RunMkdir,
+};
+extern const CliCommand kRmdirCommand = {
+    "rmdir", "  rmdir URL                    remove an empty remote folder\n", RunRmdir,
+};
+extern const CliCommand kRmCommand = {
+    "rm", "  rm URL                       delete a remote file\n", RunRm,
+};
+extern const CliCommand kMvCommand = {
+    "mv",
+    "  mv URL NEW_NAME              rename a remote file or folder (a NEW_NAME without \"/\"\n"
+    "                               stays in the same folder)\n",
+    RunMv,
+};
+extern const CliCommand kChmodCommand = {
+    "chmod", "  chmod MODE URL               change permissions (SITE CHMOD), MODE octal as 644\n",
+    RunChmod,
+};

@@ -1,0 +1,43 @@
+#pragma once
+// The transfer log: every log line of every site, appended to "transfer.log" in the data
+// folder in the order the lines arrive. The file is opened once and flushed after each
+// line, so a crash loses nothing already shown. Several sessions may log at once.
+
+#include "session/SessionUi.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+inline constexpr char kTransferLogName[] = "transfer.log";
+
+// The prefix a log window puts before a line of `kind` ("State:>\t\t", ...); empty for an
+// unknown kind.
+const char* LogKindPrefix(int kind);
+
+// The text of one log piece as the log window shows it and the transfer log stores it:
+// the kind's prefix when the prefix flag is set, every CR CR pair made one CR, and a line
+// end when the newline flag is set.
+std::string FormatLogLine(const CLogLine& line);
+
+class CTransferLog {
+public:
+    CTransferLog() = default;
+    ~CTransferLog();
+    CTransferLog(const CTransferLog&) = delete;
+    CTransferLog& operator=(const CTransferLog&) = delete;
+
+    // Opens (creating when missing) "transfer.log" in `dataFolder` for appending. False
+    // when it cannot be opened; lines are then only not written to the file.
+    bool Open(const std::string& dataFolder);
+    bool IsOpen() const { return m_file != nullptr; }
+    void Close();
+
+    void AddLine(const CLogLine& line);
+    // Text written unchanged (for lines that are not log records).
+    void AppendText(const std::string& text);
+
+private:
+    std::mutex m_mutex;
+    std::FILE* m_file = nullptr;
+};

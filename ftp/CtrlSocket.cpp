@@ -50,6 +50,7 @@ bool IsOneOf(const std::string& code, std::initializer_list<std::string_view> ac
 CCtrlSocket::CCtrlSocket(SessionLink& owner)
     : session(owner), replyEvent(/*manualReset=*/true, /*initialState=*/true)
 {
+    overwriteDecisions.fill(OVERWRITE_UNDECIDED);
 }
 
 CCtrlSocket::~CCtrlSocket() = default;
@@ -240,6 +241,8 @@ void CCtrlSocket::ParseReceivedReply()
         replyStatus = 0;
         if (replyCodes[0].compare(0, 2, "55") == 0)
             OnActionFailed();
+        else if (replyCodes[replyCount - 1][0] == '4' || replyCodes[replyCount - 1][0] == '5')
+            EndRefusedTransfer();
         SignalReply();
         return;
     case REPLY_TOO_MANY_CODES:
@@ -260,6 +263,16 @@ void CCtrlSocket::OnActionFailed()
     if (SameWord(commandVerb, "STOR"))
         session.ForceDataConnectionClosed(/*sending=*/true);
     else if (SameWord(commandVerb, "RETR"))
+        session.ForceDataConnectionClosed(/*sending=*/false);
+}
+
+void CCtrlSocket::EndRefusedTransfer()
+{
+    // A transfer the server ended with a negative reply (425 without a data connection,
+    // 426 after it broke) will move no more data: nothing should wait for it.
+    if (SameWord(commandVerb, "STOR"))
+        session.ForceDataConnectionClosed(/*sending=*/true);
+    else if (SameWord(commandVerb, "RETR") || SameWord(commandVerb, "LIST"))
         session.ForceDataConnectionClosed(/*sending=*/false);
 }
 

@@ -12,9 +12,12 @@
 // Commands are passed in lower case ("type i"); the first four characters go out
 // upper-cased ("TYPE i") and a password is masked in the log, never on the wire.
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "ftp/FtpTypes.h"
+#include "ftp/OverwriteChoice.h"
 #include "ftp/ReplyParser.h"
 #include "ftp/SessionLink.h"
 #include "net/MySocket.h"
@@ -45,6 +48,49 @@ public:
     // First word of the last command line sent, as sent ("login" while logging in).
     const std::string& CommandVerb() const { return commandVerb; }
 
+    // ---- Operations: each sends its commands, checks the codes, returns an FtpResult ----
+
+    int Cwd(const std::string& path, int flags);
+    int Cdup(int flags);
+    int Pwd();
+    int List(const std::string& directory, const std::string& arguments, int flags);
+    int Download(const std::string& localPath, const std::string& remotePath, int flags);
+    int Upload(const std::string& localPath, const std::string& remotePath, int flags);
+    int Delete(const std::string& path, int flags);
+    int MakeDir(const std::string& path, int flags);
+    int RemoveDir(const std::string& path, int flags);
+    int Rename(const std::string& oldPath, const std::string& newPath, int flags);
+    int Chmod(const std::string& path, const std::string& mode, int flags);
+    int SetType(int type);
+    int Pasv();
+    int Port(const std::string& address, int port);
+    int PortForListen();
+    // REST with a 64-bit offset; canResume tells whether the server accepted it.
+    int Rest(std::uint64_t offset, bool& canResume);
+    int Abort();
+    int Quit();
+    // Copies source on this connection's server to destination on the partner's server.
+    int SiteToSite(const std::string& source, const std::string& destination,
+                   CCtrlSocket& partner, int flags);
+
+    // The file name alone when the path lies in the current remote directory, else the
+    // whole path.
+    std::string RemoteName(const std::string& path) const;
+    // Drops the cached listing of a remote directory of this host.
+    void InvalidateCachedDir(const std::string& directory);
+    // The refresh listing: the current directory, no arguments, flags 0.
+    int RefreshListing();
+
+    // The server's data address from the last PASV reply (what a partner server is
+    // told in a site-to-site copy).
+    const std::string& DataHost() const { return dataHost; }
+    int DataPort() const { return dataPort; }
+    // The representation type the server last accepted: -1 none yet, 0 ASCII, 1 image.
+    int TransferType() const { return transferType; }
+    // Remembered overwrite decisions, one per comparison class.
+    const std::array<int, OVERWRITE_CLASS_COUNT>& OverwriteDecisions() const { return overwriteDecisions; }
+    SessionLink& Session() { return session; }
+
 protected:
     void OnClose(int error) override;
     void OnConnect(int error) override;
@@ -56,9 +102,16 @@ protected:
 
 private:
     int Login();
+    // The action for an existing target (OverwriteAction), asking the user when set to.
+    int DecideOverwrite(int direction, const CFilePairFacts& facts, const std::string& source,
+                        const std::string& target);
+    bool CompletedTransfer() const;
+    int OpenDataConnection();
+    int ConnectPassiveDataSocket();
     void HandleReplyChunk(const std::string& chunk);
     void LogReplyChunk(const std::string& chunk);
     void ParseReceivedReply();
+    void EndRefusedTransfer();
     void FailReply();
     void SignalReply();
     void OnActionFailed();
@@ -79,4 +132,12 @@ private:
     std::string replyText;
     ReplyCodeTable replyCodes;
     int replyCount = 0;
+
+    std::string dataHost;
+    int dataPort = 0;
+    // Where our own data connection goes: the control connection's peer, whatever
+    // address the PASV reply named.
+    std::string dataConnectHost;
+    int transferType = -1;
+    std::array<int, OVERWRITE_CLASS_COUNT> overwriteDecisions;
 };

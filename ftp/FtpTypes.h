@@ -21,3 +21,13 @@ enum LogKind : int {
     LOG_REPLY = 3,
     LOG_COMMAND = 4,
 };
+
+// Flags of the control-connection operations.
+enum OperationFlag : int {
+    OPFLAG_REFRESH = 0x1,            // after success, list the (new) current directory
+    OPFLAG_PWD_FIRST = 0x4,          // List without a directory runs PWD first
+    OPFLAG_CHANGE_TO_FILE_DIR = 0x8, // change into the remote file's directory first
+    OPFLAG_SEND_ALWAYS = 0x20,       // Cwd sends "cwd ." even when nothing changes
+    OPFLAG_LIST_PARENT_FIRST = 0x40, // MakeDir lists the parent first
+    OPFLAG_ONLY_IF_EXISTS = 0x80,    // transfer only when the target already exists
+};

@@ -3,11 +3,15 @@
 // this; the FTP layer never sees the session class itself. Every call is made on the
 // session's worker thread, except where a comment says otherwise.
 
+#include <cstdint>
 #include <string>
 
 #include "ftp/FtpTypes.h"
+#include "ftp/OverwriteChoice.h"
 
 class CEvent;
+class CDirectoryCache;
+class CIncomingDataSocket;
 
 class SessionLink {
 public:
@@ -54,8 +58,63 @@ public:
     virtual SessionLink* PartnerToInterrupt() = 0;
     // Sets this session's stop event (called on the partner, from the other thread).
     virtual void SignalStop() = 0;
+    // Pairing for a copy this session drives: sets this session's pair flag and the
+    // partner's, and makes this session the partner's session to interrupt. The end of
+    // the copy clears both flags and resets this session's stop event.
+    virtual void BeginPairing(SessionLink& /*partner*/) {}
+    virtual void EndPairing(SessionLink& /*partner*/) {}
 
     // Closes the session's data connection at once without waiting for it to drain:
     // sending is true for an upload (STOR), false for a download or listing (RETR).
     virtual void ForceDataConnectionClosed(bool sending) = 0;
+
+    // ---- What the directory, listing and transfer operations use ----
+    // The defaults describe a session without directory state, cache or data sockets,
+    // so a bare control connection (login tests) needs none of them.
+
+    // The remote directory the server last reported; setting it tells the remote pane.
+    virtual std::string CurrentRemoteDirectory() const { return {}; }
+    virtual void SetCurrentRemoteDirectory(const std::string&) {}
+    // Passive mode is the site's setting.
+    virtual bool IsPassive() const { return true; }
+    // The control connection's local address text, which PORT announces.
+    virtual std::string LocalAddress() const { return {}; }
+    // The session's data socket and listening socket; null when it has none.
+    virtual CIncomingDataSocket* DataSocket() { return nullptr; }
+    // The directory cache of this session's settings; null when it has none.
+    virtual CDirectoryCache* DirectoryCache() { return nullptr; }
+
+    // The listing text the data socket collects (through the session's data link).
+    virtual void ClearListingText() {}
+    virtual std::string ListingText() const { return {}; }
+    virtual void ListingStarted() {}
+    virtual void ListingComplete() {}
+    virtual bool ListingEnabled() const { return true; }
+
+    // Progress of the running transfer: bytes so far (a resumed transfer starts at its
+    // offset) and whether a transfer runs.
+    virtual void SetTransferredBytes(std::uint64_t) {}
+    virtual void SetTransferring(bool) {}
+    virtual void SetCurrentFileName(const std::string&) {}
+    // The port the listening socket announces; 0 when it does not listen.
+    virtual unsigned ListeningPort() { return 0; }
+    virtual void CountProcessedFile() {}
+    // One line of the transfer log ("Download:" + path and the like).
+    virtual void LogTransfer(const std::string&) {}
+
+    // Settings the operations follow.
+    virtual bool AlwaysRefreshSetting() const { return false; }
+    virtual bool OverwritePromptEnabled() const { return false; }
+    virtual int DefaultOverwriteActionSetting() const { return 3; }
+    virtual bool CanResume() const { return true; }
+    // 0 ASCII or 1 image for a file of that name.
+    virtual int TransferTypeFor(const std::string&) const { return 1; }
+    // Asks the user what to do with an existing target; the action chosen (0 to 3) and
+    // whether it holds for all later files.
+    // Without a user to ask, the suggestion stands.
+    virtual int AskOverwrite(const COverwriteRequest& request, bool& applyToAll)
+    {
+        applyToAll = false;
+        return request.suggestedAction;
+    }
 };

@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "ftp/CtrlSocket.h"
+#include "ftp/IncomingDataSocket.h"
+#include "ftp/LstnDataSocket.h"
 #include "platform/Fatal.h"
 #include "session/TransferType.h"
 
@@ -16,6 +18,27 @@ std::string LoginUser(const CSessionSite& site) {
 }
 std::string LoginPassword(const CSessionSite& site, const CSettings& settings) {
     return site.logintype == LOGIN_ANONYMOUS ? settings.AnonymousPass : site.password;
+}
+
+CSessionSite SessionSiteOf(const CSiteSetting& record) {
+    CSessionSite site;
+    site.address = record.address;
+    site.port = record.port;
+    site.username = record.username;
+    site.password = record.password;
+    site.logintype = record.logintype;
+    site.hosttype = record.hosttype;
+    site.passive = record.passive;
+    site.defremotedir = record.defremotedir;
+    return site;
+}
+
+CacheSettings CacheSettingsOf(const CSettings& settings) {
+    CacheSettings cache;
+    cache.homeDirectory = settings.CacheHomeDirectory;
+    cache.enableCache = settings.EnableCache != 0;
+    cache.alwaysRefresh = settings.AlwaysRefresh != 0;
+    return cache;
 }
 
 }  // namespace
@@ -34,7 +57,11 @@ CFtpSession::CFtpSession(CSettings& settings, const CSessionSite& site)
       serverClosedEvent_(false, false),
       idleTimer_(false),
       initialRemoteDirectory_(site.defremotedir),
+      cache_(CacheSettingsOf(settings), this),
       random_(std::random_device{}()) {}
+
+CFtpSession::CFtpSession(CSettings& settings, const CSiteSetting& site)
+    : CFtpSession(settings, SessionSiteOf(site)) {}
 
 CFtpSession::~CFtpSession() { StopThread(); }
 
@@ -159,7 +186,10 @@ void CFtpSession::SendAntiIdleCommand() {
     IssueCommand(AntiIdleCommand(pick(random_)));
 }
 
-float CFtpSession::SampleTransferRate() { return rateMeter_.Sample(byteCounter_); }
+float CFtpSession::SampleTransferRate() {
+    // The meter works on 32-bit differences, which stay right as the counter wraps.
+    return rateMeter_.Sample(static_cast<std::uint32_t>(byteCounter_.load()));
+}
 
 std::string CFtpSession::CurrentRemoteDirectory() const {
     std::lock_guard lock(textMutex_);
@@ -225,7 +255,67 @@ int CFtpSession::ChooseTransferType(const std::string& fileName) const {
     return ChooseTransferTypeFor(fileName, transferType_, settings_.TextFileExtension);
 }
 
-void CFtpSession::ForceDataConnectionClosed(bool /*sending*/) {
-    // The data connection joins the session with the transfer operations; until then a
-    // session has none to close.
+void CFtpSession::ForceDataConnectionClosed(bool sending) {
+    if (data_) data_->ForceClose(sending);
+}
+
+void CFtpSession::SetTransferredBytes(std::uint64_t count) {
+    byteCounter_ = count;
+    rateMeter_.Restart();
+}
+
+void CFtpSession::AppendListingText(const char* text, std::size_t length) {
+    listingText_.append(text, length);
+}
+
+void CFtpSession::SetCurrentFileName(const std::string& name) {
+    std::lock_guard lock(textMutex_);
+    currentFileName_ = name;
+}
+
+std::string CFtpSession::CurrentFileName() const {
+    std::lock_guard lock(textMutex_);
+    return currentFileName_;
+}
+
+std::string CFtpSession::ControlPeerAddress() const {
+    std::string address;
+    unsigned port = 0;
+    if (ctrl_ && ctrl_->GetPeerName(address, port)) return address;
+    return {};
+}
+
+bool CFtpSession::OverwritePromptEnabled() const {
+    return settings_.pOverwrite != 0;
+}
+
+int CFtpSession::AskOverwrite(const COverwriteRequest& request, bool& applyToAll) {
+    COverwriteQuestion question;
+    question.sourceFile = request.sourceFile;
+    question.targetFile = request.targetFile;
+    question.autoAction = request.autoAction;
+    question.suggestedAction = request.suggestedAction;
+    question.canResume = request.canResume;
+    const COverwriteAnswer answer = Ui().AskOverwrite(question);
+    applyToAll = answer.applyToAll;
+    return answer.action;
+}
+
+void CFtpSession::BeginPairing(SessionLink& partnerLink) {
+    auto& partner = static_cast<CFtpSession&>(partnerLink);
+    partner_ = &partner;
+    partner.driver_ = this;
+    partner.pairFlag_ = true;
+    pairFlag_ = true;
+}
+
+void CFtpSession::EndPairing(SessionLink& partnerLink) {
+    auto& partner = static_cast<CFtpSession&>(partnerLink);
+    partner.pairFlag_ = false;
+    pairFlag_ = false;
+    stopEvent_.Reset();
+}
+
+void CFtpSession::ShowCacheMessage(const std::string& text) {
+    Ui().ShowMessageWindow(host_, text, false);
 }

@@ -23,8 +23,10 @@
 #include <string>
 #include <thread>
 
+#include "ftp/DataSocketLink.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/SessionLink.h"
+#include "listing/DirectoryCache.h"
 #include "platform/Event.h"
 #include "platform/WaitableTimer.h"
 #include "session/SessionCommand.h"
@@ -32,14 +34,20 @@
 #include "session/SessionUi.h"
 #include "session/TransferRateMeter.h"
 #include "sites/Settings.h"
+#include "sites/SiteSetting.h"
 
 class CCtrlSocket;
+class CIncomingDataSocket;
+class CLstnDataSocket;
 class CWaitHandle;
 
-class CFtpSession final : public SessionLink {
+class CFtpSession final : public SessionLink, public DataSocketLink, public ICacheMessageSink {
 public:
     // The session reads `settings` for as long as it lives (the caller keeps the table).
     CFtpSession(CSettings& settings, const CSessionSite& site);
+    // A session for a site record: anonymous sites log in as "anonymous" with the
+    // "AnonymousPass" setting.
+    CFtpSession(CSettings& settings, const CSiteSetting& site);
     ~CFtpSession() override;
     CFtpSession(const CFtpSession&) = delete;
     CFtpSession& operator=(const CFtpSession&) = delete;
@@ -92,10 +100,10 @@ public:
     bool IsClosing() const { return closing_; }
     int AntiIdleSeconds() const { return antiIdleSeconds_; }
     int FilesProcessed() const { return filesProcessed_; }
-    std::string CurrentRemoteDirectory() const;
+    std::string CurrentRemoteDirectory() const override;
     std::string InitialRemoteDirectory() const;
-    std::string LocalAddress() const;
-    bool IsPassive() const { return passive_ != 0; }
+    std::string LocalAddress() const override;
+    bool IsPassive() const override { return passive_ != 0; }
     int LoginType() const { return loginType_; }
     int HostType() const { return hostType_; }
     // 0 ASCII, 1 binary, 2 automatic by extension.
@@ -109,7 +117,7 @@ public:
     int WaitForEvent(CEvent* event, int seconds) override;
     int WaitForTransfer(CEvent* event, int seconds) override;
     // (Re)starts the inactivity limit of a transfer; 0: the "Timeout" setting.
-    void ArmIdleTimer(int seconds);
+    void ArmIdleTimer(int seconds) override;
     // Waits for one of `handles` for `seconds` (-1: no limit), dispatching this thread's
     // socket notifications meanwhile; the index of the handle or WAIT_TIMEOUT.
     int MessageWait(std::span<CWaitHandle* const> handles, int seconds);
@@ -147,16 +155,55 @@ public:
     // Creates the control connection, connects and logs in, retrying by "ErrorRetry".
     int ConnectWithRetry();
 
+    int FileRetrySetting() const { return settings_.FileRetry; }
+    // One file operation with its retries ("FileRetry"). The download keeps the remote
+    // file's name in localFolder; the upload stores the local file in remoteFolder; the
+    // site-to-site copy puts the source file into targetFolder on the partner's server.
+    int DownloadWithRetry(const std::string& localFolder, const std::string& remoteFile, int flags);
+    int UploadWithRetry(const std::string& localFile, const std::string& remoteFolder, int flags);
+    int DeleteWithRetry(const std::string& remotePath, int flags);
+    int RemoveDirWithRetry(const std::string& remotePath, int flags);
+    int SiteToSiteWithRetry(const std::string& source, const std::string& targetFolder,
+                            CFtpSession& partner, int flags);
+
     // Transfer progress: the data connection counts bytes; a transfer restarts the meter.
-    void AddTransferredBytes(std::uint32_t count) { byteCounter_ += count; }
+    void AddTransferredBytes(std::uint64_t count) override { byteCounter_ += count; }
+    void SetTransferredBytes(std::uint64_t count) override;
+    std::uint64_t TransferredBytes() const { return byteCounter_; }
     void ResetTransferredBytes() { byteCounter_ = 0; }
     void RestartTransferRate() { rateMeter_.Restart(); }
-    void SetTransferring(bool on) { transferring_ = on; }
+    void SetTransferring(bool on) override { transferring_ = on; }
     // Queue items completed in the current queue run.
-    void CountProcessedFile() { ++filesProcessed_; }
+    void CountProcessedFile() override { ++filesProcessed_; }
     void ResetFilesProcessed() { filesProcessed_ = 0; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
-    bool ListingEnabled() const { return listingEnabled_; }
+    bool ListingEnabled() const override { return listingEnabled_; }
+
+    // ---- Worker thread: what the operations and the data connection use ----
+    void SetCurrentRemoteDirectory(const std::string& directory) override;
+    CIncomingDataSocket* DataSocket() override { return data_.get(); }
+    unsigned ListeningPort() override;
+    // None without a cache home: list files are never written relative to the process.
+    CDirectoryCache* DirectoryCache() override {
+        return cache_.Settings().homeDirectory.empty() ? nullptr : &cache_;
+    }
+    void ClearListingText() override { listingText_.clear(); }
+    std::string ListingText() const override { return listingText_; }
+    void AppendListingText(const char* text, std::size_t length) override;
+    void ListingStarted() override { Ui().ListingStarted(); }
+    void ListingComplete() override { Ui().ListingComplete(); }
+    void SetCurrentFileName(const std::string& name) override;
+    std::string CurrentFileName() const override;
+    std::string ControlPeerAddress() const override;
+    void LogTransfer(const std::string& text) override { Ui().AddTransferLogLine(text); }
+    bool AlwaysRefreshSetting() const override { return settings_.AlwaysRefresh != 0; }
+    bool OverwritePromptEnabled() const override;
+    int DefaultOverwriteActionSetting() const override { return settings_.DefaultOverwriteAction; }
+    int TransferTypeFor(const std::string& fileName) const override { return ChooseTransferType(fileName); }
+    int AskOverwrite(const COverwriteRequest& request, bool& applyToAll) override;
+    void BeginPairing(SessionLink& partner) override;
+    void EndPairing(SessionLink& partner) override;
+    void ShowCacheMessage(const std::string& text) override;
 
     // The control connection while one exists (worker thread only).
     CCtrlSocket* ControlConnection() { return ctrl_.get(); }
@@ -174,18 +221,14 @@ private:
     int Interrupted();
     int ExecuteCommand(const CSessionCommand& command);
 
-    // Operations the worker needs before the control connection offers them itself.
-    int RunPwd();
-    int RunCwd(const std::string& path, int flags);
-    int RunList(const std::string& path, const std::string& arguments, int flags);
-    int RunQuit();
-    int RunRest(unsigned offset);
+    // The data connection and the listening socket live on the worker thread.
+    void CreateDataSockets();
+    void DestroyDataSockets();
+    void StartListening();
 
     // The transfer queue's hooks.
     bool QueueIsEmpty() const;
     int RunQueue();
-
-    void SetCurrentRemoteDirectory(const std::string& directory);
 
     CSettings& settings_;
     NullSessionUi nullUi_;
@@ -226,13 +269,18 @@ private:
     std::string currentRemoteDirectory_;
     std::string localAddress_;
 
-    std::atomic<std::uint32_t> byteCounter_{0};
+    std::atomic<std::uint64_t> byteCounter_{0};
     CTransferRateMeter rateMeter_;
 
     CFtpSession* partner_ = nullptr;  // the session this one drives in a site-to-site copy
     CFtpSession* driver_ = nullptr;   // the session that drives this one
 
     std::unique_ptr<CCtrlSocket> ctrl_;  // created and destroyed on the worker thread
+    std::unique_ptr<CIncomingDataSocket> data_;  // worker thread, for the worker's life
+    std::unique_ptr<CLstnDataSocket> listener_;
+    CDirectoryCache cache_;
+    std::string listingText_;      // worker thread only
+    std::string currentFileName_;  // guarded by textMutex_
 
     std::thread worker_;
     std::mutex endMutex_;

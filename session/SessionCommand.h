@@ -1,6 +1,7 @@
 #pragma once
 // The commands the interface hands to a session's worker, and the mailbox they travel in.
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -36,7 +37,7 @@ struct CSessionCommand {
     std::string listArguments;
     std::string newName;      // target of a rename
     std::string mode;         // permission text of a change-mode command
-    unsigned restOffset = 0;  // number sent by the raw "rest" command
+    std::uint64_t restOffset = 0;  // number sent by the raw "rest" command
     int flags = 0;
 };
 

@@ -89,6 +89,9 @@ public:
     virtual COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) = 0;
     // Posted: open a file that was just downloaded.
     virtual void OpenDownloadedFile(const std::string& localPath, int how) = 0;
+    // Sent: one line for the transfer log of all sites ("Download:" + the local path,
+    // "Upload:" + the remote path, "Delete:" + the remote path).
+    virtual void AddTransferLogLine(const std::string&) {}
 };
 
 // The UI of a session that no window shows: nothing is displayed, questions are declined

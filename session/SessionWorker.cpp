@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include "ftp/CtrlSocket.h"
+#include "ftp/IncomingDataSocket.h"
+#include "ftp/LstnDataSocket.h"
+#include "platform/SocketErrors.h"
 #include "session/FtpSession.h"
 
 namespace {
@@ -23,6 +26,7 @@ void LowerThisThreadsPriority() {
 
 void CFtpSession::Run() {
     LowerThisThreadsPriority();
+    CreateDataSockets();
     CSessionCommand command;  // the last command taken from the mailbox
     int result = FTP_OK;
     Step step = Step::Offline;
@@ -53,6 +57,7 @@ void CFtpSession::Run() {
         case Step::Close:
             step = CloseSession(command, result);
             if (closing_) {
+                DestroyDataSockets();
                 std::lock_guard lock(endMutex_);
                 workerEnded_ = true;
                 endChanged_.notify_all();
@@ -83,8 +88,9 @@ CFtpSession::Step CFtpSession::WaitOffline(CSessionCommand& command, int& result
 int CFtpSession::SetUpOnline() {
     disconnectRequested_ = false;
     connected_ = true;
-    // The listening socket for active-mode data connections joins here with the data
-    // connections; the local address is what the PORT command announces.
+    // The listening socket for active-mode data connections; the local address is what
+    // the PORT command announces.
+    StartListening();
     std::string address;
     unsigned port = 0;
     if (ctrl_ && ctrl_->GetSockName(address, port)) {
@@ -98,10 +104,11 @@ int CFtpSession::SetUpOnline() {
         return result == FTP_CLOSED ||
                (result == FTP_INTERRUPTED && (disconnectRequested_ || closing_));
     };
-    int result = RunPwd();
+    if (!ctrl_) return FTP_CLOSED;
+    int result = ctrl_->Pwd();
     const std::string initial = InitialRemoteDirectory();
-    if (!ends(result) && initial != "/") result = RunCwd(initial, 0);
-    if (!ends(result)) result = RunList("", "", 0);
+    if (!ends(result) && initial != "/") result = ctrl_->Cwd(initial, 0);
+    if (!ends(result)) result = ctrl_->List("", "", 0);
     if (ends(result)) return result;
     if (queueRunPending_) IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
     return FTP_OK;
@@ -135,8 +142,31 @@ void CFtpSession::CloseConnections() {
     loggedIn_ = false;
 }
 
+void CFtpSession::CreateDataSockets() {
+    data_ = std::make_unique<CIncomingDataSocket>(static_cast<DataSocketLink&>(*this));
+    listener_ = std::make_unique<CLstnDataSocket>(static_cast<DataSocketLink&>(*this), *data_);
+}
+
+void CFtpSession::DestroyDataSockets() {
+    listener_.reset();
+    data_.reset();
+}
+
+void CFtpSession::StartListening() {
+    if (!listener_) return;
+    if (!listener_->StartListening()) {
+        const int error = WSAGetLastError();
+        Log("Unable to create the listening socket for data connections.", LOG_ERROR);
+        Log(GetSocketErrorText(error), LOG_ERROR);
+    }
+}
+
+unsigned CFtpSession::ListeningPort() { return listener_ ? listener_->ListeningPort() : 0; }
+
 CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int result) {
     CloseConnections();
+    if (data_ && data_->GetSocketHandle() != INVALID_SOCKET) data_->ForceClose(false);
+    if (listener_) listener_->Close();
     connected_ = false;
     Log("Session Closed.", LOG_STATE);
     if (closing_) return Step::Offline;

@@ -41,8 +41,16 @@ CSessionSite SiteAt(int port) {
     return site;
 }
 
+// The first listing of the online set-up (active mode): an empty directory.
+std::vector<ScriptStep> OnlineListing() {
+    return {
+        ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+        ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n"),
+    };
+}
+
 // Welcome, login and the PWD of the online set-up.
-Script LoginScript() {
+Script LoginAndPwd() {
     return {
         ScriptStep::send("220 Scripted\r\n"),
         ScriptStep::on("USER alice", "331 Password\r\n"),
@@ -55,6 +63,9 @@ Script Then(Script script, std::vector<ScriptStep> more) {
     script.insert(script.end(), more.begin(), more.end());
     return script;
 }
+
+// The whole online set-up: login, PWD and the first listing.
+Script LoginScript() { return Then(LoginAndPwd(), OnlineListing()); }
 
 class ConnectionPolicy : public SessionTestBase {
 protected:
@@ -233,7 +244,7 @@ TEST_F(ConnectionPolicy, GivingUpDropsTheRefusedConnection) {
 
 TEST_F(ConnectionPolicy, DisconnectDuringTheOnlineSetUpEndsTheSession) {
     tvtest::ScriptedServer server;
-    Script script = LoginScript();
+    Script script = LoginAndPwd();
     script.back().delayReply(1000);  // the first PWD is slow to answer
     server.addConnection(script);
     ASSERT_TRUE(server.start()) << server.error();
@@ -255,13 +266,14 @@ class StartDirectory : public ConnectionPolicy,
                        public ::testing::WithParamInterface<StartDirectoryCase> {};
 
 TEST_P(StartDirectory, IsEnteredAfterLogin) {
-    Script script = LoginScript();
+    Script script = LoginAndPwd();
     std::string directory = "/";
     if (GetParam().expectedCwd != nullptr) {
         directory = GetParam().defremotedir;
         script.push_back(ScriptStep::on(GetParam().expectedCwd, "250 OK\r\n"));
         script.push_back(ScriptStep::on("PWD", "257 \"" + directory + "\" is current\r\n"));
     }
+    script = Then(script, OnlineListing());
     script.push_back(ScriptStep::on("REST 0", "350 Restarting\r\n"));
     tvtest::ScriptedServer server;
     server.addConnection(script);

@@ -1,0 +1,113 @@
+// The per-operation retry loops: each single file operation of a queue run is tried
+// again after a pause, up to the "FileRetry" setting.
+
+#include <cstdio>
+#include <functional>
+#include <initializer_list>
+
+#include "ftp/CtrlSocket.h"
+#include "ftp/RemotePath.h"
+#include "listing/PathRules.h"
+#include "session/FtpSession.h"
+
+namespace {
+
+// How one wrapper treats the results of its operation.
+struct RetryPolicy {
+    unsigned returnAtOnce;  // bit (1 << result) for each result returned at once
+    bool reconnectOnClose;
+    const char* retryLine;  // formatted with the attempt number, the first being 0
+    bool closedWhenLastTimedOut;  // exhausted after a time-out reports FTP_CLOSED
+};
+
+constexpr const char* kRetryTransfer = "Retrying file transfer #%d";
+
+constexpr unsigned Results(std::initializer_list<int> results) {
+    unsigned mask = 0;
+    for (int r : results) mask |= 1u << r;
+    return mask;
+}
+
+bool Contains(unsigned mask, int result) { return result >= 0 && result < 32 && (mask >> result) & 1u; }
+
+}  // namespace
+
+// The common loop; `operation` runs one attempt on the current control connection.
+static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy,
+                        const std::function<int()>& operation) {
+    const int fileRetry = session.FileRetrySetting();
+    int r = FTP_FAILED;
+    for (int attempt = 0; attempt <= fileRetry; ++attempt) {
+        r = operation();
+        if (Contains(policy.returnAtOnce, r)) return r;
+        const int last = r;
+        if (r == FTP_CLOSED && policy.reconnectOnClose) {
+            r = session.ConnectWithRetry();
+            if (r != FTP_OK) return r;
+        }
+        if (attempt < fileRetry) {
+            r = session.WaitToRetry();
+            if (r != FTP_TIMEOUT) return r;
+            char line[96];
+            std::snprintf(line, sizeof line, policy.retryLine, attempt);
+            session.Log(line, LOG_STATE);
+        } else {
+            session.Log("Max errors reached, go on to next file", LOG_ERROR);
+            if (policy.closedWhenLastTimedOut && last == FTP_TIMEOUT) return FTP_CLOSED;
+        }
+    }
+    return FTP_FAILED;
+}
+
+int CFtpSession::DownloadWithRetry(const std::string& localFolder, const std::string& remoteFile,
+                                   int flags) {
+    // The local name comes from the server's listing: it must stay inside the folder.
+    const std::string name = FileNamePart(remoteFile);
+    if (!IsSafeLocalFileName(name) || remoteFile.find('\0') != std::string::npos) {
+        Log("Refusing to download " + remoteFile + ": its name is not a plain file name.",
+            LOG_ERROR);
+        return FTP_NOT_AVAILABLE;
+    }
+    const std::string localPath = JoinPath(localFolder, name);
+    static const RetryPolicy policy{
+        Results({FTP_OK, FTP_INTERRUPTED, FTP_NOT_AVAILABLE, FTP_CLOSED}), false, kRetryTransfer, false};
+    return RunWithRetry(*this, policy, [&]() -> int {
+        return ctrl_ ? ctrl_->Download(localPath, remoteFile, flags) : FTP_CLOSED;
+    });
+}
+
+int CFtpSession::UploadWithRetry(const std::string& localFile, const std::string& remoteFolder,
+                                 int flags) {
+    const std::string remotePath = JoinPath(remoteFolder, FileNamePart(localFile));
+    static const RetryPolicy policy{
+        Results({FTP_OK, FTP_INTERRUPTED, FTP_NOT_AVAILABLE, FTP_CLOSED}), false, kRetryTransfer, true};
+    return RunWithRetry(*this, policy, [&]() -> int {
+        return ctrl_ ? ctrl_->Upload(localFile, remotePath, flags) : FTP_CLOSED;
+    });
+}
+
+int CFtpSession::DeleteWithRetry(const std::string& remotePath, int flags) {
+    static const RetryPolicy policy{
+        Results({FTP_OK, FTP_INTERRUPTED}), true, "Retrying to delete file #%d", false};
+    return RunWithRetry(*this, policy, [&]() -> int {
+        return ctrl_ ? ctrl_->Delete(remotePath, flags) : FTP_CLOSED;
+    });
+}
+
+int CFtpSession::RemoveDirWithRetry(const std::string& remotePath, int flags) {
+    static const RetryPolicy policy{
+        Results({FTP_OK, FTP_INTERRUPTED}), true, "Retrying to delete directory #%d", false};
+    return RunWithRetry(*this, policy, [&]() -> int {
+        return ctrl_ ? ctrl_->RemoveDir(remotePath, flags) : FTP_CLOSED;
+    });
+}
+
+int CFtpSession::SiteToSiteWithRetry(const std::string& source, const std::string& targetFolder,
+                                     CFtpSession& partner, int flags) {
+    const std::string destination = JoinPath(targetFolder, FileNamePart(source));
+    static const RetryPolicy policy{Results({FTP_OK, FTP_INTERRUPTED}), true, kRetryTransfer, false};
+    return RunWithRetry(*this, policy, [&]() -> int {
+        if (!ctrl_ || !partner.ctrl_) return FTP_CLOSED;
+        return ctrl_->SiteToSite(source, destination, *partner.ctrl_, flags);
+    });
+}

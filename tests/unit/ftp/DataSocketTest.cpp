@@ -133,6 +133,8 @@ struct PeerPlan {
     std::size_t receiveLimit = std::numeric_limits<std::size_t>::max();  // then close
     bool holdWithoutReading = false;     // never read (a stalled upload)
     int receiveBuffer = 0;               // SO_RCVBUF, 0: system default
+    bool halfClose = false;              // after receiving: FIN, then stall
+
 
     PeerPlan& Send(std::string bytes, std::size_t pieceSize = 0, int delayMs = 0)
     {
@@ -148,6 +150,12 @@ struct PeerPlan {
         receive = true;
         receiveLimit = limit;
         return *this;
+    }
+    // Ends its side with a FIN after receiving, then reads nothing more.
+    PeerPlan& HalfClose()
+    {
+        halfClose = true;
+        return Stall();
     }
     PeerPlan& Stall()
     {
@@ -280,6 +288,8 @@ private:
                 received_.append(buffer, static_cast<std::size_t>(n));
             }
         }
+        if (plan_.halfClose)
+            ::shutdown(fd, SHUT_WR);
         if (plan_.holdWithoutReading) {
             while (!stop_)
                 std::this_thread::sleep_for(20ms);
@@ -527,6 +537,20 @@ TEST_F(DataSocketTest, ConnectionEndedEarlyByTheServer)
     }
 }
 
+TEST_F(DataSocketTest, ErrorOfOneTransferDoesNotFailTheNext)
+{
+    EXPECT_EQ(ReceivePassive(PeerPlan().Send(Bytes(2000)).Reset(), false), FTP_OK) << link.Dump();
+    ASSERT_NE(data->TransferError(), 0);
+
+    peer = std::make_unique<LoopbackPeer>();
+    std::string bytes = Bytes(3 * kDataBufferSize);
+    WriteLocal("upload", bytes);
+    EXPECT_EQ(SendPassive(PeerPlan().Receive(), "upload"), 0) << link.Dump();
+    EXPECT_EQ(data->TransferError(), 0);
+    peer->Join();
+    EXPECT_TRUE(peer->Received() == bytes);
+}
+
 TEST_F(DataSocketTest, FullDiskFailsTheDownloadWithTheFileAndReasonNamed)
 {
     // /dev/full fails every write with "No space left on device"; a small download fails
@@ -637,9 +661,8 @@ TEST_F(DataSocketTest, ForceCloseWhileSendingEndsTheUploadAtOnce)
 {
     // The control connection's "55" reply arrives while a chunk is being sent.
     WriteLocal("upload", Bytes(8 << 20));
-    int waits = 0;
     link.beforeWait = [&] {
-        if (++waits == 3)
+        if (!data->ChunkSentEvent().IsSignalled() && data->GetSocketHandle() != INVALID_SOCKET)
             data->ForceClose(true);
     };
     EXPECT_EQ(SendPassive(PeerPlan().Stall(), "upload"), 1) << link.Dump();
@@ -666,12 +689,25 @@ TEST_F(DataSocketTest, ForceCloseBeforeTheUploadStartedClosesItsFile)
 
 TEST_F(DataSocketTest, UploadCutShortByThePeerFailsWithoutWaitingForTheTimeout)
 {
-    WriteLocal("upload", Bytes(8 << 20));
-    EXPECT_EQ(SendPassive(PeerPlan().Receive(100000).Reset(), "upload"), 1)
-        << link.Dump();
-    EXPECT_EQ(link.timeouts, 0);
-    EXPECT_TRUE(link.Logged("Failed to send file file.bin.", LOG_ERROR));
-    EXPECT_FALSE(data->HasFile());
+    struct Case {
+        const char* name;
+        PeerPlan plan;
+    } cases[] = {
+        {"reset after part of the file", PeerPlan().Receive(100000).Reset()},
+        {"orderly close after part of the file", PeerPlan().Receive(100000).HalfClose()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        WriteLocal("upload", Bytes(8 << 20));
+        EXPECT_EQ(SendPassive(c.plan, "upload"), 1) << link.Dump();
+        EXPECT_EQ(link.timeouts, 0);
+        EXPECT_TRUE(link.Logged("Failed to send file file.bin.", LOG_ERROR));
+        EXPECT_FALSE(data->HasFile());
+        EXPECT_EQ(data->GetSocketHandle(), INVALID_SOCKET);
+        peer->Stop();
+    }
 }
 
 TEST_F(DataSocketTest, UnreadableLocalFileFailsTheUploadWithTheFileNamed)

@@ -109,6 +109,7 @@ struct RemoteRun {
     std::function<std::string(CCliSession&)> progress;     // the progress text, or empty
     std::function<int(CCliSession&, const CSettings&)> afterSuccess;
     bool needsListing = false; // success means a listing was received
+    std::function<void()> afterFailure;
 };
 
 int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
@@ -160,6 +161,8 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     if (status == kExitDone && run.afterSuccess)
         status = run.afterSuccess(session, settings);
     session.Close();
+    if (status != kExitDone && run.afterFailure)
+        run.afterFailure();
     if (status == kExitRefused)
         std::fprintf(context.err, "tollvane-cli: refused by the server\n");
     return status;
@@ -265,6 +268,7 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
     if (!fs::is_directory(localDir, ec))
         return Fail(context, kExitFailed, "no such folder: " + localDir);
     const std::string localPath = JoinPath(localDir, name);
+    const bool existedBefore = fs::exists(localPath, ec);
 
     RemoteRun run;
     run.target = target;
@@ -291,6 +295,13 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
         if (done >> 32)
             text = std::to_string(done) + " bytes";
         return text + RateText(session);
+    };
+    run.afterFailure = [existedBefore, localPath] {
+        // A refused or failed download leaves no empty file of its own behind; a partly
+        // received one stays, so that it can be resumed.
+        std::error_code error;
+        if (!existedBefore && fs::is_regular_file(localPath, error) && fs::file_size(localPath, error) == 0)
+            fs::remove(localPath, error);
     };
     return RunRemote(context, parsed.options, run);
 }

@@ -372,6 +372,14 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
         data->ForceClose(/*sending=*/true);
         return r;
     }
+    if (!session.IsPassive() && !data->SendDoneEvent().IsSignalled()) {
+        // Some servers open the active data connection as soon as PORT is accepted,
+        // before STOR: that connection is already there and waits for the file.
+        std::string peer;
+        unsigned peerPort = 0;
+        if (data->GetSocketHandle() != INVALID_SOCKET && data->GetPeerName(peer, peerPort))
+            data->SendFile();
+    }
 
     // The data socket sends the file itself once connected. The wait ends when it is
     // done, on a stop, a server close or the idle limit; a final refusal of STOR forces

@@ -92,6 +92,9 @@ public:
     // Sent: one line for the transfer log of all sites ("Download:" + the local path,
     // "Upload:" + the remote path, "Delete:" + the remote path).
     virtual void AddTransferLogLine(const std::string&) {}
+    // Posted: the worker finished a command taken from the mailbox (a SessionCommandCode)
+    // with this FtpResult.
+    virtual void CommandFinished(int /*code*/, int /*result*/) {}
 };
 
 // The UI of a session that no window shows: nothing is displayed, questions are declined

@@ -126,6 +126,7 @@ int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
         if (!TryBeginCommand()) continue;
         result = ExecuteCommand(command);
         busy_ = false;
+        Ui().CommandFinished(command.code, result);
         if (command.code == CMD_CONNECT || command.code == CMD_DISCONNECT ||
             command.code == CMD_QUIT || closing_ || disconnectRequested_ ||
             result == FTP_CLOSED) {

@@ -46,9 +46,45 @@ void RecordingSessionUi::ShowMessageWindow(const std::string& caption, const std
 }
 
 COverwriteAnswer RecordingSessionUi::AskOverwrite(const COverwriteQuestion& question) {
+    {
+        std::lock_guard lock(mutex_);
+        overwriteQuestions_.push_back(question);
+    }
     Record({"AskOverwrite", question.sourceFile + "|" + question.targetFile});
     std::lock_guard lock(mutex_);
     return overwriteAnswer_;
+}
+
+std::vector<COverwriteQuestion> RecordingSessionUi::OverwriteQuestions() const {
+    std::lock_guard lock(mutex_);
+    return overwriteQuestions_;
+}
+
+void RecordingSessionUi::AddTransferLogLine(const std::string& text) {
+    Record({"TransferLog", text});
+}
+
+void RecordingSessionUi::CommandFinished(int code, int result) {
+    Record({"CommandFinished", std::to_string(code) + "|" + std::to_string(result)});
+}
+
+int RecordingSessionUi::WaitForCommandResult(int code, std::chrono::milliseconds timeout,
+                                             int occurrence) const {
+    const std::string prefix = std::to_string(code) + "|";
+    int result = -1;
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] {
+        int seen = 0;
+        for (const Call& call : calls_) {
+            if (call.name != "CommandFinished" || call.detail.rfind(prefix, 0) != 0) continue;
+            if (++seen == occurrence) {
+                result = std::stoi(call.detail.substr(prefix.size()));
+                return true;
+            }
+        }
+        return false;
+    });
+    return result;
 }
 
 void RecordingSessionUi::OpenDownloadedFile(const std::string& localPath, int how) {

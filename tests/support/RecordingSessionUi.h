@@ -35,6 +35,13 @@ public:
                            bool modal) override;
     COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
     void OpenDownloadedFile(const std::string& localPath, int how) override;
+    void AddTransferLogLine(const std::string& text) override;
+    // Recorded as "CommandFinished" with the detail "code|result".
+    void CommandFinished(int code, int result) override;
+    // Waits for the `occurrence`-th end of command `code`; its result, or -1 on time-out.
+    int WaitForCommandResult(int code, std::chrono::milliseconds timeout, int occurrence = 1) const;
+    // Every overwrite question asked so far.
+    std::vector<COverwriteQuestion> OverwriteQuestions() const;
 
     // Answers given from now on.
     void SetMessageBoxAnswer(int button);
@@ -67,4 +74,5 @@ private:
     std::vector<Call> calls_;
     int messageBoxAnswer_ = IDCANCEL;
     COverwriteAnswer overwriteAnswer_{0, false};
+    std::vector<COverwriteQuestion> overwriteQuestions_;
 };

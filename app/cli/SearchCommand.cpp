@@ -61,7 +61,10 @@ int RunSearch(CliContext& context, const std::vector<std::string>& args)
     CPatternSearch pattern;
     const PATTERN_ERROR error = CompileSearchPattern(pattern, positional[0], regularExpression);
     if (error.Failed()) {
-        std::fprintf(context.err, "tollvane-cli: %s at position %zu of the pattern\n", error.message.c_str(),
+        std::string message = error.message;
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+            message.pop_back();
+        std::fprintf(context.err, "tollvane-cli: %s at position %zu of the pattern\n", message.c_str(),
                      error.position);
         return kExitUsage;
     }

@@ -62,6 +62,10 @@ void CIncomingDataSocket::BeginSend()
     transferError = 0;
     sendResult = 0;
     sendDoneEvent.Reset();
+    // Some servers open an active connection as soon as PORT arrives, before the upload
+    // is asked for: have its room to write reported again so that OnSend starts it.
+    if (GetSocketHandle() != INVALID_SOCKET)
+        AsyncSelect(FD_ALL_EVENTS);
 }
 
 bool CIncomingDataSocket::OpenFile(const std::string& path, const char* mode)
@@ -251,7 +255,13 @@ void CIncomingDataSocket::OnSend(int error)
         FailTransfer(error);
         return;
     }
-    if (chunkLength == 0 || chunkSentEvent.IsSignalled())
+    if (chunkLength == 0) {
+        // Room to write on an established connection with an upload waiting to start.
+        if (UploadPending() && !sendFileRunning)
+            SendFile();
+        return;
+    }
+    if (chunkSentEvent.IsSignalled())
         return;
     session.ArmIdleTimer(0);
     while (chunkSent < chunkLength) {

@@ -797,6 +797,24 @@ TEST_F(DataSocketTest, ActiveUploadStartsWhenTheServerConnects)
     EXPECT_TRUE(peer->Received() == bytes);
 }
 
+TEST_F(DataSocketTest, ActiveUploadStartsWhenTheServerConnectedBeforeItWasAskedFor)
+{
+    // Some servers connect as soon as PORT arrives, before STOR and the upload's start.
+    std::string bytes = Bytes(50000, 5);
+    WriteLocal("upload", bytes);
+    ASSERT_TRUE(listener->StartListening());
+    peer->Connect(listener->ListeningPort(), "127.0.0.1", PeerPlan().Receive());
+    ASSERT_TRUE(PumpUntil([&] { return data->GetSocketHandle() != INVALID_SOCKET; }));
+    PumpMessages(20);  // the first report of room to write finds no upload yet
+
+    ASSERT_TRUE(data->OpenFile(Path("upload"), "rb"));
+    data->BeginSend();
+    ASSERT_TRUE(PumpUntil([&] { return data->SendDoneEvent().IsSignalled(); })) << link.Dump();
+    EXPECT_EQ(data->SendResult(), 0) << link.Dump();
+    peer->Join();
+    EXPECT_TRUE(peer->Received() == bytes);
+}
+
 TEST_F(DataSocketTest, ActiveConnectionFromAnotherAddressIsRefusedAndTheWaitGoesOn)
 {
     ASSERT_TRUE(listener->StartListening());

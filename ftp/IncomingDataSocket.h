@@ -12,6 +12,8 @@
 //   ... send RETR, then data.Connect(dataHost, dataPort) ...
 //   int r = session.WaitForTransfer(&data.ReceiveDoneEvent(), 0);
 //   if (data.TransferError() != 0) r = FTP_FAILED;
+// A listing (BeginReceive(true)) ends the same way, and TransferError() matters there too:
+// a listing cut short by a socket error, or refused as too long, is incomplete.
 // Upload: OpenFile(path, "rb") (SeekFile after REST), BeginSend(), STOR, connect (or the
 // listening socket accepts); the socket sends the file itself once connected and sets
 // SendDoneEvent(); SendResult() then tells how it went.
@@ -63,7 +65,9 @@ public:
     bool HasFile() const { return file != nullptr; }
 
     // Start of a transfer: clears the previous transfer's error and the event that its
-    // end will set. BeginReceive also sets listing mode.
+    // end will set. BeginReceive also sets listing mode. BeginSend on a connection that
+    // is already open (a server that connects as soon as PORT arrives) starts the upload
+    // at the next notification.
     void BeginReceive(bool listing);
     void BeginSend();
 

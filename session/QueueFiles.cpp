@@ -107,6 +107,12 @@ public:
                 inSection = false;
                 continue;
             }
+            if (line[0] == '[') {
+                // A header without the empty line before it: entry lines start with a
+                // digit, so this begins the next site's section, never an entry of this one.
+                section = OpenSection(line);
+                continue;
+            }
             if (section)
                 AddEntry(section, line);
         }

@@ -48,7 +48,9 @@ public:
                            int operation) const;
     CQueueEntry* First() const;
     // The entry after `entry` in queue order (entries appended meanwhile are reached too),
-    // or null at the end or when `entry` is not in the queue.
+    // or null at the end or when `entry` is not in the queue. A run takes the next entry
+    // while the current one is still marked transferring: once it is not, AddEntry may
+    // replace it.
     CQueueEntry* Next(const CQueueEntry* entry) const;
     // Position in queue order, -1 when absent.
     int IndexOf(const CQueueEntry* entry) const;

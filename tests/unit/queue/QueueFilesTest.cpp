@@ -224,6 +224,16 @@ TEST_F(QueueFilesTest, SiteToSiteEntriesFindTheirPartnerAgain)
     EXPECT_EQ(result.warnings.size(), 1u);
 }
 
+TEST_F(QueueFilesTest, HeaderWithoutAnEmptyLineBeforeItStartsTheNextSection)
+{
+    ASSERT_EQ(Load("[a]\n0\t/x\t0\t/l\t0\t1\t*\t0\t1\n"
+                   "[b]\n0\t/y\t0\t/l\t0\t1\t*\t0\t1\n"),
+              "");
+    EXPECT_EQ(Remotes("a"), (std::vector<std::string>{"/x"}));
+    EXPECT_EQ(Remotes("b"), (std::vector<std::string>{"/y"}));
+    EXPECT_TRUE(result.warnings.empty());
+}
+
 TEST_F(QueueFilesTest, MissingFileIsReported)
 {
     result = LoadQueueFile(folder / "none.tvq", sessions, sites, settings);

@@ -158,8 +158,10 @@ int CIncomingDataSocket::ReceiveChunk(int error)
         FailTransfer(error);
         return -1;
     }
-    // The transfer's time-out counts from the last data.
-    session.ArmIdleTimer(0);
+    // The transfer's time-out counts from the last data; bytes nobody waits for (sent
+    // by the server during an upload) must not keep a stalled transfer alive.
+    if (!receiveDoneEvent.IsSignalled())
+        session.ArmIdleTimer(0);
     int count = Receive(receiveBuffer.data(), bufferSize);
     if (count < 0) {
         int readError = WSAGetLastError();

@@ -234,6 +234,7 @@ public:
         return received_;
     }
     bool Connected() const { return connected_; }
+    std::size_t SentBytes() const { return sent_; }
     bool ConnectFailed() const { return connectFailed_; }
 
 private:
@@ -273,6 +274,7 @@ private:
             if (sent <= 0)
                 break;
             offset += static_cast<std::size_t>(sent);
+            sent_ = offset;
             if (plan_.pieceDelayMs > 0 && offset < plan_.send.size())
                 std::this_thread::sleep_for(std::chrono::milliseconds(plan_.pieceDelayMs));
         }
@@ -314,6 +316,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> connected_{false};
     std::atomic<bool> connectFailed_{false};
+    std::atomic<std::size_t> sent_{0};
     std::mutex mutex_;
     std::string received_;
 };
@@ -654,6 +657,16 @@ TEST_F(DataSocketTest, StalledUploadEndsByTheIdleTimeout)
     EXPECT_TRUE(link.Logged("Force close data connection.", LOG_STATE));
     EXPECT_TRUE(link.Logged("Failed to send file file.bin.", LOG_ERROR));
     EXPECT_FALSE(data->HasFile());
+    peer->Stop();
+}
+
+TEST_F(DataSocketTest, ServerChatterDoesNotKeepAStalledUploadAlive)
+{
+    // The server reads nothing but trickles bytes back for far longer than the time-out.
+    WriteLocal("upload", Bytes(8 << 20));
+    std::string chatter(40, 'z');
+    EXPECT_EQ(SendPassive(PeerPlan().Send(chatter, 1, 200).Stall(), "upload"), FTP_TIMEOUT) << link.Dump();
+    EXPECT_LT(peer->SentBytes(), chatter.size()) << "the upload outlived the server's chatter";
     peer->Stop();
 }
 

@@ -221,6 +221,12 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     if (!local.exists) {
         if (flags & OPFLAG_ONLY_IF_EXISTS)
             return FTP_OK;
+    } else if (!remoteKnown) {
+        // Without the remote entry there is nothing to compare: a size and time of zero
+        // would make every local file look newer and skip it.
+        action = session.DefaultOverwriteActionSetting() == OVERWRITE_AUTO
+                     ? OVERWRITE_OVERWRITE
+                     : session.DefaultOverwriteActionSetting();
     } else {
         CFilePairFacts facts{local.size, local.modified, remote.FileSize(), remote.tmModified};
         action = DecideOverwrite(DIRECTION_DOWNLOAD, facts, remotePath, localPath);
@@ -292,8 +298,11 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         return r;
     if (replyCount == 1 && replyCodes[0].compare(0, 2, "55") == 0)
         return FTP_NOT_AVAILABLE;
-    if (!CompletedTransfer())
+    if (!CompletedTransfer()) {
+        // The server ended the transfer itself (425, 426, ...): the file is incomplete.
+        session.Log("Failed to receive " + fileName + ".", LOG_ERROR);
         return FTP_FAILED;
+    }
     session.Log("File " + fileName + " received successfully.", LOG_STATE);
     session.CountProcessedFile();
     session.LogTransfer("Download:" + localPath);

@@ -74,6 +74,9 @@ public:
     // Who opens a session that has no worker when its queue is started (the site view:
     // a new tab, then Start). Without one the session starts itself.
     void SetOpenRequestHandler(std::function<void(CFtpSession&)> handler);
+    // What a queue run does, on the worker thread; none: the queue is empty. Only while no
+    // worker runs.
+    void SetQueueRunner(std::function<int(CFtpSession&)> runner);
     // The Stop command: interrupts the running operation (or the driving session of a
     // site-to-site copy this session takes part in).
     void CancelOperation();
@@ -288,5 +291,6 @@ private:
     bool workerEnded_ = false;
 
     std::function<void(CFtpSession&)> openRequestHandler_;
+    std::function<int(CFtpSession&)> queueRunner_;
     std::minstd_rand random_;
 };

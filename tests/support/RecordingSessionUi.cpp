@@ -161,3 +161,10 @@ std::string RecordingSessionUi::Transcript() const {
     }
     return out;
 }
+
+void RecordingSessionUi::Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+    calls_.clear();
+    overwriteQuestions_.clear();
+}

@@ -43,6 +43,8 @@ public:
     // Every overwrite question asked so far.
     std::vector<COverwriteQuestion> OverwriteQuestions() const;
 
+    // Forgets everything recorded (between the cases of a table, with no session attached).
+    void Clear();
     // Answers given from now on.
     void SetMessageBoxAnswer(int button);
     void SetOverwriteAnswer(COverwriteAnswer answer);

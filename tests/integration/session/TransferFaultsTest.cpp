@@ -1,0 +1,413 @@
+// Transfers against the scripted server, for what a real server will not do on request:
+// a PASV reply naming another host or holding bad numbers, a data connection that breaks,
+// never opens or stalls, a 421 in the middle of a transfer, and the retry limits of the
+// per-file wrappers.
+
+#include <poll.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <arpa/inet.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "tests/integration/session/SessionFixture.h"
+#include "tests/support/ScriptedServer.h"
+
+namespace sessiontest {
+namespace {
+
+namespace fs = std::filesystem;
+using tvtest::Script;
+using tvtest::ScriptStep;
+
+Script Login() {
+    return {
+        ScriptStep::send("220 Scripted\r\n"),
+        ScriptStep::on("USER alice", "331 Password\r\n"),
+        ScriptStep::on("PASS secret", "230 In\r\n"),
+        ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+    };
+}
+
+// The listing of the online set-up, in the site's mode: an empty directory.
+std::vector<ScriptStep> EmptyListing(bool passive) {
+    if (passive) {
+        return {ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
+                ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n")};
+    }
+    return {ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+            ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n")};
+}
+
+Script Online(bool passive, std::vector<ScriptStep> more) {
+    Script script = Login();
+    for (auto& step : EmptyListing(passive)) script.push_back(step);
+    script.insert(script.end(), more.begin(), more.end());
+    return script;
+}
+
+class TransferFaults : public SessionTestBase {
+protected:
+    TransferFaults() {
+        work = fs::temp_directory_path() / ("tv-faults-" + std::to_string(::getpid()) + "-" +
+                                            std::to_string(++counter));
+        fs::remove_all(work);
+        fs::create_directories(work);
+        settings.FileRetry = 0;
+        settings.AlwaysRefresh = 0;
+        settings.pOverwrite = 0;
+    }
+    ~TransferFaults() override {
+        if (session) session->StopThread();
+        session.reset();
+        fs::remove_all(work);
+    }
+
+    void OpenAt(int port, bool passive) {
+        CSessionSite site;
+        site.address = "127.0.0.1";
+        site.port = port;
+        site.username = "alice";
+        site.password = "secret";
+        site.passive = passive ? 1 : 0;
+        Open(site);
+    }
+
+    int Run(const CSessionCommand& command) {
+        const int occurrence = ++issued[command.code];
+        session->IssueCommand(command);
+        return ui.WaitForCommandResult(command.code, kLogWait, occurrence);
+    }
+    CSessionCommand Download(const std::string& remote) {
+        CSessionCommand command = SimpleCommand(CMD_DOWNLOAD);
+        command.path = remote;
+        command.localPath = (work / fs::path(remote).filename()).string();
+        return command;
+    }
+    CSessionCommand Upload(const std::string& remote, const std::string& content) {
+        CSessionCommand command = SimpleCommand(CMD_UPLOAD);
+        command.path = remote;
+        command.localPath = (work / "up.bin").string();
+        std::ofstream(command.localPath, std::ios::binary) << content;
+        return command;
+    }
+
+    // Opens a session whose queue run is `job` (run on the worker thread by
+    // CMD_RUN_QUEUE, whose result is the job's).
+    void OpenWithQueue(int port, bool passive, std::function<int(CFtpSession&)> job) {
+        CSessionSite site;
+        site.address = "127.0.0.1";
+        site.port = port;
+        site.username = "alice";
+        site.password = "secret";
+        site.passive = passive ? 1 : 0;
+        session = std::make_unique<CFtpSession>(settings, site);
+        session->SetUi(&ui);
+        session->SetQueueRunner(std::move(job));
+        ASSERT_TRUE(session->Start());
+    }
+
+    fs::path work;
+    std::map<int, int> issued;
+    static inline int counter = 0;
+};
+
+// A data listener of the test's own on 127.0.0.1: accepts one connection, sends `bytes`
+// and closes.
+class OneShotDataServer {
+public:
+    explicit OneShotDataServer(std::string bytes) : bytes_(std::move(bytes)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd_, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 5000) != 1) return;
+            const int client = ::accept(fd_, nullptr, nullptr);
+            if (client < 0) return;
+            accepted_ = true;
+            (void)::send(client, bytes_.data(), bytes_.size(), MSG_NOSIGNAL);
+            ::close(client);
+        });
+    }
+    ~OneShotDataServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+    bool accepted() const { return accepted_; }
+
+private:
+    std::string bytes_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> accepted_{false};
+    std::thread thread_;
+};
+
+TEST_F(TransferFaults, PasvNamingAnotherHostConnectsToTheControlPeer) {
+    OneShotDataServer data("-rw-r--r-- 1 u g 5 Jan 01 2020 a.txt\r\n");
+    const std::string elsewhere = "127,0,0,2," + std::to_string(data.port() / 256) + "," +
+                                  std::to_string(data.port() % 256);
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(true, {
+        ScriptStep::on("PASV", "227 Entering Passive Mode (" + elsewhere + ")\r\n"),
+        ScriptStep::on("LIST", "150 Here\r\n226 Done\r\n"),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port(), true);
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    EXPECT_EQ(Run(SimpleCommand(CMD_LIST)), FTP_OK) << ui.Transcript();
+    EXPECT_TRUE(data.accepted());
+    EXPECT_TRUE(WaitForLineStarting(LOG_WARNING, "Passive mode reply names 127.0.0.2")) << ui.Transcript();
+    EXPECT_EQ(server.error(), "");
+}
+
+TEST_F(TransferFaults, PasvReplyWithBadNumbersFailsTheListing) {
+    const char* replies[] = {
+        "227 Entering Passive Mode (127,0,0,1,300,1)\r\n",
+        "227 Entering Passive Mode (127,0,0,256,4,1)\r\n",
+        "227 Entering Passive Mode (127,0,0,1,4)\r\n",
+        "227 Entering Passive Mode 127,0,0,1,4,1\r\n",
+    };
+    for (const char* reply : replies) {
+        tvtest::ScriptedServer server;
+        server.addConnection(Online(true, {ScriptStep::on("PASV", reply),
+                                           ScriptStep::on("PWD", "257 \"/\" is current\r\n")}));
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), true);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        EXPECT_EQ(Run(SimpleCommand(CMD_LIST)), FTP_FAILED) << reply << ui.Transcript();
+        EXPECT_EQ(ui.CountLines("LIST"), 1) << reply << ": LIST must not be sent";
+        // Still in step with the server.
+        EXPECT_EQ(Run(SimpleCommand(CMD_PWD)), FTP_OK) << reply;
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+    }
+}
+
+// Download failures on the data connection, each in one mode: what the command returns
+// and what the log says.
+struct DataFaultCase {
+    const char* name;
+    bool passive;
+    std::vector<ScriptStep> steps;  // after the online set-up, from TYPE on
+    int result;
+    bool timesOut;
+};
+
+TEST_F(TransferFaults, DownloadDataFaults) {
+    const std::string bytes(5000, 'x');
+    auto pasv = [] { return ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(); };
+    auto port = [] { return ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"); };
+    const DataFaultCase cases[] = {
+        {"data connection reset early", true,
+         {ScriptStep::on("TYPE I", "200 ok\r\n"), pasv(),
+          ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData(bytes, 1000, /*abortive=*/true)
+              .afterData("426 Broken\r\n")},
+         FTP_FAILED, false},
+        {"active data connection never opened", false,
+         {ScriptStep::on("TYPE I", "200 ok\r\n"), port(),
+          ScriptStep::on("RETR f.bin", "150 Opening\r\n").refuseData().afterData("425 No data connection\r\n")},
+         FTP_FAILED, false},
+        {"stalled transfer ends by the idle limit", true,
+         {ScriptStep::on("TYPE I", "200 ok\r\n"), pasv(),
+          ScriptStep::on("RETR f.bin", "150 Here\r\n").holdData(),
+          },
+         FTP_TIMEOUT, true},
+    };
+    for (const DataFaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        tvtest::ScriptedServer server;
+        server.addConnection(Online(c.passive, c.steps));
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), c.passive);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        EXPECT_EQ(Run(Download("f.bin")), c.result) << ui.Transcript();
+        EXPECT_EQ(ui.CountLines("Failed to receive f.bin."), 1) << ui.Transcript();
+        EXPECT_EQ(ui.CountLines("Operation timed out") > 0, c.timesOut) << ui.Transcript();
+        if (c.timesOut) EXPECT_EQ(ui.CountLines("ABOR"), 1) << ui.Transcript();
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+    }
+}
+
+TEST_F(TransferFaults, UploadEndsWhenTheServerNeverOpensTheDataConnection) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(false, {
+        ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+        ScriptStep::on("STOR up.bin", "425 Can't open data connection\r\n"),
+        ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port(), false);
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    EXPECT_EQ(Run(Upload("up.bin", "payload")), FTP_FAILED) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Operation timed out"), 0) << "the 425 must end the wait";
+    EXPECT_EQ(Run(SimpleCommand(CMD_PWD)), FTP_OK);
+    EXPECT_EQ(server.error(), "");
+}
+
+TEST_F(TransferFaults, ServiceClosingDuringATransferEndsIt) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(true, {
+        ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
+        ScriptStep::on("RETR f.bin", "150 Here\r\n"),
+        ScriptStep::send("421 Service closing\r\n").delayReply(200).thenClose(),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port(), true);
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    const int result = Run(Download("f.bin"));
+    EXPECT_TRUE(result == FTP_FAILED || result == FTP_CLOSED) << result << ui.Transcript();
+    EXPECT_TRUE(WaitForLine("Session Closed.")) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Operation timed out"), 0) << ui.Transcript();
+}
+
+TEST_F(TransferFaults, RemoteNamesThatWouldLeaveTheFolderAreNeverDownloaded) {
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(false, {ScriptStep::on("PWD", "257 \"/\" is current\r\n")}));
+    ASSERT_TRUE(server.start()) << server.error();
+    const std::string folder = (work / "inside").string();
+    const std::string names[] = {"/pub/..", "/pub/.", "..", "/pub/a\\..\\b", std::string("/pub/a\0b", 8)};
+    OpenWithQueue(server.port(), false, [&](CFtpSession& s) {
+        for (const std::string& name : names) {
+            if (s.DownloadWithRetry(folder, name, 0) != FTP_NOT_AVAILABLE) return FTP_FAILED;
+        }
+        return FTP_OK;
+    });
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    EXPECT_EQ(Run(SimpleCommand(CMD_RUN_QUEUE)), FTP_OK) << ui.Transcript();
+    EXPECT_EQ(Run(SimpleCommand(CMD_PWD)), FTP_OK) << "nothing was sent for those names";
+    EXPECT_EQ(server.error(), "");
+}
+
+// The per-file wrappers' limits: how many attempts, which retry lines, which result.
+struct RetryCase {
+    const char* name;
+    int fileRetry;
+    std::vector<ScriptStep> steps;  // after the online set-up (active mode)
+    std::vector<std::vector<ScriptStep>> reconnections;  // later connections, whole
+    std::function<int(CFtpSession&, const std::string&)> job;
+    int result;
+    std::vector<std::string> lines;  // in this order
+    std::vector<std::string> absent;
+};
+
+std::vector<ScriptStep> Repeat(int times, const std::vector<ScriptStep>& steps) {
+    std::vector<ScriptStep> all;
+    for (int i = 0; i < times; ++i) all.insert(all.end(), steps.begin(), steps.end());
+    return all;
+}
+
+std::vector<ScriptStep> Joined(std::vector<ScriptStep> a, const std::vector<ScriptStep>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST_F(TransferFaults, RetryLimitsOfTheFileWrappers) {
+    const auto port = ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n");
+    const auto type = ScriptStep::on("TYPE I", "200 ok\r\n");
+    const std::vector<ScriptStep> refusedRetr{port, ScriptStep::on("RETR f.bin", "451 Local error\r\n")};
+    auto download = [](CFtpSession& s, const std::string& folder) {
+        return s.DownloadWithRetry(folder, "f.bin", 0);
+    };
+    auto remove = [](CFtpSession& s, const std::string&) { return s.DeleteWithRetry("/f.bin", 0); };
+    auto upload = [](CFtpSession& s, const std::string& folder) {
+        std::ofstream(folder + "/up.bin") << "payload";
+        return s.UploadWithRetry(folder + "/up.bin", "/", 0);
+    };
+    const RetryCase cases[] = {
+        {"three attempts, retry lines numbered from 0", 2,
+         Joined({type}, Repeat(3, refusedRetr)), {}, download, FTP_FAILED,
+         {"Retrying file transfer #0", "Retrying file transfer #1",
+          "Max errors reached, go on to next file"},
+         {"Retrying file transfer #2"}},
+        {"FileRetry 0: one attempt and no pause", 0,
+         Joined({type}, refusedRetr), {}, download, FTP_FAILED,
+         {"Max errors reached, go on to next file"}, {"Waiting to retry..."}},
+        {"a refused download is not retried", 2,
+         {type, port, ScriptStep::on("RETR f.bin", "550 No such file\r\n")}, {}, download,
+         FTP_NOT_AVAILABLE, {}, {"Waiting to retry...", "Max errors reached, go on to next file"}},
+        {"a refused delete is retried", 1,
+         {ScriptStep::on("DELE /f.bin", "550 Busy\r\n"), ScriptStep::on("DELE /f.bin", "250 Deleted\r\n")},
+         {}, remove, FTP_OK, {"Retrying to delete file #0"}, {}},
+        {"a delete reconnects after the server closed", 1,
+         {ScriptStep::on("DELE /f.bin", "").thenClose()},
+         {{ScriptStep::send("220 Again\r\n"), ScriptStep::on("USER alice", "331 Password\r\n"),
+           ScriptStep::on("PASS secret", "230 In\r\n"), ScriptStep::on("DELE /f.bin", "250 Deleted\r\n")}},
+         remove, FTP_OK, {"Retrying to delete file #0"}, {}},
+        {"an upload whose attempts all time out reports a closed connection", 0,
+         {type, port, ScriptStep::on("STOR up.bin", "150 Opening\r\n").refuseData(),
+          ScriptStep::on("ABOR", "226 Aborted\r\n")},
+         {}, upload, FTP_CLOSED, {"Operation timed out", "Max errors reached, go on to next file"}, {}},
+    };
+    for (const RetryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.FileRetry = c.fileRetry;
+        tvtest::ScriptedServer server;
+        server.addConnection(Online(false, c.steps));
+        for (const auto& again : c.reconnections) server.addConnection(again);
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        const std::string folder = work.string();
+        OpenWithQueue(server.port(), false, [&c, folder](CFtpSession& s) { return c.job(s, folder); });
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        EXPECT_EQ(Run(SimpleCommand(CMD_RUN_QUEUE)), c.result) << ui.Transcript();
+        int from = 0;
+        for (const std::string& line : c.lines) {
+            const int at = IndexOf(line, from);
+            EXPECT_GE(at, 0) << line << " (in order)\n" << ui.Transcript();
+            if (at >= 0) from = at + 1;
+        }
+        for (const std::string& line : c.absent) EXPECT_EQ(ui.CountLines(line), 0) << line;
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+    }
+}
+
+TEST_F(TransferFaults, RetryDelayZeroPausesForTheTimeout) {
+    // A zero delay is not "at once": the pause lasts the Timeout (long here), so the
+    // second attempt never comes before the user stops the session.
+    settings.RetryDelay = 0;
+    settings.Timeout = 30;
+    settings.FileRetry = 1;
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(false, {ScriptStep::on("TYPE I", "200 ok\r\n"),
+                                        ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+                                        ScriptStep::on("RETR f.bin", "451 Local error\r\n")}));
+    ASSERT_TRUE(server.start()) << server.error();
+    const std::string folder = work.string();
+    OpenWithQueue(server.port(), false,
+                  [folder](CFtpSession& s) { return s.DownloadWithRetry(folder, "f.bin", 0); });
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
+    ASSERT_TRUE(WaitForLine("Waiting to retry...")) << ui.Transcript();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(ui.CountLines("RETR f.bin"), 1) << "the pause ended early";
+    session->CancelOperation();
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_RUN_QUEUE, kLogWait), FTP_INTERRUPTED) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Interrupted by user"), 1);
+}
+
+}  // namespace
+}  // namespace sessiontest

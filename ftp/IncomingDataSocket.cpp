@@ -169,11 +169,14 @@ int CIncomingDataSocket::ReceiveChunk(int error)
             FailTransfer(readError);
         return -1;
     }
-    session.AddTransferredBytes(static_cast<std::uint64_t>(count));
     receiveBuffer[static_cast<std::size_t>(count)] = '\0';
-    // Bytes that arrive after the transfer has ended are dropped.
-    if (count > 0 && !receiveDoneEvent.IsSignalled() && !StoreReceived(receiveBuffer.data(), count))
-        return -1;
+    // Bytes that arrive when no listing or download waits for them are dropped, and are
+    // no progress either.
+    if (count > 0 && !receiveDoneEvent.IsSignalled()) {
+        session.AddTransferredBytes(static_cast<std::uint64_t>(count));
+        if (!StoreReceived(receiveBuffer.data(), count))
+            return -1;
+    }
     return count;
 }
 

@@ -292,7 +292,8 @@ int CCtrlSocket::Abort()
     int r = SendCommand("abor", 1);
     if (r != FTP_OK)
         return r;
-    return StartsWith(ReplyCode(0), "2") ? FTP_OK : FTP_FAILED;
+    // A 426 or 451 that ended the transfer comes first; ABOR's own reply is the last.
+    return StartsWith(ReplyCode(replyCount - 1), "2") ? FTP_OK : FTP_FAILED;
 }
 
 int CCtrlSocket::Quit()

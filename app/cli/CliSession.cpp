@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string_view>
 #include <csignal>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kPollInterval = 20ms;
+constexpr auto kQuietCommandGrace = 300ms;
 constexpr char kConnectGaveUpText[] = "Max errors reached, stop.";
 constexpr char kInterruptedText[] = "Interrupted by user";
 
@@ -238,6 +240,9 @@ void CliSessionUi::WriteErr(const std::string& text)
 CCliSession::CCliSession(CSettings& settings, const CSessionSite& site, CliSessionUi& ui)
     : m_settings(settings), m_ui(ui), m_session(settings, site)
 {
+    // The driver uses the idle count to see a command end; the count must never reach
+    // the interval, or the session would send an anti-idle command of its own.
+    m_settings.AntiIdleCommandInterval = 0;
     m_ui.Attach(&m_session);
     m_session.SetUi(&m_ui);
 }
@@ -266,16 +271,28 @@ int CCliSession::Connect()
 
 int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)
 {
+    // The worker clears its idle count whenever it comes back to wait for a command while
+    // not busy. A count set before the command is therefore cleared at the latest when the
+    // command has ended. It may also be cleared once just before the command is taken (the
+    // worker was finishing its online set-up), so a command that logged nothing is taken
+    // as ended only when the worker has stayed idle for a moment.
     m_ui.BeginCommand();
+    m_session.AntiIdleTick();
     m_session.IssueCommand(command);
-    // A command that never shows itself (it logged nothing) is given up after this long.
-    const auto limit = std::chrono::steady_clock::now() +
-                       std::chrono::seconds(4 * std::max(m_settings.Timeout, 5) + 10);
     bool cancelled = false;
+    std::optional<std::chrono::steady_clock::time_point> idleSince;
     while (true) {
         const bool started = m_ui.CommandStarted();
-        if (started && !m_session.IsBusy())
+        const bool idle = m_session.AntiIdleSeconds() == 0 && !m_session.IsBusy();
+        if (!idle) {
+            idleSince.reset();
+        } else if (started) {
             break;
+        } else if (!idleSince) {
+            idleSince = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - *idleSince > kQuietCommandGrace) {
+            break;
+        }
         if (!m_session.IsConnected())
             break;
         if (InterruptRequested() && !cancelled) {
@@ -286,10 +303,6 @@ int CCliSession::Run(const CSessionCommand& command, const std::function<void()>
             }
             // The running operation ends its wait, aborts its transfer and returns.
             m_session.CancelOperation();
-        }
-        if (!started && std::chrono::steady_clock::now() > limit) {
-            m_ui.PrintMessage("the session did not carry out the command");
-            return kExitFailed;
         }
         if (whileWaiting)
             whileWaiting();

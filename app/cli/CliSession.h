@@ -4,8 +4,8 @@
 // printing what the worker reports and answering its questions from the options.
 //
 // The session reports no result per command, so the driver learns it from the log: the
-// lines a command logs arrive while the session is busy with it, and the command has
-// ended when the session is no longer busy after such a line.
+// lines a command logs arrive while the session is busy with it. The end of a command
+// shows in the session's idle count, which the worker clears when it waits again.
 
 #include "app/cli/CliExitCode.h"
 #include "app/lib/TransferLog.h"
@@ -100,6 +100,8 @@ public:
     // Issues one command and waits for its end; `whileWaiting` is called about every
     // 20 ms meanwhile. Returns the exit status the command earned.
     int Run(const CSessionCommand& command, const std::function<void()>& whileWaiting = {});
+    // Whether the last command logged anything while it ran.
+    bool LastCommandLogged() const { return m_ui.CommandStarted(); }
     // Says goodbye (QUIT, bounded by the time-out) and ends the worker.
     void Close();
 

@@ -110,6 +110,8 @@ struct RemoteRun {
     std::function<int(CCliSession&, const CSettings&)> afterSuccess;
     bool needsListing = false; // success means a listing was received
     std::function<void()> afterFailure;
+    // Whether a command that logged nothing has done its work (a skipped download).
+    std::function<bool()> quietSuccess;
 };
 
 int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
@@ -158,6 +160,12 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     });
     if (status == kExitDone && run.needsListing && !ui.CommandListingComplete())
         status = kExitFailed;
+    if (status == kExitDone && !session.LastCommandLogged() && !(run.quietSuccess && run.quietSuccess())) {
+        // Every operation that talks to the server logs its commands; silence means the
+        // session did not carry this one out.
+        ui.PrintMessage("the session did not carry out the command");
+        status = kExitFailed;
+    }
     if (status == kExitDone && run.afterSuccess)
         status = run.afterSuccess(session, settings);
     session.Close();
@@ -295,6 +303,10 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
         if (done >> 32)
             text = std::to_string(done) + " bytes";
         return text + RateText(session);
+    };
+    run.quietSuccess = [localPath] {
+        std::error_code error;
+        return fs::exists(localPath, error);
     };
     run.afterFailure = [existedBefore, localPath] {
         // A refused or failed download leaves no empty file of its own behind; a partly

@@ -1,0 +1,265 @@
+// tollvane-cli as a child process against vsftpd and pyftpdlib started by the test on
+// loopback: listings, transfers compared byte for byte, and the folder and file commands.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/support/FtpServers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::string RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
+    return bytes;
+}
+
+enum class ServerKind { Vsftpd, Pyftpdlib };
+
+class CliServerTest : public ::testing::TestWithParam<ServerKind> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == ServerKind::Vsftpd)
+            server_ = std::make_unique<tvtest::VsftpdServer>();
+        else
+            server_ = std::make_unique<tvtest::PyftpdlibServer>();
+        ASSERT_TRUE(server_->start()) << server_->error();
+        char pattern[] = "/tmp/tv-cli-it-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        for (const char* sub : {"/data", "/config", "/local"})
+            fs::create_directories(root_ + sub);
+        // The named user may change permissions; anonymous writes only inside a folder.
+        ASSERT_TRUE(server_->createFolder("incoming"));
+        base_ = "ftp://" + std::string(server_->hasUser() ? server_->userName() + "@" : "") + server_->host() +
+                ":" + std::to_string(server_->port()) + "/incoming";
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // Runs the program with short time-outs and no retries; the password travels in the
+    // environment, never on the command line.
+    Outcome Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--timeout", "2", "--error-retry", "0", "--file-retry", "0", "--retry-delay", "1"});
+        const std::string program = TOLLVANE_BINARY_DIR "/app/tollvane-cli";
+        const std::string outPath = root_ + "/out.txt";
+        const std::string errPath = root_ + "/err.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
+            ::setenv("TOLLVANE_PASSWORD", server_->password().c_str(), 1);
+            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            if (::chdir((root_ + "/local").c_str()) != 0)
+                ::_exit(127);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        Outcome outcome;
+        int status = 0;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > limit) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "tollvane-cli did not finish";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome.out = ReadAll(outPath);
+        outcome.err = ReadAll(errPath);
+        return outcome;
+    }
+
+    std::string Local(const std::string& name) const { return root_ + "/local/" + name; }
+    std::string Url(const std::string& path) const { return base_ + path; }
+    std::string Transcript(const Outcome& outcome) const
+    {
+        return "exit " + std::to_string(outcome.exitCode) + "\nstderr:\n" + outcome.err + "\nserver log:\n" +
+               server_->logText();
+    }
+
+    std::unique_ptr<tvtest::FtpTestServer> server_;
+    std::string root_;
+    std::string base_;
+};
+
+TEST_P(CliServerTest, ListsAFolderAsReceivedAndInColumns)
+{
+    ASSERT_TRUE(server_->createFile("incoming/b.txt", "hello\n"));
+    ASSERT_TRUE(server_->createFolder("incoming/Sub"));
+    ASSERT_TRUE(server_->createFile("incoming/a.bin", std::string(1234567, 'x')));
+
+    const Outcome raw = Run({"ls", Url("")});
+    ASSERT_EQ(raw.exitCode, 0) << Transcript(raw);
+    for (const char* name : {" b.txt", " Sub", " a.bin"})
+        EXPECT_NE(raw.out.find(name), std::string::npos) << raw.out;
+
+    const Outcome columns = Run({"ls", "--long", Url("/")});
+    ASSERT_EQ(columns.exitCode, 0) << Transcript(columns);
+    std::istringstream lines(columns.out);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(lines, line);)
+        names.push_back(line.substr(0, line.find('\t')));
+    EXPECT_EQ(names, (std::vector<std::string>{"Sub", "a.bin", "b.txt"})) << columns.out;
+    EXPECT_NE(columns.out.find("a.bin\t1,234,567\tbin\t"), std::string::npos) << columns.out;
+    EXPECT_NE(columns.out.find("Sub\t"), std::string::npos);
+    EXPECT_NE(columns.out.find("\t<DIR>\t"), std::string::npos);
+
+    // The listing went into the cache, so it can be listed and searched offline.
+    const Outcome offline = Run({"ls", "--offline", Url("")});
+    EXPECT_EQ(offline.exitCode, 0) << offline.err;
+    EXPECT_EQ(offline.out, raw.out);
+    const Outcome search = Run({"search", "*.txt"});
+    EXPECT_EQ(search.out, "ftp://" + server_->host() + "/incoming/b.txt\n");
+
+    const Outcome missing = Run({"ls", Url("/no-such-folder")});
+    EXPECT_EQ(missing.exitCode, 6) << Transcript(missing);
+}
+
+TEST_P(CliServerTest, DownloadsAndUploadsByteForByte)
+{
+    const std::string remoteBytes = RandomBytes(700 * 1024 + 3, 1);
+    ASSERT_TRUE(server_->createFile("incoming/data.bin", remoteBytes));
+    const std::string text = "line one\nline two\n";
+    ASSERT_TRUE(server_->createFile("incoming/notes.dat", text));
+
+    for (const char* mode : {"--passive", "--active"}) {
+        fs::remove(Local("data.bin"));
+        const Outcome get = Run({mode, "get", Url("/data.bin")});
+        ASSERT_EQ(get.exitCode, 0) << mode << "\n" << Transcript(get);
+        EXPECT_TRUE(ReadAll(Local("data.bin")) == remoteBytes) << mode;
+    }
+    fs::create_directories(Local("into"));
+    const Outcome intoFolder = Run({"--binary", "get", Url("/notes.dat"), "into"});
+    ASSERT_EQ(intoFolder.exitCode, 0) << Transcript(intoFolder);
+    EXPECT_EQ(ReadAll(Local("into/notes.dat")), text);
+
+    const std::string localBytes = RandomBytes(1024 * 1024 + 17, 2);
+    std::ofstream(Local("up.bin"), std::ios::binary) << localBytes;
+    for (const char* mode : {"--passive", "--active"}) {
+        const Outcome put = Run({mode, "--overwrite", "overwrite", "put", Local("up.bin"), Url("/")});
+        ASSERT_EQ(put.exitCode, 0) << mode << "\n" << Transcript(put);
+        std::string stored;
+        ASSERT_TRUE(server_->readFile("incoming/up.bin", stored));
+        EXPECT_TRUE(stored == localBytes) << mode << ": " << stored.size() << " bytes stored";
+    }
+
+    // A refused download reports 6 and leaves nothing behind.
+    const Outcome refused = Run({"get", Url("/absent.bin")});
+    EXPECT_EQ(refused.exitCode, 6) << Transcript(refused);
+    EXPECT_FALSE(fs::exists(Local("absent.bin")));
+
+    const std::string log = ReadAll(root_ + "/data/Tollvane/transfer.log");
+    EXPECT_NE(log.find("Command:>\tRETR "), std::string::npos);
+    EXPECT_NE(log.find("Command:>\tSTOR "), std::string::npos);
+    EXPECT_EQ(log.find(server_->hasUser() ? server_->password() : std::string("\x01")), std::string::npos);
+}
+
+TEST_P(CliServerTest, TheOverwriteOptionAnswersForAnExistingFile)
+{
+    ASSERT_TRUE(server_->createFile("incoming/same.bin", "server version, longer\n"));
+    struct Case {
+        const char* action;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"skip", "mine\n"},
+        {"overwrite", "server version, longer\n"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(Local("same.bin"), std::ios::binary | std::ios::trunc) << "mine\n";
+        const Outcome get = Run({"--overwrite", c.action, "get", Url("/same.bin")});
+        EXPECT_EQ(get.exitCode, 0) << c.action << "\n" << Transcript(get);
+        EXPECT_EQ(ReadAll(Local("same.bin")), c.expected) << c.action;
+    }
+}
+
+TEST_P(CliServerTest, FolderAndFileCommands)
+{
+    ASSERT_TRUE(server_->createFile("incoming/old.txt", "x"));
+    const bool canChmod = GetParam() == ServerKind::Pyftpdlib || server_->hasUser();
+    struct Step {
+        std::vector<std::string> args;
+        int exitCode;
+        std::function<bool()> check;
+    };
+    tvtest::FtpTestServer& server = *server_;
+    const Step steps[] = {
+        {{"mkdir", Url("/made")}, 0, [&] { return fs::is_directory(server.localPath("incoming/made")); }},
+        {{"mv", Url("/old.txt"), "new.txt"}, 0,
+         [&] { return server.exists("incoming/new.txt") && !server.exists("incoming/old.txt"); }},
+        {{"mv", Url("/absent.txt"), "other.txt"}, 6, [&] { return !server.exists("incoming/other.txt"); }},
+        {{"rm", Url("/new.txt")}, 0, [&] { return !server.exists("incoming/new.txt"); }},
+        {{"rm", Url("/new.txt")}, 6, nullptr},
+        {{"mkdir", Url("/absent/deeper")}, 6, [&] { return !server.exists("incoming/absent"); }},
+    };
+    for (const Step& step : steps) {
+        const Outcome outcome = Run(step.args);
+        std::string title;
+        for (const std::string& arg : step.args)
+            title += arg + " ";
+        EXPECT_EQ(outcome.exitCode, step.exitCode) << title << "\n" << Transcript(outcome);
+        if (step.check)
+            EXPECT_TRUE(step.check()) << title;
+    }
+    if (canChmod) {
+        ASSERT_TRUE(server_->createFile("incoming/mode.txt", "x"));
+        const Outcome chmod = Run({"chmod", "600", Url("/mode.txt")});
+        EXPECT_EQ(chmod.exitCode, 0) << Transcript(chmod);
+        struct stat info = {};
+        ASSERT_EQ(::stat(server_->localPath("incoming/mode.txt").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, CliServerTest, ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib),
+                         [](const ::testing::TestParamInfo<ServerKind>& info) {
+                             return info.param == ServerKind::Vsftpd ? "vsftpd" : "pyftpdlib";
+                         });
+
+} // namespace

@@ -67,7 +67,7 @@ public:
     COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
     void OpenDownloadedFile(const std::string&, int) override {}
     // "Download:", "Upload:" and "Delete:" lines of the transfer log.
-    void AddTransferLogLine(const std::string& text);
+    void AddTransferLogLine(const std::string& text) override;
 
 private:
     bool InCommand() const;

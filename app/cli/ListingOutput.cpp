@@ -2,6 +2,7 @@
 
 #include "listing/DirectoryCache.h"
 #include "listing/EntryOrder.h"
+#include "listing/ListingParser.h"
 
 #include <algorithm>
 #include <ctime>
@@ -19,6 +20,24 @@ std::string LongListingLine(const RFILE_DATA& entry)
            EntryTypeText(entry.strName, entry.bDirectory) + '\t' + modified + '\t' + entry.strAttribute;
 }
 
+namespace {
+
+// The entries in the pane's order by name, "." and ".." left out as the pane does.
+void PrintEntries(const RFILE_LIST& list, std::FILE* out)
+{
+    std::vector<const RFILE_DATA*> entries;
+    for (const RFILE_DATA& entry : list)
+        if (entry.strName != "." && entry.strName != "..")
+            entries.push_back(&entry);
+    std::stable_sort(entries.begin(), entries.end(), [](const RFILE_DATA* a, const RFILE_DATA* b) {
+        return CompareRemoteEntries(*a, *b, COLUMN_NAME, 1) < 0;
+    });
+    for (const RFILE_DATA* entry : entries)
+        std::fprintf(out, "%s\n", LongListingLine(*entry).c_str());
+}
+
+} // namespace
+
 bool PrintListFile(const std::string& listFile, bool longListing, std::FILE* out)
 {
     if (!longListing) {
@@ -33,13 +52,17 @@ bool PrintListFile(const std::string& listFile, bool longListing, std::FILE* out
     RFILE_LIST list;
     if (ReadListFile(listFile, list) != 0)
         return false;
-    std::vector<const RFILE_DATA*> entries;
-    for (const RFILE_DATA& entry : list)
-        entries.push_back(&entry);
-    std::stable_sort(entries.begin(), entries.end(), [](const RFILE_DATA* a, const RFILE_DATA* b) {
-        return CompareRemoteEntries(*a, *b, COLUMN_NAME, 1) < 0;
-    });
-    for (const RFILE_DATA* entry : entries)
-        std::fprintf(out, "%s\n", LongListingLine(*entry).c_str());
+    PrintEntries(list, out);
     return true;
+}
+
+void PrintListingText(const std::string& text, bool longListing, std::FILE* out)
+{
+    if (!longListing) {
+        std::fwrite(text.data(), 1, text.size(), out);
+        return;
+    }
+    RFILE_LIST list;
+    ParseListing(text, list);
+    PrintEntries(list, out);
 }

@@ -13,3 +13,6 @@ std::string LongListingLine(const RFILE_DATA& entry);
 
 // Prints the list file; false when it cannot be read.
 bool PrintListFile(const std::string& listFile, bool longListing, std::FILE* out);
+
+// Prints a listing text as received from the server.
+void PrintListingText(const std::string& text, bool longListing, std::FILE* out);

@@ -112,6 +112,8 @@ struct RemoteRun {
     std::function<void()> afterFailure;
     // Whether a command that logged nothing has done its work (a skipped download).
     std::function<bool()> quietSuccess;
+    // Work done as the session's queue run (command CMD_RUN_QUEUE), on the worker thread.
+    std::function<int(CFtpSession&)> queueRunner;
 };
 
 int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
@@ -139,6 +141,8 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     run.target.site.defremotedir = run.startDirectory;
     CCliSession session(settings, run.target.site, ui);
     session.Session().SetTransferTypeSetting(options.transferType >= 0 ? options.transferType : 2);
+    if (run.queueRunner)
+        session.Session().SetQueueRunner(run.queueRunner);
 
     InstallInterruptHandler();
     int status = session.Connect();
@@ -230,18 +234,9 @@ int RunLs(CliContext& context, const std::vector<std::string>& args)
     run.command.path = directory;
     run.needsListing = true;
     const bool longListing = parsed.longListing;
-    const std::string address = target.site.address;
-    run.afterSuccess = [&context, longListing, address](CCliSession& session, const CSettings& settings) {
-        // The session keeps every listing it receives in the directory cache; that copy
-        // is the text as the server sent it.
-        const CDirectoryCache cache(CacheSettingsOf(settings));
-        const std::string listFile = cache.GetCacheListPath(address, session.Session().CurrentRemoteDirectory());
-        if (listFile.empty() || !fs::is_regular_file(listFile))
-            return Fail(context, kExitFailed,
-                        settings.EnableCache ? "the listing was not kept"
-                                             : "ls needs the directory cache (EnableCache is off)");
-        if (!PrintListFile(listFile, longListing, context.out))
-            return Fail(context, kExitFailed, "cannot read " + listFile);
+    run.afterSuccess = [&context, longListing](CCliSession& session, const CSettings&) {
+        // The worker has finished with the listing text: the command has ended.
+        PrintListingText(session.Session().ListingText(), longListing, context.out);
         return static_cast<int>(kExitDone);
     };
     return RunRemote(context, parsed.options, run);
@@ -275,7 +270,8 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
     std::error_code ec;
     if (!fs::is_directory(localDir, ec))
         return Fail(context, kExitFailed, "no such folder: " + localDir);
-    const std::string localPath = JoinPath(localDir, name);
+    // Absolute, so that the transfer log tells where the file went.
+    const std::string localPath = JoinPath(TrimTrailingSeparator(fs::absolute(localDir, ec).lexically_normal().string()), name);
     const bool existedBefore = fs::exists(localPath, ec);
 
     RemoteRun run;
@@ -294,14 +290,11 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
             totalKnown = cache.LookupCachedEntry(target.site.address, target.path, entry) == 0;
             total = entry.FileSize();
         }
-        std::error_code sizeError;
-        const std::uint64_t done = fs::file_size(localPath, sizeError);
+        const std::uint64_t done = session.Session().TransferredBytes();
         std::string text;
         if (totalKnown && total > 0)
-            text = std::to_string(done * 100 / total) + "%  ";
-        text += FormatFileSize(std::uint32_t(done >> 32), std::uint32_t(done)) + " bytes";
-        if (done >> 32)
-            text = std::to_string(done) + " bytes";
+            text = std::to_string(std::min(done, total) * 100 / total) + "%  ";
+        text += std::to_string(done) + (totalKnown ? " of " + std::to_string(total) : std::string()) + " bytes";
         return text + RateText(session);
     };
     run.quietSuccess = [localPath] {
@@ -342,10 +335,12 @@ int RunPut(CliContext& context, const std::vector<std::string>& args)
     run.startDirectory = folder;
     run.command = SimpleCommand(CMD_UPLOAD);
     run.command.path = folder.empty() ? name : JoinPath(folder, name);
-    run.command.localPath = localFile;
+    run.command.localPath = fs::absolute(localFile, ec).lexically_normal().string();
     const std::uint64_t size = fs::file_size(localFile, ec);
     run.progress = [size](CCliSession& session) {
-        return FormatFileSize(std::uint32_t(size >> 32), std::uint32_t(size)) + " bytes" + RateText(session);
+        const std::uint64_t done = session.Session().TransferredBytes();
+        std::string text = size > 0 ? std::to_string(std::min<std::uint64_t>(done, size) * 100 / size) + "%  " : "";
+        return text + std::to_string(done) + " of " + std::to_string(size) + " bytes" + RateText(session);
     };
     return RunRemote(context, parsed.options, run);
 }
@@ -390,9 +385,20 @@ int RunRmdir(CliContext& context, const std::vector<std::string>& args)
         return status;
     if (parsed.positional.size() != 1)
         return Usage(context, "rmdir needs one URL");
-    // The session's mailbox has no remove-directory command; directories are removed
-    // only through the transfer queue, which the session does not offer to callers yet.
-    return Fail(context, kExitFailed, "rmdir is not available: the session has no remove-directory command");
+    CliTarget target;
+    if (int status = Resolve(context, parsed, parsed.positional[0], target); status >= 0)
+        return status;
+    const std::string path = DirectoryOf(target.path);
+    if (path.empty() || path == "/")
+        return Usage(context, "rmdir needs one URL (not the root folder)");
+    // The mailbox has no remove-directory command; the program removes folders through
+    // the transfer queue, so this runs as the session's queue run.
+    RemoteRun run;
+    run.target = target;
+    run.startDirectory = ParentPath(path);
+    run.command = SimpleCommand(CMD_RUN_QUEUE);
+    run.queueRunner = [path](CFtpSession& session) { return session.RemoveDirWithRetry(path, 0); };
+    return RunRemote(context, parsed.options, run);
 }
 
 int RunMv(CliContext& context, const std::vector<std::string>& args)

@@ -157,6 +157,11 @@ TEST_P(CliServerTest, ListsAFolderAsReceivedAndInColumns)
     const Outcome search = Run({"search", "*.txt"});
     EXPECT_EQ(search.out, "ftp://" + server_->host() + "/incoming/b.txt\n");
 
+    // The text comes from the session itself, so it needs no cache.
+    const Outcome uncached = Run({"--set", "EnableCache=0", "ls", Url("")});
+    EXPECT_EQ(uncached.exitCode, 0) << Transcript(uncached);
+    EXPECT_EQ(uncached.out, raw.out);
+
     const Outcome missing = Run({"ls", Url("/no-such-folder")});
     EXPECT_EQ(missing.exitCode, 6) << Transcript(missing);
 }
@@ -197,6 +202,8 @@ TEST_P(CliServerTest, DownloadsAndUploadsByteForByte)
     const std::string log = ReadAll(root_ + "/data/Tollvane/transfer.log");
     EXPECT_NE(log.find("Command:>\tRETR "), std::string::npos);
     EXPECT_NE(log.find("Command:>\tSTOR "), std::string::npos);
+    EXPECT_NE(log.find("\nDownload:" + root_ + "/local/data.bin\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nUpload:/incoming/up.bin\n"), std::string::npos) << log;
     EXPECT_EQ(log.find(server_->hasUser() ? server_->password() : std::string("\x01")), std::string::npos);
 }
 
@@ -237,6 +244,8 @@ TEST_P(CliServerTest, FolderAndFileCommands)
         {{"rm", Url("/new.txt")}, 0, [&] { return !server.exists("incoming/new.txt"); }},
         {{"rm", Url("/new.txt")}, 6, nullptr},
         {{"mkdir", Url("/absent/deeper")}, 6, [&] { return !server.exists("incoming/absent"); }},
+        {{"rmdir", Url("/made")}, 0, [&] { return !server.exists("incoming/made"); }},
+        {{"rmdir", Url("/made/")}, 6, nullptr},
     };
     for (const Step& step : steps) {
         const Outcome outcome = Run(step.args);
@@ -244,8 +253,9 @@ TEST_P(CliServerTest, FolderAndFileCommands)
         for (const std::string& arg : step.args)
             title += arg + " ";
         EXPECT_EQ(outcome.exitCode, step.exitCode) << title << "\n" << Transcript(outcome);
-        if (step.check)
+        if (step.check) {
             EXPECT_TRUE(step.check()) << title;
+        }
     }
     if (canChmod) {
         ASSERT_TRUE(server_->createFile("incoming/mode.txt", "x"));

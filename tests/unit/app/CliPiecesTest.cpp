@@ -60,12 +60,15 @@ TEST(CliOptions, ReadsEveryOptionAndRefusesBadValues)
         std::string error;
         const std::string title = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
         EXPECT_EQ(ParseCliOption(c.args, at, options, &error), c.expected) << title;
-        if (c.expected == OptionParse::Error)
+        if (c.expected == OptionParse::Error) {
             EXPECT_FALSE(error.empty()) << title;
-        if (c.check)
+        }
+        if (c.check) {
             EXPECT_TRUE(c.check(options)) << title;
-        if (c.expected == OptionParse::Consumed)
+        }
+        if (c.expected == OptionParse::Consumed) {
             EXPECT_EQ(at, c.args.size() - 1) << title; // the value was read too
+        }
     }
 }
 

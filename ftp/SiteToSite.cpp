@@ -65,10 +65,18 @@ int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destin
         session.CountProcessedFile();
         return FTP_OK;
     }
+    // A refusal on the receiving side interrupts this wait as a stop would; it is a
+    // failure of the copy, not the user's doing, and is retried like one.
+    bool partnerRefused = r == FTP_INTERRUPTED && partner.replyEvent.IsSignalled() &&
+                          !partner.CompletedTransfer();
     if (r == FTP_INTERRUPTED)
         Abort();
     if (partner.session.PairFlag())
         partner.Abort();
     session.EndPairing(partner.session);
+    if (partnerRefused) {
+        session.Log("The receiving server refused the copy.", LOG_ERROR);
+        return partner.IsReply550() ? FTP_NOT_AVAILABLE : FTP_FAILED;
+    }
     return r == FTP_OK ? FTP_FAILED : r;
 }

@@ -229,6 +229,39 @@ TEST_P(Operations, UnreadableLocalFileSendsNothing) {
     EXPECT_EQ(ui.CountLines("RETR r.bin") + ui.CountLines("RETR /pub/r.bin"), 0) << ui.Transcript();
 }
 
+TEST_P(Operations, OverwriteQuestionAnsweredForAllFiles) {
+    ASSERT_TRUE(server->createFile("pub/one.txt", "remote one"));
+    ASSERT_TRUE(server->createFile("pub/two.txt", "remote two"));
+    WriteLocal(work / "local" / "one.txt", "local one, longer");
+    WriteLocal(work / "local" / "two.txt", "local two, longer");
+    settings.pOverwrite = 1;
+    ui.SetOverwriteAnswer({OVERWRITE_OVERWRITE, /*applyToAll=*/true});
+    OpenOnline();
+    ASSERT_EQ(Run(Command(CMD_LIST, "/pub")), FTP_OK);
+    ASSERT_EQ(Run(Transfer(CMD_DOWNLOAD, "/pub/one.txt", "one.txt")), FTP_OK) << ui.Transcript();
+    ASSERT_EQ(Run(Transfer(CMD_DOWNLOAD, "/pub/two.txt", "two.txt")), FTP_OK) << ui.Transcript();
+    // Asked once: the answer for all files holds for the second one.
+    const auto questions = ui.OverwriteQuestions();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0].sourceFile, "/pub/one.txt");
+    EXPECT_EQ(questions[0].targetFile, (work / "local" / "one.txt").string());
+    EXPECT_EQ(ReadLocal(work / "local" / "one.txt"), "remote one");
+    EXPECT_EQ(ReadLocal(work / "local" / "two.txt"), "remote two");
+}
+
+TEST_P(Operations, OverwriteQuestionAnsweredSkipLeavesTheFile) {
+    ASSERT_TRUE(server->createFile("pub/one.txt", "remote one"));
+    WriteLocal(work / "local" / "one.txt", "mine");
+    settings.pOverwrite = 1;
+    ui.SetOverwriteAnswer({OVERWRITE_SKIP, false});
+    OpenOnline();
+    ASSERT_EQ(Run(Command(CMD_LIST, "/pub")), FTP_OK);
+    ASSERT_EQ(Run(Transfer(CMD_DOWNLOAD, "/pub/one.txt", "one.txt")), FTP_OK) << ui.Transcript();
+    EXPECT_EQ(ui.OverwriteQuestions().size(), 1u);
+    EXPECT_EQ(ReadLocal(work / "local" / "one.txt"), "mine");
+    EXPECT_EQ(ui.CountLines("RETR one.txt"), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, Operations,
                          ::testing::Values(ModeCase{ServerKind::Vsftpd, true},
                                            ModeCase{ServerKind::Vsftpd, false},

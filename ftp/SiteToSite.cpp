@@ -42,12 +42,15 @@ int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destin
     }
 
     const std::string& target = destination;
-    r = SendCommand("retr " + RemoteName(source), 0);
+    // The receiving server gets its STOR first: a server that opens the data connection
+    // at PORT would otherwise be sent the whole file before it knows where to store it,
+    // and the bytes would be lost while the sender reports success.
+    r = partner.SendCommand("stor " + partner.RemoteName(target), 0);
     if (r != FTP_OK)
         return r;
-    r = partner.SendCommand("stor " + partner.RemoteName(target), 0);
+    r = SendCommand("retr " + RemoteName(source), 0);
     if (r != FTP_OK) {
-        Abort();
+        partner.Abort();
         return r;
     }
 

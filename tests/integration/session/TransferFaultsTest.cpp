@@ -300,6 +300,45 @@ TEST_F(TransferFaults, RemoteNamesThatWouldLeaveTheFolderAreNeverDownloaded) {
     EXPECT_EQ(server.error(), "");
 }
 
+TEST_F(TransferFaults, ResumePastFourGiBStartsAtTheRightByte) {
+    // A sparse local file of 5 GiB and a remote one 10 bytes longer: REST names the whole
+    // 64-bit offset and the rest is appended.
+    constexpr unsigned long long kLocalSize = 5ull << 30;
+    const fs::path local = work / "big.bin";
+    {
+        std::ofstream out(local, std::ios::binary);
+    }
+    fs::resize_file(local, kLocalSize);
+    settings.CacheHomeDirectory = (work / "cache").string();
+    settings.DefaultOverwriteAction = 1;
+    const std::string listing =
+        "-rw-r--r-- 1 u g " + std::to_string(kLocalSize + 10) + " Jan 01 2020 big.bin\r\n";
+    Script script = Login();
+    script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+    script.push_back(ScriptStep::on("LIST", "150 Here\r\n").sendData(listing).afterData("226 Done\r\n"));
+    script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
+    script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+    script.push_back(ScriptStep::on("REST " + std::to_string(kLocalSize), "350 Restarting\r\n"));
+    script.push_back(ScriptStep::on("RETR big.bin", "150 Here\r\n").sendData("0123456789").afterData("226 Done\r\n"));
+    tvtest::ScriptedServer server;
+    server.addConnection(script);
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port(), false);
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    CSessionCommand download = SimpleCommand(CMD_DOWNLOAD);
+    download.path = "/big.bin";
+    download.localPath = local.string();
+    EXPECT_EQ(Run(download), FTP_OK) << ui.Transcript();
+    EXPECT_EQ(server.error(), "");
+    ASSERT_EQ(fs::file_size(local), kLocalSize + 10);
+    std::ifstream in(local, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(kLocalSize));
+    std::string tail(10, '\0');
+    in.read(tail.data(), 10);
+    EXPECT_EQ(tail, "0123456789");
+    EXPECT_EQ(session->TransferredBytes(), kLocalSize + 10);
+}
+
 // The per-file wrappers' limits: how many attempts, which retry lines, which result.
 struct RetryCase {
     const char* name;

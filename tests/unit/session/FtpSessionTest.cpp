@@ -211,6 +211,28 @@ TEST(SessionIdentity, AnonymousSitesUseTheAnonymousLogin) {
     }
 }
 
+TEST(SessionIdentity, ASiteRecordGivesTheSessionItsConnection) {
+    CSettings settings;
+    settings.AnonymousPass = "guest@example.org";
+    CSiteSetting record;
+    record.address = "ftp.example.org";
+    record.port = 2121;
+    record.username = "alice";
+    record.password = "secret";
+    record.passive = 1;
+    record.defremotedir = "/pub";
+    for (int loginType : {CSiteSetting::LOGIN_NORMAL, CSiteSetting::LOGIN_ANONYMOUS}) {
+        record.logintype = loginType;
+        CFtpSession session(settings, record);
+        const bool anonymous = loginType == CSiteSetting::LOGIN_ANONYMOUS;
+        EXPECT_EQ(session.UserName(), anonymous ? "anonymous" : "alice");
+        EXPECT_EQ(session.Password(), anonymous ? "guest@example.org" : "secret");
+        EXPECT_EQ(session.Port(), 2121);
+        EXPECT_TRUE(session.IsPassive());
+        EXPECT_EQ(session.InitialRemoteDirectory(), "/pub");
+    }
+}
+
 TEST(SessionIdentity, TransferTypeFollowsTheSessionSetting) {
     CSettings settings;
     CFtpSession session(settings, CSessionSite{});

@@ -195,6 +195,9 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     std::string fileName = FileNamePart(remotePath);
     session.SetCurrentFileName(fileName);
     session.SetTransferredBytes(0);
+    LocalFileFacts local = StatLocalFile(localPath);
+    if (!local.exists && (flags & OPFLAG_ONLY_IF_EXISTS))
+        return FTP_OK;
 
     // The remote entry's size and time come from the cached listing of its directory;
     // list the directory when the cache does not know the file yet.
@@ -216,11 +219,9 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         }
     }
 
-    LocalFileFacts local = StatLocalFile(localPath);
     int action = OVERWRITE_OVERWRITE;
     if (!local.exists) {
-        if (flags & OPFLAG_ONLY_IF_EXISTS)
-            return FTP_OK;
+        // Nothing to compare: the file is fetched whole.
     } else if (!remoteKnown) {
         // Without the remote entry there is nothing to compare: a size and time of zero
         // would make every local file look newer and skip it.
@@ -370,6 +371,7 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
     }
     if (r != FTP_OK) {
         data->ForceClose(/*sending=*/true);
+        data->CloseFile();
         return r;
     }
     InvalidateCachedDir(RemoteDirectoryOf(fullRemote));
@@ -379,6 +381,7 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
         r = ConnectPassiveDataSocket();
     if (r != FTP_OK) {
         data->ForceClose(/*sending=*/true);
+        data->CloseFile();
         return r;
     }
     if (!session.IsPassive() && !data->SendDoneEvent().IsSignalled()) {

@@ -40,7 +40,7 @@ public:
     explicit CliSessionUi(const Output& output) : m_output(output) {}
 
     // The session whose busy flag tells which lines belong to a command.
-    void Attach(const CFtpSession* session) { m_session = session; }
+    void Attach(CFtpSession* session) { m_session = session; }
     // Starts collecting the lines of the next command.
     void BeginCommand();
     bool CommandStarted() const;
@@ -74,7 +74,8 @@ private:
     void WriteErr(const std::string& text); // m_printMutex held
 
     Output m_output;
-    const CFtpSession* m_session = nullptr;
+    CFtpSession* m_session = nullptr;
+    bool m_bufferSizeSet = false;
 
     mutable std::mutex m_mutex;
     bool m_collecting = false;

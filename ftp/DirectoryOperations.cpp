@@ -32,8 +32,16 @@ std::string CCtrlSocket::RemoteName(const std::string& path) const
 
 void CCtrlSocket::InvalidateCachedDir(const std::string& directory)
 {
-    if (CDirectoryCache* cache = session.DirectoryCache())
-        cache->DeleteCachedList(session.Host(), directory);
+    CDirectoryCache* cache = session.DirectoryCache();
+    if (cache == nullptr)
+        return;
+    // A relative path names a directory below the current one, not the site's top.
+    std::string full = directory;
+    if (full.empty())
+        full = session.CurrentRemoteDirectory();
+    else if (full.front() != '/')
+        full = JoinPath(session.CurrentRemoteDirectory(), full);
+    cache->DeleteCachedList(session.Host(), full);
 }
 
 int CCtrlSocket::Cwd(const std::string& requested, int flags)

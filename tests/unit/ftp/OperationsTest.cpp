@@ -144,8 +144,6 @@ const std::string kLogin = "USER user\r\nPASS secret\r\n";
 
 std::vector<WireCase> WireCases()
 {
-    bool canResume = false;
-    (void)canResume;
     return {
         {"Cwd to the current directory in another case sends nothing",
          [](CCtrlSocket& c) { return c.Cwd("/HOME/user/ ", 0); }, {}, FTP_OK, ""},
@@ -193,6 +191,14 @@ std::vector<WireCase> WireCases()
          FTP_FAILED, ""},
         {"Abort", [](CCtrlSocket& c) { return c.Abort(); },
          {ScriptStep::on("ABOR", "426 Broken\r\n226 Aborted\r\n")}, FTP_OK, "ABOR\r\n"},
+        {"Download only if the local file exists: it does not, nothing is sent",
+         [](CCtrlSocket& c) {
+             return c.Download("/nonexistent-tollvane-test/file", "/a", OPFLAG_ONLY_IF_EXISTS);
+         },
+         {}, FTP_OK, ""},
+        {"Upload only if the remote file exists: none is known, nothing is sent",
+         [](CCtrlSocket& c) { return c.Upload("/etc/hostname", "/a", OPFLAG_ONLY_IF_EXISTS); }, {},
+         FTP_OK, ""},
         {"Quit", [](CCtrlSocket& c) { return c.Quit(); }, {ScriptStep::on("QUIT", "221 Bye\r\n")},
          FTP_OK, "QUIT\r\n"},
     };

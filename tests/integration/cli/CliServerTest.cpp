@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -73,7 +74,8 @@ protected:
 
     // Runs the program with short time-outs and no retries; the password travels in the
     // environment, never on the command line.
-    Outcome Run(std::vector<std::string> args)
+    // `interruptWhen`: sends Ctrl-C (SIGINT) once it holds.
+    Outcome Run(std::vector<std::string> args, const std::function<bool()>& interruptWhen = {})
     {
         args.insert(args.begin(), {"--timeout", "2", "--error-retry", "0", "--file-retry", "0", "--retry-delay", "1"});
         const std::string program = TOLLVANE_BINARY_DIR "/app/tollvane-cli";
@@ -100,7 +102,12 @@ protected:
         Outcome outcome;
         int status = 0;
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool interrupted = false;
         while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (interruptWhen && !interrupted && interruptWhen()) {
+                ::kill(pid, SIGINT);
+                interrupted = true;
+            }
             if (std::chrono::steady_clock::now() > limit) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
@@ -265,6 +272,25 @@ TEST_P(CliServerTest, FolderAndFileCommands)
         ASSERT_EQ(::stat(server_->localPath("incoming/mode.txt").c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u);
     }
+}
+
+TEST_P(CliServerTest, CtrlCAbortsATransferAndExitsFour)
+{
+    // A large sparse file costs nothing to make; at loopback speed its transfer still
+    // outlasts the moment the first bytes arrive.
+    const std::uint64_t size = 2ull << 30;
+    ASSERT_TRUE(server_->createFile("incoming/large.bin", ""));
+    fs::resize_file(server_->localPath("incoming/large.bin"), size);
+    const std::string local = Local("large.bin");
+    const Outcome outcome = Run({"--binary", "get", Url("/large.bin")}, [&] {
+        std::error_code ec;
+        return fs::exists(local, ec) && fs::file_size(local, ec) > 0;
+    });
+    EXPECT_EQ(outcome.exitCode, 4) << Transcript(outcome);
+    EXPECT_LT(fs::file_size(local), size);
+    const std::string log = ReadAll(root_ + "/data/Tollvane/transfer.log");
+    EXPECT_NE(log.find("Error:>\t\tInterrupted by user\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Command:>\tABOR\n"), std::string::npos) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, CliServerTest, ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib),

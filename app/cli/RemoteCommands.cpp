@@ -186,7 +186,23 @@ std::string RateText(CCliSession& session)
     if (rate < 0)
         return "";
     char text[48];
-    std::snprintf(text, sizeof text, "  %.1f KB/s", rate);
+    if (rate >= 1024)
+        std::snprintf(text, sizeof text, "  %.1f MB/s", rate / 1024);
+    else
+        std::snprintf(text, sizeof text, "  %.1f KB/s", rate);
+    return text;
+}
+
+// "1,234,567" for any count (the pane's size text stops at 4 GB).
+std::string ByteCount(std::uint64_t count)
+{
+    const std::string digits = std::to_string(count);
+    std::string text;
+    for (size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0)
+            text += ',';
+        text += digits[at];
+    }
     return text;
 }
 
@@ -294,7 +310,7 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
         std::string text;
         if (totalKnown && total > 0)
             text = std::to_string(std::min(done, total) * 100 / total) + "%  ";
-        text += std::to_string(done) + (totalKnown ? " of " + std::to_string(total) : std::string()) + " bytes";
+        text += ByteCount(done) + (totalKnown ? " of " + ByteCount(total) : std::string()) + " bytes";
         return text + RateText(session);
     };
     run.quietSuccess = [localPath] {
@@ -340,7 +356,7 @@ int RunPut(CliContext& context, const std::vector<std::string>& args)
     run.progress = [size](CCliSession& session) {
         const std::uint64_t done = session.Session().TransferredBytes();
         std::string text = size > 0 ? std::to_string(std::min<std::uint64_t>(done, size) * 100 / size) + "%  " : "";
-        return text + std::to_string(done) + " of " + std::to_string(size) + " bytes" + RateText(session);
+        return text + ByteCount(done) + " of " + ByteCount(size) + " bytes" + RateText(session);
     };
     return RunRemote(context, parsed.options, run);
 }

@@ -1,21 +1,12 @@
 #include "sites/FtpUrl.h"
 
+#include "platform/HexDigit.h"
+
 #include <cctype>
 
 namespace {
 
 const char kPrefix[] = "ftp://";
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Decodes %XX; a "%" not followed by two hex digits stays as it is. Refuses a decoded line
 // break or zero byte: they would end or split an FTP command.
@@ -25,8 +16,8 @@ bool PercentDecode(const std::string& in, std::string& out)
     for (size_t i = 0; i < in.size(); ++i) {
         char c = in[i];
         if (c == '%' && i + 2 < in.size()) {
-            const int hi = HexValue(in[i + 1]);
-            const int lo = HexValue(in[i + 2]);
+            const int hi = HexDigitValue(in[i + 1]);
+            const int lo = HexDigitValue(in[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 c = static_cast<char>(hi * 16 + lo);
                 i += 2;

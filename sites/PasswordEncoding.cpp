@@ -1,23 +1,13 @@
 #include "sites/PasswordEncoding.h"
 
+#include "platform/HexDigit.h"
+
 namespace {
 
 unsigned char Scramble(unsigned char byte)
 {
     const unsigned char complemented = static_cast<unsigned char>(~byte);
     return static_cast<unsigned char>((complemented << 4) | (complemented >> 4));
-}
-
-// Value of one hex digit; anything else reads as 0, like a scan that stops early.
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -41,8 +31,8 @@ std::string DecodePassword(std::string_view encoded)
     const size_t pairs = encoded.size() / 2;
     out.reserve(pairs);
     for (size_t i = 0; i < pairs; ++i) {
-        const int high = HexDigit(encoded[2 * i]);
-        const int low = HexDigit(encoded[2 * i + 1]);
+        const int high = HexDigitValue(encoded[2 * i]);
+        const int low = HexDigitValue(encoded[2 * i + 1]);
         // A pair whose first digit is not hex scans as 0; a bad second digit ends the
         // number after the first.
         unsigned value = 0;

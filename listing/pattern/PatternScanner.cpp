@@ -1,5 +1,7 @@
 #include "listing/pattern/PatternScanner.h"
 
+#include "platform/HexDigit.h"
+
 #include "listing/pattern/PatternException.h"
 
 #include <algorithm>
@@ -26,17 +28,6 @@ namespace {
 bool IsWhiteSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -73,8 +64,8 @@ unsigned char CPatternScanner::ReadLiteral()
     case 'r': return 13;
     case 'x':
         if (m_pos + 1 < m_text.size()) {
-            const int high = HexValue(m_text[m_pos]);
-            const int low = HexValue(m_text[m_pos + 1]);
+            const int high = HexDigitValue(m_text[m_pos]);
+            const int low = HexDigitValue(m_text[m_pos + 1]);
             if (high >= 0 && low >= 0) {
                 m_pos += 2;
                 return static_cast<unsigned char>(high * 16 + low);

@@ -265,6 +265,26 @@ TEST_F(TransferFaults, UploadEndsWhenTheServerNeverOpensTheDataConnection) {
     EXPECT_EQ(server.error(), "");
 }
 
+TEST_F(TransferFaults, StopEndsAnUploadThatNeverStarted) {
+    settings.Timeout = 30;  // only the stop can end the wait in time
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(false, {
+        ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+        ScriptStep::on("STOR up.bin", "150 Opening\r\n").refuseData(),
+        ScriptStep::on("ABOR", "226 Aborted\r\n"),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port(), false);
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    session->IssueCommand(Upload("up.bin", "payload"));
+    ASSERT_TRUE(ui.WaitForLine("150 Opening\r\n", kLogWait)) << ui.Transcript();
+    session->CancelOperation();
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_UPLOAD, kLogWait), FTP_INTERRUPTED) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("ABOR"), 1) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Operation timed out"), 0);
+}
+
 TEST_F(TransferFaults, ServiceClosingDuringATransferEndsIt) {
     tvtest::ScriptedServer server;
     server.addConnection(Online(true, {

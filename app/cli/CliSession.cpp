@@ -167,6 +167,18 @@ void CliSessionUi::AddTransferLogLine(const std::string& text)
         m_output.transferLog->AppendText(text + "\n");
 }
 
+void CliSessionUi::DirectoryChanged(const std::string& directory)
+{
+    std::lock_guard lock(m_mutex);
+    m_directory = directory;
+}
+
+std::string CliSessionUi::ReportedDirectory() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_directory;
+}
+
 void CliSessionUi::ListingComplete()
 {
     std::lock_guard lock(m_mutex);
@@ -277,6 +289,20 @@ int CCliSession::Connect()
         std::this_thread::sleep_for(kPollInterval);
     }
     return kExitDone;
+}
+
+std::string CCliSession::WaitForStartDirectory()
+{
+    // The online set-up asks for the directory first thing; its reply is bounded by the
+    // time-out like any other.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1) + 1);
+    std::string directory = m_ui.ReportedDirectory();
+    while (directory.empty() && m_session.IsConnected() && !InterruptRequested() &&
+           std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(kPollInterval);
+        directory = m_ui.ReportedDirectory();
+    }
+    return directory.empty() ? "/" : directory;
 }
 
 int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)

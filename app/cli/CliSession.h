@@ -48,13 +48,15 @@ public:
     bool CommandListingComplete() const;
     // The connection loop gave up ("Max errors reached, stop.").
     bool ConnectGaveUp() const;
+    // The session's current directory as last reported; empty until the first report.
+    std::string ReportedDirectory() const;
     // A line on standard error that does not tear a progress line.
     void PrintMessage(const std::string& text);
     void PrintProgress(const std::string& text);
     void EndProgress();
 
     void AddLogLine(const CLogLine& line) override;
-    void DirectoryChanged(const std::string&) override {}
+    void DirectoryChanged(const std::string& directory) override;
     void ListingStarted() override {}
     void ListingComplete() override;
     void QueueEntryStarted(int) override {}
@@ -82,6 +84,7 @@ private:
     bool m_started = false;
     bool m_listingComplete = false;
     bool m_connectGaveUp = false;
+    std::string m_directory;
     std::vector<CLogLine> m_commandLines;
 
     std::mutex m_printMutex;
@@ -98,6 +101,9 @@ public:
     // Starts the worker and waits until it is online: kExitDone, kExitConnect or
     // kExitInterrupted.
     int Connect();
+    // The directory the login starts in, once the session has asked the server for it
+    // ("/" when it could not be learnt in time).
+    std::string WaitForStartDirectory();
     // Issues one command and waits for its end; `whileWaiting` is called about every
     // 20 ms meanwhile. Returns the exit status the command earned.
     int Run(const CSessionCommand& command, const std::function<void()>& whileWaiting = {});

@@ -69,7 +69,10 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
                 return fail("Invalid URL:" + MaskUrlPassword(argument));
             path = url.path;
         }
-        if (!path.empty() && path[0] != '/' && !stored->defremotedir.empty())
+        // A relative path (or none) starts in the site's default remote folder.
+        if (path.empty())
+            path = stored->defremotedir;
+        else if (path[0] != '/' && !stored->defremotedir.empty())
             path = JoinPath(stored->defremotedir, path);
         target.path = path;
     } else {

@@ -138,7 +138,10 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     output.overwriteAction = options.overwrite;
     CliSessionUi ui(output);
 
-    run.target.site.defremotedir = run.startDirectory;
+    // Paths relative to the login directory are made absolute once it is known: the
+    // operations change directory on their way, so a relative path would drift.
+    const bool relative = !run.target.path.empty() && run.target.path[0] != '/';
+    run.target.site.defremotedir = relative ? std::string() : run.startDirectory;
     CCliSession session(settings, run.target.site, ui);
     session.Session().SetTransferTypeSetting(options.transferType >= 0 ? options.transferType : 2);
     if (run.queueRunner)
@@ -152,6 +155,12 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
                         std::to_string(run.target.site.port) + " or log in");
     if (status != kExitDone)
         return status;
+    if (relative) {
+        const std::string start = session.WaitForStartDirectory();
+        for (std::string* path : {&run.command.path, &run.command.newName})
+            if (!path->empty() && (*path)[0] != '/')
+                *path = JoinPath(start, *path);
+    }
 
     const bool showProgress = run.progress && !options.quiet && !options.verbose && isatty(fileno(context.err));
     auto nextProgress = std::chrono::steady_clock::now();
@@ -233,7 +242,8 @@ int RunLs(CliContext& context, const std::vector<std::string>& args)
         std::string error;
         if (!RunSettings(context, parsed.options, settings, &error))
             return Usage(context, error);
-        const std::string shown = directory.empty() ? "/" : directory;
+        // Offline the login directory is unknown: a relative path is taken from the root.
+        const std::string shown = directory.empty() ? "/" : directory[0] == '/' ? directory : "/" + directory;
         const CDirectoryCache cache(CacheSettingsOf(settings));
         const std::string listFile = cache.GetCacheListPath(target.site.address, shown);
         if (listFile.empty() || !fs::is_regular_file(listFile))
@@ -303,7 +313,7 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
             CSettings settings = context.settings;
             RFILE_DATA entry;
             const CDirectoryCache cache(CacheSettingsOf(settings));
-            totalKnown = cache.LookupCachedEntry(target.site.address, target.path, entry) == 0;
+            totalKnown = cache.LookupCachedEntry(target.site.address, run.command.path, entry) == 0;
             total = entry.FileSize();
         }
         const std::uint64_t done = session.Session().TransferredBytes();
@@ -413,7 +423,9 @@ int RunRmdir(CliContext& context, const std::vector<std::string>& args)
     run.target = target;
     run.startDirectory = ParentPath(path);
     run.command = SimpleCommand(CMD_RUN_QUEUE);
-    run.queueRunner = [path](CFtpSession& session) { return session.RemoveDirWithRetry(path, 0); };
+    run.command.path = path;
+    // Runs on the worker after the command was issued, so it sees the resolved path.
+    run.queueRunner = [&run](CFtpSession& session) { return session.RemoveDirWithRetry(run.command.path, 0); };
     return RunRemote(context, parsed.options, run);
 }
 

@@ -274,6 +274,24 @@ TEST_P(CliServerTest, FolderAndFileCommands)
     }
 }
 
+TEST_P(CliServerTest, AStoredSiteGivesTheConnectionAndTheStartFolder)
+{
+    ASSERT_TRUE(server_->createFile("incoming/docs/readme.txt", "read me\n"));
+    const std::string user = server_->hasUser() ? server_->userName() + "@" : "";
+    const std::string address = server_->host() + ":" + std::to_string(server_->port());
+    ASSERT_EQ(Run({"sites", "add", "srv", "ftp://" + user + address + "/incoming"}).exitCode, 0);
+
+    const Outcome listed = Run({"--site", "srv", "ls", "--long", "docs"});
+    ASSERT_EQ(listed.exitCode, 0) << Transcript(listed);
+    EXPECT_EQ(listed.out.substr(0, 17), "readme.txt\t8\ttxt\t") << listed.out;
+    const Outcome fetched = Run({"--binary", "get", "--site", "srv", "docs/readme.txt"});
+    ASSERT_EQ(fetched.exitCode, 0) << Transcript(fetched);
+    EXPECT_EQ(ReadAll(Local("readme.txt")), "read me\n");
+    const Outcome start = Run({"--site=srv", "ls", ""});
+    EXPECT_EQ(start.exitCode, 0) << Transcript(start);
+    EXPECT_NE(start.out.find(" docs"), std::string::npos) << start.out;
+}
+
 TEST_P(CliServerTest, CtrlCAbortsATransferAndExitsFour)
 {
     // A large sparse file costs nothing to make; at loopback speed its transfer still

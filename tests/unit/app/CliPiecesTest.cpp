@@ -137,6 +137,7 @@ TEST(CliTarget, UrlsSitesAndOptionsGiveTheConnection)
         {"docs/a.txt", site, nullptr, "files.example.org", 2121, "bob", LOGIN_NORMAL, "stored", 0, "/home/bob/docs/a.txt"},
         {"/etc/motd", site, "fromenv", "files.example.org", 2121, "bob", LOGIN_NORMAL, "fromenv", 0, "/etc/motd"},
         {"ftp://elsewhere.example/pub", site, nullptr, "files.example.org", 2121, "bob", LOGIN_NORMAL, "stored", 0, "/pub"},
+        {"", site, nullptr, "files.example.org", 2121, "bob", LOGIN_NORMAL, "stored", 0, "/home/bob"},
         {"x", siteAsAlice, nullptr, "files.example.org", 2121, "alice", LOGIN_NORMAL, "stored", 0, "/home/bob/x"},
     };
     const SiteList sites = StoredSites();

@@ -241,7 +241,9 @@ TEST_F(TransferFaults, DownloadDataFaults) {
         EXPECT_EQ(Run(Download("f.bin")), c.result) << ui.Transcript();
         EXPECT_EQ(ui.CountLines("Failed to receive f.bin."), 1) << ui.Transcript();
         EXPECT_EQ(ui.CountLines("Operation timed out") > 0, c.timesOut) << ui.Transcript();
-        if (c.timesOut) EXPECT_EQ(ui.CountLines("ABOR"), 1) << ui.Transcript();
+        if (c.timesOut) {
+            EXPECT_EQ(ui.CountLines("ABOR"), 1) << ui.Transcript();
+        }
         session->StopThread();
         session.reset();
         ui.Clear();

@@ -163,8 +163,9 @@ TEST_F(CliOfflineTest, ListsCachedFoldersAsStoredOrByName)
         const std::string title = c.args.join(' ').toStdString();
         EXPECT_EQ(outcome.exitCode, c.exitCode) << title << "\n" << outcome.err;
         EXPECT_EQ(outcome.out, c.out) << title;
-        if (c.exitCode == 6)
+        if (c.exitCode == 6) {
             EXPECT_NE(outcome.err.find("not cached"), std::string::npos) << title;
+        }
     }
     // Nothing was connected to, so nothing was logged.
     EXPECT_FALSE(fs::exists(m_root + "/data/Tollvane/transfer.log"));

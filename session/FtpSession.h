@@ -21,6 +21,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <list>
 #include <vector>
@@ -258,6 +259,7 @@ private:
     int ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std::string& remoteBase,
                               const std::string& relativeDirectory, const std::string& pattern,
                               int includeSubdirectories);
+    void ParseLiveListing(std::string_view text, RFILE_LIST& listing);
     // The local counterpart: messages go to the log or, for an unreadable folder, to a
     // message box.
     int ExpandLocal(std::list<CQueueFile>& pending, const std::string& localBase,

@@ -11,6 +11,7 @@
 #include "ftp/CtrlSocket.h"
 #include "listing/ListingParser.h"
 #include "listing/PathRules.h"
+#include "platform/TextLineReader.h"
 #include "session/FtpSession.h"
 #include "session/LocalExpansion.h"
 
@@ -41,7 +42,46 @@ std::string Joined(const std::string& base, const std::string& relative) {
     return relative.empty() ? base : JoinPath(base, relative);
 }
 
+// What a rejected listing line is expected to be: a "total" line, or "." and "..".
+bool IsQuietlySkippedLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    return line.starts_with("total") || line == "." || line == ".." || line.ends_with(" .") ||
+           line.ends_with(" ..");
+}
+
 }  // namespace
+
+// The listing in the server's order. A line the parser refuses (an unreadable layout, or
+// a name such as "../x" or "a/b" that must never become part of a local path) is left
+// out with a warning, so the user learns that the tree was not taken whole.
+void CFtpSession::ParseLiveListing(std::string_view text, RFILE_LIST& listing) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty()) continue;
+        RFILE_DATA entry;
+        const ListLineResult result = line.size() > CTextLineReader::kMaxLineLength + 2
+                                          ? ListLineResult::Skipped
+                                          : ParseListingLine(line, entry);
+        if (result == ListLineResult::EndOfListing) return;
+        if (result == ListLineResult::Entry) {
+            listing.push_back(std::move(entry));
+        } else if (!IsQuietlySkippedLine(line)) {
+            std::string_view trimmed = line;
+            while (!trimmed.empty() && trimmed.back() == '\r') trimmed.remove_suffix(1);
+            std::string shown(trimmed.substr(0, 200));
+            for (char& c : shown)
+                if (static_cast<unsigned char>(c) < 0x20) c = '?';
+            Log("Listing line skipped (unreadable, or a name that cannot be used as a file "
+                "name): " + shown,
+                LOG_WARNING);
+        }
+    }
+}
 
 bool CFtpSession::IsRemoteDirCached(const std::string& path) {
     CDirectoryCache* cache = DirectoryCache();
@@ -83,7 +123,7 @@ int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std
             std::snprintf(line, sizeof line, "Retrying to expand remote directory #%d", n);
             Log(line, LOG_STATE);
         }
-        ParseListing(ListingText(), listing);
+        ParseLiveListing(ListingText(), listing);
     }
 
     std::vector<std::string> messages;

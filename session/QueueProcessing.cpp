@@ -110,7 +110,8 @@ int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std
     if (!cached) {
         listing.clear();
         for (int n = 0;; ++n) {
-            int r = ctrl_ ? ctrl_->Cwd(directory, OPFLAG_REFRESH) : FTP_CLOSED;
+            // Sent even when the session already stands there: the listing must be fresh.
+            int r = ctrl_ ? ctrl_->Cwd(directory, OPFLAG_REFRESH | OPFLAG_SEND_ALWAYS) : FTP_CLOSED;
             if (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || r == FTP_CLOSED) return r;
             if (r == FTP_OK) break;
             if (n >= settings_.FileRetry) {
@@ -183,6 +184,14 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
             entry.localBase = SiteToSitePath(entry.localPath);
             if (!HasThread()) Start();
             if (!partner->HasThread()) partner->Start();
+            // The copy needs the other site's control connection; until it has logged in
+            // the entry waits for the next cycle.
+            if (!partner->IsLoggedIn()) {
+                Log("Waiting for " + partner->HostName() + " to log in before copying " +
+                        entry.remotePath + ".",
+                    LOG_STATE);
+                return FTP_FAILED;
+            }
         }
         entry.pending.clear();
         int r = FTP_OK;

@@ -73,8 +73,11 @@ protected:
 TEST_P(RealServerQueue, OneFileRunLogsEveryStepInOrder) {
     ASSERT_TRUE(server->createFile("pub/one.bin", BinaryContent(3, 5000)));
     Open();
-    Add(QUEUE_DOWNLOAD, KIND_FILE, (work / "local").string(), "/pub/one.bin");
+    CQueueEntry& entry = Add(QUEUE_DOWNLOAD, KIND_FILE, (work / "local").string(), "/pub/one.bin");
+    entry.afterDownloadAction = OPEN_WITH_VIEWER;
     EXPECT_EQ(RunQueue(), FTP_OK) << ui.Transcript();
+    EXPECT_TRUE(ui.WaitForCall("OpenDownloadedFile",
+                               (work / "local" / "one.bin").string() + "|2", kWait));
 
     EXPECT_EQ(ReadLocal(work / "local" / "one.bin"), BinaryContent(3, 5000));
     EXPECT_TRUE(InOrder({"Reset entire queue excluding stopped items.",

@@ -337,6 +337,24 @@ TEST_P(RealServerQueue, StoppedEntriesFollowAutoResetAndTheAnswer) {
     EXPECT_EQ(ui.CountLines("Reset entire queue including stopped items."), 2);
 }
 
+TEST_P(RealServerQueue, StopStopsTheEntryAndEndsTheRunWithoutAReconnect) {
+    ASSERT_TRUE(server->createFile("pub/one.txt", "one"));
+    ASSERT_TRUE(server->createFile("pub/two.txt", "two"));
+    Open();
+    // The user presses Stop as the run starts: the first wait of the first entry ends.
+    ui.OnLine("Starting to transfer queued files...", [&] { session->CancelOperation(); });
+    CQueueEntry& first = Add(QUEUE_DOWNLOAD, KIND_FILE, (work / "local").string(), "/pub/one.txt");
+    CQueueEntry& second = Add(QUEUE_DOWNLOAD, KIND_FILE, (work / "local").string(), "/pub/two.txt");
+    EXPECT_EQ(RunQueue(), FTP_INTERRUPTED) << ui.Transcript();
+    EXPECT_EQ(first.status, STATUS_STOPPED);
+    EXPECT_EQ(second.status, STATUS_QUEUED);
+    EXPECT_FALSE(fs::exists(work / "local" / "two.txt"));
+    EXPECT_EQ(ui.CountLines("0 files processed successfully"), 1) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("All queue file transferred successfully."), 0);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_FALSE(session->IsBusy());
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerQueue,
                          ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib), ServerName);
 INSTANTIATE_TEST_SUITE_P(Servers, FailingThirdFile,

@@ -58,12 +58,18 @@ CFtpSession::CFtpSession(CSettings& settings, const CSessionSite& site)
       idleTimer_(false),
       initialRemoteDirectory_(site.defremotedir),
       cache_(CacheSettingsOf(settings), this),
-      random_(std::random_device{}()) {}
+      random_(std::random_device{}()) {
+    queue_.SetChangeListener([this] { Ui().QueueChanged(); });
+}
 
 CFtpSession::CFtpSession(CSettings& settings, const CSiteSetting& site)
     : CFtpSession(settings, SessionSiteOf(site)) {}
 
-CFtpSession::~CFtpSession() { StopThread(); }
+CFtpSession::~CFtpSession() {
+    StopThread();
+    queue_.SetChangeListener({});
+    queue_.DestroyAll();
+}
 
 void CFtpSession::SetUi(SessionUi* ui) { ui_ = ui; }
 

@@ -21,7 +21,10 @@
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <list>
+#include <vector>
 
 #include "ftp/DataSocketLink.h"
 #include "ftp/FtpTypes.h"
@@ -32,6 +35,7 @@
 #include "session/SessionCommand.h"
 #include "session/SessionSite.h"
 #include "session/SessionUi.h"
+#include "session/TransferQueue.h"
 #include "session/TransferRateMeter.h"
 #include "sites/Settings.h"
 #include "sites/SiteSetting.h"
@@ -82,6 +86,12 @@ public:
     void CancelOperation();
     // The Disconnect command (already confirmed by the user): ends the session.
     void Disconnect();
+
+    // The session's transfer queue. Entries may be appended while a run is under way;
+    // they are removed only by the run or while none is under way.
+    CTransferQueue& Queue() { return queue_; }
+    const CTransferQueue& Queue() const { return queue_; }
+    bool QueueRunPending() const { return queueRunPending_; }
 
     bool IsBusy() const { return busy_ || queueRunPending_; }
     bool CanStartQueue() const { return !QueueIsEmpty() && !IsBusy(); }
@@ -152,6 +162,12 @@ public:
     void SetPairFlag(bool on) { pairFlag_ = on; }
     void SetPartner(CFtpSession* partner) { partner_ = partner; }
     void SetDrivingSession(CFtpSession* driver) { driver_ = driver; }
+
+    // Sets every entry back to queued (stopped ones only when asked) and logs it.
+    void ResetQueue(bool includeStopped);
+    // The remote directory has a listing in the directory cache of this session's host; a
+    // relative path is taken from the current remote directory.
+    bool IsRemoteDirCached(const std::string& path);
 
     // The pause between two attempts ("RetryDelay"); FTP_TIMEOUT when it ran out.
     int WaitToRetry();
@@ -229,9 +245,26 @@ private:
     void DestroyDataSockets();
     void StartListening();
 
-    // The transfer queue's hooks.
+    // The transfer queue's run (worker thread).
     bool QueueIsEmpty() const;
     int RunQueue();
+    int RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy);
+    void FinishQueueRun(const std::vector<CFtpSession*>& partnersUsed);
+    void RunAfterDownloadAction(const CQueueEntry& entry);
+    int ProcessDownloadEntry(CQueueEntry& entry, int flags);
+    int ProcessUploadEntry(CQueueEntry& entry);
+    int ProcessDeleteEntry(CQueueEntry& entry);
+    // Appends the items of remoteBase/relativeDirectory, from the cache unless
+    // "AlwaysRefresh" is on, else listed live with retries.
+    int ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std::string& remoteBase,
+                              const std::string& relativeDirectory, const std::string& pattern,
+                              int includeSubdirectories);
+    void ParseLiveListing(std::string_view text, RFILE_LIST& listing);
+    // The local counterpart: messages go to the log or, for an unreadable folder, to a
+    // message box.
+    int ExpandLocal(std::list<CQueueFile>& pending, const std::string& localBase,
+                    const std::string& relativeDirectory, const std::string& pattern,
+                    int includeSubdirectories);
 
     CSettings& settings_;
     NullSessionUi nullUi_;
@@ -292,5 +325,6 @@ private:
 
     std::function<void(CFtpSession&)> openRequestHandler_;
     std::function<int(CFtpSession&)> queueRunner_;
+    CTransferQueue queue_;
     std::minstd_rand random_;
 };

@@ -51,7 +51,9 @@ const ProxyCase kTransferCases[] = {
 class ProxySession : public SessionTestBase {
 protected:
     void StartServers(const ProxyCase& c) {
-        ASSERT_TRUE(server.start()) << server.error();
+        if (!server.isRunning()) {
+            ASSERT_TRUE(server.start()) << server.error();
+        }
         if (!server.hasUser()) GTEST_SKIP() << "no named user for vsftpd here";
         proxy = c.makeProxy();
         if (!proxy->installed()) GTEST_SKIP() << proxy->missingMessage();
@@ -142,6 +144,23 @@ TEST_F(ProxySession, ActiveModeThroughAnHttpProxyIsRefusedWithAnError) {
     Open(Site(false));
     ASSERT_TRUE(WaitForLineStarting(LOG_ERROR, "Active mode is not possible through an HTTP proxy"))
         << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Listing Complete"), 0);
+}
+
+TEST_F(ProxySession, DataConnectionsGoThroughTheProxyToo) {
+    // A proxy that lets only the control port through: a data connection that bypassed
+    // the proxy would still work, one through it is refused.
+    ASSERT_TRUE(server.start()) << server.error();
+    if (!server.hasUser()) GTEST_SKIP() << "no named user for vsftpd here";
+    const int controlPort = server.port();
+    StartServers({"HttpControlOnly", PROXYTYPE_HTTP11,
+                  [controlPort] { return std::make_unique<tvtest::Tinyproxy>("bob", "s3cret", controlPort); },
+                  "bob", "s3cret", true});
+    if (IsSkipped() || HasFatalFailure()) return;
+    Open(Site(true));
+    ASSERT_TRUE(WaitForLineStarting(LOG_ERROR, "The proxy server refused the connection. HTTP/1."))
+        << ui.Transcript();
+    EXPECT_TRUE(session->IsLoggedIn());
     EXPECT_EQ(ui.CountLines("Listing Complete"), 0);
 }
 

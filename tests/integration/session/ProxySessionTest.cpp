@@ -1,7 +1,7 @@
 // A session whose control and data connections go through real proxies started by the
-// test (dante, microsocks, tinyproxy) to vsftpd: a listing and a download in passive mode,
-// active mode through SOCKS (the proxy listens by BIND), and active mode through HTTP
-// refused with an Error line.
+// test (dante, microsocks, tinyproxy) to vsftpd: a listing, a download and an upload in
+// passive mode and, through SOCKS, in active mode (the proxy listens by BIND); active mode
+// through HTTP refused with an Error line; the proxy's refusals as Error lines.
 
 #include <filesystem>
 #include <fstream>
@@ -102,7 +102,7 @@ protected:
 
 class ProxyTransfers : public ProxySession, public ::testing::WithParamInterface<ProxyCase> {};
 
-TEST_P(ProxyTransfers, ListsAndDownloadsThroughTheProxy) {
+TEST_P(ProxyTransfers, ListsDownloadsAndUploadsThroughTheProxy) {
     const ProxyCase& c = GetParam();
     StartServers(c);
     if (IsSkipped() || HasFatalFailure()) return;
@@ -128,6 +128,15 @@ TEST_P(ProxyTransfers, ListsAndDownloadsThroughTheProxy) {
     std::ifstream in(work / "data.bin", std::ios::binary);
     const std::string received((std::istreambuf_iterator<char>(in)), {});
     EXPECT_TRUE(received == content) << "downloaded " << received.size() << " bytes";
+    // And back up under another name.
+    CSessionCommand upload = SimpleCommand(CMD_UPLOAD);
+    upload.path = "/pub/uploaded.bin";
+    fs::rename(work / "data.bin", work / "uploaded.bin");
+    upload.localPath = (work / "uploaded.bin").string();
+    ASSERT_EQ(Run(upload), FTP_OK) << ui.Transcript();
+    std::string stored;
+    ASSERT_TRUE(server.readFile("pub/uploaded.bin", stored));
+    EXPECT_TRUE(stored == content) << "stored " << stored.size() << " bytes";
     if (!c.passive) {
         // PORT named the proxy's listening address, not our own.
         EXPECT_TRUE(WaitForLineStarting(LOG_STATE, "The proxy server listens for the data connection at "))

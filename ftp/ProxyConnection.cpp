@@ -54,7 +54,8 @@ bool ProxyReportLine(CMySocket& socket, CSocketLayer* layer, int type, intptr_t 
         text = "The proxy server requires a user name and password.";
         break;
     case PROXYERROR_CANTRESOLVEHOST:
-        text = "The server's host name does not resolve here, and a SOCKS4 proxy needs an address; use SOCKS4A or SOCKS5.";
+        text = "The server's host name does not resolve here, and a SOCKS4 proxy needs an "
+               "address; use SOCKS4A or SOCKS5.";
         break;
     case PROXYSTATUS_LISTENSOCKETCREATED: {
         kind = LOG_STATE;

@@ -319,15 +319,3 @@ void CFtpSession::EndPairing(SessionLink& partnerLink) {
 void CFtpSession::ShowCacheMessage(const std::string& text) {
     Ui().ShowMessageWindow(host_, text, false);
 }
-
-ProxyOptions CFtpSession::Proxy() const {
-    ProxyOptions proxy;
-    proxy.type = settings_.ProxyType;
-    proxy.host = settings_.ProxyHost;
-    proxy.port = settings_.ProxyPort > 0 ? static_cast<unsigned>(settings_.ProxyPort) : 0;
-    if (settings_.ProxyUseAuth) {
-        proxy.user = settings_.ProxyUser;
-        proxy.password = settings_.ProxyPassword;
-    }
-    return proxy;
-}

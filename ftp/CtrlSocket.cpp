@@ -317,6 +317,15 @@ void CCtrlSocket::OnConnect(int error)
     CMySocket::OnConnect(error);
 }
 
+int CCtrlSocket::OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1, intptr_t param2)
+{
+    std::string text;
+    int kind = LOG_STATE;
+    if (ProxyReportLine(*this, layer, type, param1, param2, text, kind))
+        session.Log(text, kind);
+    return CMySocket::OnLayerCallback(layer, type, param1, param2);
+}
+
 void CCtrlSocket::OnClose(int error)
 {
     switch (error) {
@@ -357,6 +366,14 @@ int CCtrlSocket::ConnectAndLogin()
         Close();
     lastError = 0;
     connectEvent.Reset();
+    const ProxyOptions proxy = session.Proxy();
+    std::string proxyProblem;
+    if (!InsertProxyLayer(*this, proxy, &proxyProblem)) {
+        session.Log(proxyProblem, LOG_ERROR);
+        return FTP_FAILED;
+    }
+    if (proxy.Enabled())
+        session.Log("Connecting through the " + proxy.Description() + " ...", LOG_STATE);
     if (!Create()) {
         session.Log(GetSocketErrorText(WSAGetLastError()), LOG_ERROR);
         return FTP_FAILED;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "ftp/FtpTypes.h"
+#include "ftp/IncomingDataSocket.h"
 #include "ftp/OverwriteChoice.h"
 #include "ftp/ReplyParser.h"
 #include "ftp/SessionLink.h"
@@ -96,6 +97,7 @@ protected:
     void OnConnect(int error) override;
     void OnReceive(int error) override;
     void OnSend(int error) override;
+    int OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1, intptr_t param2) override;
 
     // Operations built from commands need the session too.
     SessionLink& session;
@@ -108,6 +110,8 @@ private:
     bool CompletedTransfer() const;
     int OpenDataConnection();
     int ConnectPassiveDataSocket();
+    // Active mode through a SOCKS proxy: the proxy listens (BIND) and PORT names it.
+    int PortThroughProxy(CIncomingDataSocket& data, const ProxyOptions& proxy);
     void HandleReplyChunk(const std::string& chunk);
     void LogReplyChunk(const std::string& chunk);
     void ParseReceivedReply();

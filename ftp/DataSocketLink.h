@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ftp/ProxyConnection.h"
+
 class CEvent;
 
 class DataSocketLink {
@@ -41,4 +43,7 @@ public:
     // Dotted address of the server at the other end of the control connection. An active
     // data connection is accepted only from this address; empty accepts any.
     virtual std::string ControlPeerAddress() const = 0;
+
+    // The proxy the data connection goes through (the same as SessionLink's).
+    virtual ProxyOptions Proxy() const { return {}; }
 };

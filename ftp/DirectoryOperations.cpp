@@ -252,7 +252,11 @@ int CCtrlSocket::Pasv()
     // host would otherwise let the server direct us anywhere.
     std::string peer;
     unsigned peerPort = 0;
-    dataConnectHost = GetPeerName(peer, peerPort) ? peer : dataHost;
+    // Through a proxy that reached the server by name, only the name is known.
+    if (GetPeerName(peer, peerPort))
+        dataConnectHost = peer;
+    else
+        dataConnectHost = session.Proxy().Enabled() ? session.Host() : dataHost;
     if (dataConnectHost != dataHost)
         session.Log("Passive mode reply names " + dataHost + ", connecting to " +
                         dataConnectHost + " instead.",

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <arpa/inet.h>
+
 #include "ftp/FtpTypes.h"
 #include "platform/SocketErrors.h"
 
@@ -45,7 +47,77 @@ bool CIncomingDataSocket::CreateDataSocket()
         Close();
     }
     session.Log("Creating data socket...", LOG_STATE);
+    proxyListenEvent.Reset();
+    proxyListenHost.clear();
+    proxyListenPort = 0;
+    // Close emptied the chain: the proxy layer goes in again before every Create.
+    std::string proxyProblem;
+    if (!InsertProxyLayer(*this, session.Proxy(), &proxyProblem)) {
+        session.Log(proxyProblem, LOG_ERROR);
+        WSASetLastError(WSAEINVAL);
+        return false;
+    }
     return Create(0, SOCK_STREAM, FD_ALL_EVENTS, nullptr);
+}
+
+bool CIncomingDataSocket::ListenThroughProxy(uint32_t serverAddress)
+{
+    proxyListenEvent.Reset();
+    proxyListenHost.clear();
+    proxyListenPort = 0;
+    // The proxy layer reads Listen's argument as the peer it lets in.
+    if (Listen(static_cast<int>(serverAddress)))
+        return true;
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+bool CIncomingDataSocket::ProxyListenAddress(std::string& address, unsigned& port) const
+{
+    if (proxyListenHost.empty())
+        return false;
+    address = proxyListenHost;
+    port = proxyListenPort;
+    return true;
+}
+
+int CIncomingDataSocket::OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1,
+                                         intptr_t param2)
+{
+    std::string text;
+    int kind = LOG_STATE;
+    if (ProxyReportLine(*this, layer, type, param1, param2, text, kind)) {
+        session.Log(text, kind);
+        if (param1 == PROXYSTATUS_LISTENSOCKETCREATED && param2 != 0) {
+            const auto* where = reinterpret_cast<const sockaddr_in*>(param2);
+            char dotted[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &where->sin_addr, dotted, sizeof dotted);
+            proxyListenHost = dotted;
+            proxyListenPort = ntohs(where->sin_port);
+            proxyListenEvent.Set();
+        }
+    }
+    return CMySocket::OnLayerCallback(layer, type, param1, param2);
+}
+
+void CIncomingDataSocket::OnAccept(int error)
+{
+    // Only a proxy that listened for us reports an accept on the data socket.
+    if (error != 0) {
+        session.Log(GetSocketErrorText(error), LOG_ERROR);
+        proxyListenEvent.Set();  // a BIND that failed before the proxy listened
+        if (UploadPending())
+            FailTransfer(error);
+        return;
+    }
+    // The server has connected to the proxy; the data flows on this socket itself.
+    CEventSocket unused;
+    if (!Accept(unused)) {
+        const int acceptError = WSAGetLastError();
+        if (acceptError != WSAEWOULDBLOCK)
+            FailTransfer(acceptError);
+        return;
+    }
+    OnEstablished();
 }
 
 void CIncomingDataSocket::BeginReceive(bool listing)

@@ -71,6 +71,14 @@ public:
     void BeginReceive(bool listing);
     void BeginSend();
 
+    // Active mode through a SOCKS proxy: after CreateDataSocket, asks the proxy to listen
+    // for serverAddress (network order, 0: any). ProxyListenEvent is set when the proxy
+    // listens (ProxyListenAddress then tells where) or the request failed (then false).
+    // The server's connection arrives on this socket itself.
+    bool ListenThroughProxy(uint32_t serverAddress);
+    CEvent& ProxyListenEvent() { return proxyListenEvent; }
+    bool ProxyListenAddress(std::string& address, unsigned& port) const;
+
     CEvent& ChunkSentEvent() { return chunkSentEvent; }
     CEvent& SendDoneEvent() { return sendDoneEvent; }
     CEvent& ReceiveDoneEvent() { return receiveDoneEvent; }
@@ -90,6 +98,8 @@ protected:
     void OnConnect(int error) override;
     void OnReceive(int error) override;
     void OnSend(int error) override;
+    void OnAccept(int error) override;
+    int OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1, intptr_t param2) override;
 
 private:
     friend class CLstnDataSocket;
@@ -124,6 +134,9 @@ private:
     int transferError = 0;
     bool listingMode = false;
     std::size_t listingBytes = 0;
+    CEvent proxyListenEvent{/*manualReset=*/true, /*initialState=*/false};
+    std::string proxyListenHost;    // empty while the proxy does not listen
+    unsigned proxyListenPort = 0;
 
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }

@@ -8,6 +8,7 @@
 
 #include "ftp/FtpTypes.h"
 #include "ftp/OverwriteChoice.h"
+#include "ftp/ProxyConnection.h"
 
 class CEvent;
 class CDirectoryCache;
@@ -104,6 +105,8 @@ public:
 
     // Settings the operations follow.
     virtual bool AlwaysRefreshSetting() const { return false; }
+    // The proxy the control and data connections go through; none by default.
+    virtual ProxyOptions Proxy() const { return {}; }
     virtual bool OverwritePromptEnabled() const { return false; }
     virtual int DefaultOverwriteActionSetting() const { return 3; }
     virtual bool CanResume() const { return true; }

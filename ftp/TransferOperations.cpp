@@ -55,8 +55,10 @@ int CCtrlSocket::OpenDataConnection()
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
         return FTP_FAILED;
-    if (!session.IsPassive())
-        return PortForListen();
+    if (!session.IsPassive()) {
+        const ProxyOptions proxy = session.Proxy();
+        return proxy.Enabled() ? PortThroughProxy(*data, proxy) : PortForListen();
+    }
     if (!data->CreateDataSocket()) {
         int error = WSAGetLastError();
         session.Log("Unable to create data socket.", LOG_ERROR);
@@ -79,6 +81,38 @@ int CCtrlSocket::ConnectPassiveDataSocket()
         }
     }
     return FTP_OK;
+}
+
+int CCtrlSocket::PortThroughProxy(CIncomingDataSocket& data, const ProxyOptions& proxy)
+{
+    if (proxy.IsHttp()) {
+        session.Log("Active mode is not possible through an HTTP proxy: it can't listen for the "
+                    "server's data connection. Use passive mode.",
+                    LOG_ERROR);
+        return FTP_FAILED;
+    }
+    if (!data.CreateDataSocket()) {
+        session.Log("Unable to create data socket.", LOG_ERROR);
+        session.Log(GetSocketErrorText(WSAGetLastError()), LOG_ERROR);
+        return FTP_CLOSED;
+    }
+    // The proxy accepts only the server we talk to, when it knows its address.
+    sockaddr_in server{};
+    socklen_t length = sizeof server;
+    const uint32_t serverAddress =
+        GetPeerName(reinterpret_cast<sockaddr*>(&server), &length) ? server.sin_addr.s_addr : 0;
+    if (!data.ListenThroughProxy(serverAddress)) {
+        session.Log(GetSocketErrorText(WSAGetLastError()), LOG_ERROR);
+        return FTP_FAILED;
+    }
+    int r = session.WaitForEvent(&data.ProxyListenEvent(), 0);
+    if (r != FTP_OK)
+        return r;
+    std::string address;
+    unsigned port = 0;
+    if (!data.ProxyListenAddress(address, port))
+        return FTP_FAILED;  // the layer's report is already logged
+    return Port(address, static_cast<int>(port));
 }
 
 int CCtrlSocket::PortForListen()

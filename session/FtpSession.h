@@ -216,6 +216,7 @@ public:
     std::string ControlPeerAddress() const override;
     void LogTransfer(const std::string& text) override { Ui().AddTransferLogLine(text); }
     bool AlwaysRefreshSetting() const override { return settings_.AlwaysRefresh != 0; }
+    ProxyOptions Proxy() const override;
     bool OverwritePromptEnabled() const override;
     int DefaultOverwriteActionSetting() const override { return settings_.DefaultOverwriteAction; }
     int TransferTypeFor(const std::string& fileName) const override { return ChooseTransferType(fileName); }

@@ -49,4 +49,11 @@ struct CSettings {
     int WPHeight = 0;
     int WPMaximized = 0;
     int UseShellIcon = 1;
+    // The proxy every connection goes through.
+    int ProxyType = 0;                   // 0 none, 1 SOCKS4, 2 SOCKS4A, 3 SOCKS5, 4 HTTP
+    std::string ProxyHost;
+    int ProxyPort = 0;
+    int ProxyUseAuth = 0;                // send ProxyUser and ProxyPassword
+    std::string ProxyUser;
+    std::string ProxyPassword;           // kept decoded in memory
 };

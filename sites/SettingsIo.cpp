@@ -82,6 +82,15 @@ void ReadSettings(ISettingsStore& store, CSettings& s, const std::string& dataFo
     readInt("WPWidth", s.WPWidth, defaults.WPWidth);
     readInt("WPHeight", s.WPHeight, defaults.WPHeight);
     readInt("WPMaximized", s.WPMaximized, defaults.WPMaximized);
+    readInt("ProxyType", s.ProxyType, defaults.ProxyType);
+    // An unknown proxy type from a damaged file means no proxy rather than a wrong one.
+    if (s.ProxyType < 0 || s.ProxyType > 4)
+        s.ProxyType = 0;
+    readString("ProxyHost", s.ProxyHost, defaults.ProxyHost);
+    readInt("ProxyPort", s.ProxyPort, defaults.ProxyPort);
+    readInt("ProxyUseAuth", s.ProxyUseAuth, defaults.ProxyUseAuth);
+    readString("ProxyUser", s.ProxyUser, defaults.ProxyUser);
+    s.ProxyPassword = DecodePassword(ReadSettingString(store, "ProxyPassword", ""));
     // Shell icons are on at every start, whatever was stored.
     s.UseShellIcon = 1;
 }
@@ -138,6 +147,12 @@ bool WriteSettings(ISettingsStore& store, const CSettings& s, const MessageSink&
     plainInt("AlwaysRetry", s.AlwaysRetry);
     plainInt("SaveQueue", s.SaveQueue);
     plainInt("RetryDelay", s.RetryDelay);
+    plainInt("ProxyType", s.ProxyType);
+    plainString("ProxyHost", s.ProxyHost);
+    plainInt("ProxyPort", s.ProxyPort);
+    plainInt("ProxyUseAuth", s.ProxyUseAuth);
+    plainString("ProxyUser", s.ProxyUser);
+    plainString("ProxyPassword", EncodePassword(s.ProxyPassword));
     // The unchecked values become durable here.
     return store.Flush() && all;
 }

@@ -22,10 +22,11 @@ std::string SettingNotSavedMessage(const std::string& name, const std::string& p
 
 // Fills the whole table. A missing value takes its default; "DefaultLocalDirectory" defaults
 // to `currentDirectory` and "CacheHomeDirectory" to `dataFolder` followed by "cache".
-// "LastPassword" is decoded; "UseShellIcon" is not read and is 1.
+// "LastPassword" and "ProxyPassword" are decoded; an unknown "ProxyType" is 0 (none); "UseShellIcon" is not read and is 1.
 void ReadSettings(ISettingsStore& store, CSettings& settings, const std::string& dataFolder,
                   const std::string& currentDirectory);
 
-// Writes every saved value ("CacheHomeDirectory" is not saved), "LastPassword" encoded.
+// Writes every saved value ("CacheHomeDirectory" is not saved), "LastPassword" and
+// "ProxyPassword" encoded.
 // Returns false when any value was refused; the checked values also report it.
 bool WriteSettings(ISettingsStore& store, const CSettings& settings, const MessageSink& report);

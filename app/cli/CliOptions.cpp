@@ -141,6 +141,16 @@ OptionParse ParseCliOption(const std::vector<std::string>& args, size_t& at, Cli
         options.overrides.push_back(parsed);
         return OptionParse::Consumed;
     }
+    if (ValueOption(args, at, "--proxy", value, missing)) {
+        if (missing)
+            return fail("--proxy needs a URL such as socks5://host:1080");
+        ProxyUrl proxy;
+        std::string why;
+        if (!ParseProxyUrl(value, proxy, &why))
+            return fail(why);
+        options.proxy = proxy;
+        return OptionParse::Consumed;
+    }
     return OptionParse::NotOption;
 }
 
@@ -158,4 +168,6 @@ void ApplyRunOptions(const CliOptions& options, CSettings& settings)
         settings.AlwaysRetry = 1;
     if (options.overwrite >= 0)
         settings.DefaultOverwriteAction = options.overwrite;
+    if (options.proxy)
+        ApplyProxyUrl(*options.proxy, settings);
 }

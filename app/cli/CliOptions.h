@@ -4,6 +4,7 @@
 // type, the answer to the overwrite question, the retry and time-out settings, and how
 // much is printed. They change this run only; nothing of them is saved.
 
+#include "app/cli/ProxyUrl.h"
 #include "app/cli/SettingsOverrides.h"
 #include "sites/Settings.h"
 
@@ -27,6 +28,7 @@ struct CliOptions {
     bool verbose = false;
     bool quiet = false;
     std::vector<SettingOverride> overrides; // --set NAME=VALUE
+    std::optional<ProxyUrl> proxy;        // --proxy URL
 };
 
 enum class OptionParse { Consumed, NotOption, Error };

@@ -58,7 +58,7 @@ bool ApplySettingOverrides(CSettings& settings, const std::vector<SettingOverrid
             if (name == "UseShellIcon")
                 useShellIcon = number;
         } else if (table.ReadString(name)) {
-            table.WriteString(name, name == "LastPassword" ? EncodePassword(value) : value);
+            table.WriteString(name, (name == "LastPassword" || name == "ProxyPassword") ? EncodePassword(value) : value);
         } else {
             if (error)
                 *error = "Unknown setting: " + name;

@@ -505,7 +505,7 @@ bool DanteProxy::writeConfiguration(int port)
                                         "}\n"
                                         "socks pass {\n"
                                         "  from: 127.0.0.0/8 to: 127.0.0.0/8\n"
-                                        "  command: connect\n"
+                                        "  command: connect bind bindreply\n"
                                         "}\n");
 }
 
@@ -540,10 +540,9 @@ bool Tinyproxy::writeConfiguration(int port)
                                            "Allow 127.0.0.1\n"
                                            "BasicAuth " +
                                            user_ + " " + password_ +
-                                           "\n"
-                                           "ConnectPort " +
-                                           std::to_string(connectPort_) +
-                                           "\n"
+                                           "\n" +
+                                           (connectPort_ > 0 ? "ConnectPort " + std::to_string(connectPort_) + "\n"
+                                                             : std::string()) +
                                            "LogLevel Info\n");
 }
 

@@ -152,7 +152,7 @@ private:
 };
 
 // danted with one internal address (127.0.0.1) and "lo" as the external interface; no
-// authentication; SOCKS4 and SOCKS5 CONNECT to loopback targets only.
+// authentication; SOCKS4 and SOCKS5 CONNECT and BIND, for loopback peers only.
 class DanteProxy : public ProxyDaemon {
 public:
     DanteProxy();
@@ -175,7 +175,8 @@ private:
     std::string password_;
 };
 
-// tinyproxy with Basic authentication, allowed to CONNECT to the one target port.
+// tinyproxy with Basic authentication, allowed to CONNECT to the one target port (0: to
+// any port, as the data connections of FTP need).
 class Tinyproxy : public ProxyDaemon {
 public:
     Tinyproxy(std::string user, std::string password, int connectPort);

@@ -65,6 +65,43 @@ TEST(Settings, RoundTripKeepsEverySavedValue)
     EXPECT_EQ(store.ReadString("LastPassword").value(), EncodePassword("p@ss"));
 }
 
+TEST(Settings, ProxyRoundTripKeepsThePasswordEncodedOnlyInTheStore)
+{
+    MemorySettingsStore store;
+    CSettings written;
+    written.ProxyType = 3;
+    written.ProxyHost = "proxy.example.org";
+    written.ProxyPort = 1080;
+    written.ProxyUseAuth = 1;
+    written.ProxyUser = "alice";
+    written.ProxyPassword = "open sesame";
+    ASSERT_TRUE(WriteSettings(store, written, {}));
+    EXPECT_EQ(store.ReadString("ProxyPassword").value(), EncodePassword("open sesame"));
+
+    CSettings read;
+    ReadSettings(store, read, "/d/", "/c");
+    EXPECT_EQ(read.ProxyType, 3);
+    EXPECT_EQ(read.ProxyHost, "proxy.example.org");
+    EXPECT_EQ(read.ProxyPort, 1080);
+    EXPECT_EQ(read.ProxyUseAuth, 1);
+    EXPECT_EQ(read.ProxyUser, "alice");
+    EXPECT_EQ(read.ProxyPassword, "open sesame");
+}
+
+TEST(Settings, NoProxyByDefaultAndForAnUnknownType)
+{
+    for (int stored : {-1, 5, 99}) {
+        MemorySettingsStore store;
+        CSettings s;
+        ReadSettings(store, s, "/d/", "/c");
+        EXPECT_EQ(s.ProxyType, 0);
+        EXPECT_EQ(s.ProxyPassword, "");
+        store.WriteInt("ProxyType", stored);
+        ReadSettings(store, s, "/d/", "/c");
+        EXPECT_EQ(s.ProxyType, 0) << stored;
+    }
+}
+
 TEST(Settings, WrittenInTheShutdownOrder)
 {
     MemorySettingsStore store;
@@ -77,7 +114,8 @@ TEST(Settings, WrittenInTheShutdownOrder)
         "AutoRefreshRemote", "AutoClosePrompt", "PromptSeconds", "DisableAllPrompt", "pTransfer",
         "pActionFailed", "pLogin", "pOverwrite", "pClose", "pDelete", "pDisconnect",
         "TextFileExtension", "CheckContent", "PreviewLen", "ErrorRetry", "FileRetry",
-        "AlwaysRetry", "SaveQueue", "RetryDelay"};
+        "AlwaysRetry", "SaveQueue", "RetryDelay", "ProxyType", "ProxyHost", "ProxyPort",
+        "ProxyUseAuth", "ProxyUser", "ProxyPassword"};
     EXPECT_EQ(store.WriteOrder(), expected);
 }
 

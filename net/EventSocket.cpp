@@ -451,3 +451,32 @@ int CEventSocket::OnLayerCallback(CSocketLayer*, int, intptr_t, intptr_t)
 {
     return 1;
 }
+
+void CEventSocket::CallHandler(long event, int error)
+{
+    switch (event) {
+    case FD_READ:
+    case FD_FORCEREAD:
+        OnReceive(error);
+        break;
+    case FD_WRITE:
+        OnSend(error);
+        break;
+    case FD_ACCEPT:
+        OnAccept(error);
+        break;
+    case FD_CONNECT:
+        OnConnect(error);
+        break;
+    case FD_CLOSE:
+        OnClose(error);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CEventSocket::SelectedEvent(long event) const
+{
+    return (eventMask & (event == FD_FORCEREAD ? FD_READ : event)) != 0;
+}

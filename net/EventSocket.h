@@ -110,6 +110,11 @@ private:
     friend class CSocketHelperWindow;
     friend class CSocketLayer;
 
+    // Calls the notification handler of one event (a forced read calls OnReceive).
+    void CallHandler(long event, int error);
+    // Whether the owner asked for the event (a forced read counts as a read).
+    bool SelectedEvent(long event) const;
+
     // Connection progress, as the network-event rules need it.
     enum class NetState { None, Unconnected, Connecting, Connected, Listening };
 

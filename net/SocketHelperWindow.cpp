@@ -211,25 +211,7 @@ void CSocketHelperWindow::OnNetworkEvent(int index, SOCKET wParam, long event, i
         socket->lastLayer->CallEvent(event, error);
         return;
     }
-    switch (event) {
-    case FD_READ:
-        socket->OnReceive(error);
-        break;
-    case FD_WRITE:
-        socket->OnSend(error);
-        break;
-    case FD_ACCEPT:
-        socket->OnAccept(error);
-        break;
-    case FD_CONNECT:
-        socket->OnConnect(error);
-        break;
-    case FD_CLOSE:
-        socket->OnClose(error);
-        break;
-    default:
-        break;
-    }
+    socket->CallHandler(event, error);
 }
 
 void CSocketHelperWindow::OnLookupDone(uint64_t lookupHandle, int error)
@@ -271,29 +253,9 @@ void CSocketHelperWindow::OnLayerNotify(CMessage& message)
         record->layer->CallEvent(event, error);
         return;
     }
-    long maskBit = event == FD_FORCEREAD ? FD_READ : event;
-    if (!(socket->eventMask & maskBit))
+    if (!socket->SelectedEvent(event))
         return;
-    switch (event) {
-    case FD_READ:
-    case FD_FORCEREAD:
-        socket->OnReceive(error);
-        break;
-    case FD_WRITE:
-        socket->OnSend(error);
-        break;
-    case FD_ACCEPT:
-        socket->OnAccept(error);
-        break;
-    case FD_CONNECT:
-        socket->OnConnect(error);
-        break;
-    case FD_CLOSE:
-        socket->OnClose(error);
-        break;
-    default:
-        break;
-    }
+    socket->CallHandler(event, error);
 }
 
 void CSocketHelperWindow::CollectPollFds(std::vector<pollfd>& fds)

@@ -28,29 +28,9 @@ void CSocketLayer::RaiseUp(long event, int error)
     }
     if (!owner)
         return;
-    long maskBit = event == FD_FORCEREAD ? FD_READ : event;
-    if (!(owner->eventMask & maskBit))
+    if (!owner->SelectedEvent(event))
         return;
-    switch (event) {
-    case FD_ACCEPT:
-        owner->OnAccept(error);
-        break;
-    case FD_CLOSE:
-        owner->OnClose(error);
-        break;
-    case FD_CONNECT:
-        owner->OnConnect(error);
-        break;
-    case FD_READ:
-    case FD_FORCEREAD:
-        owner->OnReceive(error);
-        break;
-    case FD_WRITE:
-        owner->OnSend(error);
-        break;
-    default:
-        break;
-    }
+    owner->CallHandler(event, error);
 }
 
 void CSocketLayer::OnAccept(int error)

@@ -465,18 +465,7 @@ void CProxySocketLayer::OnSocks4Reply()
     uint32_t address = 0;
     std::memcpy(&port, &replyBuffer[2], 2);
     std::memcpy(&address, &replyBuffer[4], 4);
-    if (request == PROXYOP_BIND && step == stepSocks4Reply) {
-        ReportListenAddress(address, port);
-        if (HandshakeRunning())
-            ExpectReply(stepSocks4BindPeer, kSocks4ReplyLength);
-        return;
-    }
-    if (step == stepSocks4BindPeer && address != 0) {
-        // The peer that connected to the proxy's listener.
-        targetAddress = address;
-        targetPort = port;
-    }
-    Succeed();
+    FinishSocksReply(address, port, stepSocks4Reply, stepSocks4BindPeer, kSocks4ReplyLength);
 }
 
 void CProxySocketLayer::OnSocks5MethodReply()
@@ -547,13 +536,20 @@ void CProxySocketLayer::OnSocks5Reply()
     if (replyBuffer[3] == kSocks5AddressIpv4)
         std::memcpy(&address, &replyBuffer[4], 4);
     std::memcpy(&port, &replyBuffer[replyExpected - 2], 2);
-    if (request == PROXYOP_BIND && step == stepSocks5Reply) {
+    FinishSocksReply(address, port, stepSocks5Reply, stepSocks5BindPeer, kSocks5ReplyHead);
+}
+
+void CProxySocketLayer::FinishSocksReply(uint32_t address, uint16_t port, Step firstReplyStep,
+                                         Step bindPeerStep, size_t bindPeerLength)
+{
+    if (request == PROXYOP_BIND && step == firstReplyStep) {
         ReportListenAddress(address, port);
         if (HandshakeRunning())
-            ExpectReply(stepSocks5BindPeer, kSocks5ReplyHead);
+            ExpectReply(bindPeerStep, bindPeerLength);
         return;
     }
-    if (step == stepSocks5BindPeer && address != 0) {
+    if (step == bindPeerStep && address != 0) {
+        // The peer that connected to the proxy's listener.
         targetAddress = address;
         targetPort = port;
     }

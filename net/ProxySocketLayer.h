@@ -124,6 +124,10 @@ private:
     // forgets the request.
     void Fail(int code, int error, const char* text = nullptr);
     void ReportListenAddress(uint32_t address, uint16_t port);
+    // The common end of a SOCKS reply: the first reply to BIND names where the proxy
+    // listens and a second one (bindPeerStep) follows; any other reply ends the handshake.
+    void FinishSocksReply(uint32_t address, uint16_t port, Step firstReplyStep,
+                          Step bindPeerStep, size_t bindPeerLength);
     void ForgetRequest();
     bool HandshakeRunning() const { return proxyType != PROXYTYPE_NOPROXY && request != PROXYOP_NONE; }
 

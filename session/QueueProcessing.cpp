@@ -196,15 +196,18 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
         entry.pending.clear();
         int r = FTP_OK;
         if (entry.kind == KIND_DIRECTORY) {
-            const std::string name = FileNamePart(entry.remoteBase);
-            if (!IsSafeLocalName(name)) {
+            // The root folder has no name of its own: its contents go straight into the
+            // receiving folder.
+            const bool root = entry.remoteBase == "/" && partner == nullptr;
+            const std::string name = root ? std::string() : FileNamePart(entry.remoteBase);
+            if (!root && !IsSafeLocalName(name)) {
                 Log("Refusing to download " + entry.remoteBase +
                         ": its name is not a plain folder name.",
                     LOG_ERROR);
                 return FTP_NOT_AVAILABLE;
             }
-            entry.remoteBase = ParentPath(entry.remoteBase);
-            const std::string destination = JoinPath(entry.localBase, name);
+            if (!root) entry.remoteBase = ParentPath(entry.remoteBase);
+            const std::string destination = root ? entry.localBase : JoinPath(entry.localBase, name);
             if (entry.updateOnly && !destinationExists(destination)) return FTP_OK;
             r = makeDestination(destination);
             if (r == FTP_OK)

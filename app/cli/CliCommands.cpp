@@ -10,12 +10,16 @@ extern const CliCommand kRmCommand;
 extern const CliCommand kMvCommand;
 extern const CliCommand kChmodCommand;
 extern const CliCommand kSearchCommand;
+extern const CliCommand kCacheCommand;
+extern const CliCommand kRunCommand;
+extern const CliCommand kQueueCommand;
 
 const std::vector<CliCommand>& CliCommands()
 {
     static const std::vector<CliCommand> commands = {
-        kLsCommand, kGetCommand,   kPutCommand, kMkdirCommand,  kRmdirCommand,
-        kRmCommand, kMvCommand,    kChmodCommand, kSearchCommand, kSitesCommand,
+        kLsCommand,    kGetCommand,  kPutCommand,    kMkdirCommand, kRmdirCommand,
+        kRmCommand,    kMvCommand,   kChmodCommand,  kCacheCommand, kRunCommand,
+        kQueueCommand, kSearchCommand, kSitesCommand,
     };
     return commands;
 }

@@ -154,17 +154,30 @@ void CliSessionUi::AddLogLine(const CLogLine& line)
 
     std::lock_guard print(m_printMutex);
     if (m_output.verbose) {
-        WriteErr(FormatLogLine(line));
+        WriteErr((m_lineOpen ? std::string() : m_output.label) + FormatLogLine(line));
         m_lineOpen = !line.newline;
     } else if (!m_output.quiet && line.prefix && (line.kind == LOG_ERROR || line.kind == LOG_WARNING)) {
-        WriteErr(FormatLogLine(CLogLine{line.text, line.kind, 1, 1}));
+        WriteErr(m_output.label + FormatLogLine(CLogLine{line.text, line.kind, 1, 1}));
     }
 }
 
 void CliSessionUi::AddTransferLogLine(const std::string& text)
 {
+    ++m_filesDone;
     if (m_output.transferLog)
         m_output.transferLog->AppendText(text + "\n");
+}
+
+void CliSessionUi::QueueChanged()
+{
+    if (m_output.queueChanged)
+        m_output.queueChanged();
+}
+
+void CliSessionUi::CommandFinished(int code, int)
+{
+    if (code == CMD_RUN_QUEUE)
+        ++m_queueRunsFinished;
 }
 
 void CliSessionUi::DirectoryChanged(const std::string& directory)
@@ -223,7 +236,7 @@ COverwriteAnswer CliSessionUi::AskOverwrite(const COverwriteQuestion& question)
 void CliSessionUi::PrintMessage(const std::string& text)
 {
     std::lock_guard print(m_printMutex);
-    std::string line = "tollvane-cli: " + text;
+    std::string line = "tollvane-cli: " + m_output.label + text;
     if (line.empty() || line.back() != '\n')
         line += '\n';
     WriteErr(line);

@@ -36,6 +36,8 @@ public:
         bool quiet = false;         // no error lines, messages or progress
         CTransferLog* transferLog = nullptr;
         int overwriteAction = -1;   // the answer to the overwrite question; -1 its suggestion
+        std::string label;          // put before printed lines when several sites run at once
+        std::function<void()> queueChanged; // any thread: a queue entry changed or was removed
     };
     explicit CliSessionUi(const Output& output) : m_output(output) {}
 
@@ -52,6 +54,10 @@ public:
     std::string ReportedDirectory() const;
     // A line on standard error that does not tear a progress line.
     void PrintMessage(const std::string& text);
+    // Queue runs the worker has finished (a run that lost its connection counts too).
+    int QueueRunsFinished() const { return m_queueRunsFinished; }
+    // Files downloaded, uploaded or deleted, as the transfer log records them.
+    int FilesDone() const { return m_filesDone; }
     void PrintProgress(const std::string& text);
     void EndProgress();
 
@@ -60,8 +66,9 @@ public:
     void ListingStarted() override {}
     void ListingComplete() override;
     void QueueEntryStarted(int) override {}
-    void QueueChanged() override {}
+    void QueueChanged() override;
     void QueueRunFinished() override {}
+    void CommandFinished(int code, int result) override;
     void Refresh() override {}
     void ShowLoginMessage(const std::string& host, const std::string& message) override;
     int MessageBox(const std::string& caption, const std::string& text, int style) override;
@@ -78,6 +85,8 @@ private:
     Output m_output;
     CFtpSession* m_session = nullptr;
     bool m_bufferSizeSet = false;
+    std::atomic<int> m_queueRunsFinished{0};
+    std::atomic<int> m_filesDone{0};
 
     mutable std::mutex m_mutex;
     bool m_collecting = false;

@@ -1,9 +1,11 @@
 // The commands that work on a server: ls, get, put, mkdir, rmdir, rm, mv, chmod. Each one
 // opens a session, issues one mailbox command and reports how it went.
 #include "app/cli/CliCommand.h"
+#include "app/cli/CommandArgs.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/CliTarget.h"
 #include "app/cli/ListingOutput.h"
+#include "app/cli/QueueCommands.h"
 
 #include "listing/DirectoryCache.h"
 #include "listing/EntryOrder.h"
@@ -17,83 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-int Usage(CliContext& context, const std::string& problem)
-{
-    std::fprintf(context.err, "tollvane-cli: %s\nTry 'tollvane-cli --help'.\n", problem.c_str());
-    return kExitUsage;
-}
-
-int Fail(CliContext& context, int status, const std::string& problem)
-{
-    std::fprintf(context.err, "tollvane-cli: %s\n", problem.c_str());
-    return status;
-}
-
-// The arguments of one command: the options (those before the command included), the
-// command's own switches and the positional arguments.
-struct CommandArgs {
-    CliOptions options;
-    std::vector<std::string> positional;
-    bool longListing = false;
-    bool offline = false;
-};
-
-// -1 when the arguments were read, else the exit status of a usage error.
-int ReadArgs(CliContext& context, const std::vector<std::string>& args, bool lsSwitches,
-             CommandArgs& out)
-{
-    out.options = context.options;
-    bool optionsEnded = false;
-    for (size_t at = 0; at < args.size(); ++at) {
-        const std::string& arg = args[at];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            out.positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (lsSwitches && arg == "--long") {
-            out.longListing = true;
-            continue;
-        }
-        if (lsSwitches && arg == "--offline") {
-            out.offline = true;
-            continue;
-        }
-        std::string error;
-        switch (ParseCliOption(args, at, out.options, &error)) {
-        case OptionParse::Consumed:
-            break;
-        case OptionParse::Error:
-            return Usage(context, error);
-        case OptionParse::NotOption:
-            return Usage(context, "unknown option " + arg);
-        }
-    }
-    return -1;
-}
-
-// This run's settings: the table with every override given on the command line.
-bool RunSettings(CliContext& context, const CliOptions& options, CSettings& settings, std::string* error)
-{
-    settings = context.settings;
-    if (!ApplySettingOverrides(settings, options.overrides, context.dataFolder, error))
-        return false;
-    ApplyRunOptions(options, settings);
-    return true;
-}
-
-CacheSettings CacheSettingsOf(const CSettings& settings)
-{
-    CacheSettings cache;
-    cache.homeDirectory = settings.CacheHomeDirectory;
-    cache.enableCache = settings.EnableCache != 0;
-    cache.alwaysRefresh = settings.AlwaysRefresh != 0;
-    return cache;
-}
 
 // The remote directory a path names: without a trailing separator, "/" for the root.
 std::string DirectoryOf(const std::string& path)
@@ -202,19 +127,6 @@ std::string RateText(CCliSession& session)
     return text;
 }
 
-// "1,234,567" for any count (the pane's size text stops at 4 GB).
-std::string ByteCount(std::uint64_t count)
-{
-    const std::string digits = std::to_string(count);
-    std::string text;
-    for (size_t at = 0; at < digits.size(); ++at) {
-        if (at > 0 && (digits.size() - at) % 3 == 0)
-            text += ',';
-        text += digits[at];
-    }
-    return text;
-}
-
 int Resolve(CliContext& context, const CommandArgs& parsed, const std::string& argument, CliTarget& target)
 {
     std::string error;
@@ -228,7 +140,7 @@ int Resolve(CliContext& context, const CommandArgs& parsed, const std::string& a
 int RunLs(CliContext& context, const std::vector<std::string>& args)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, true, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, kListingSwitches, parsed); status >= 0)
         return status;
     if (parsed.positional.size() != 1)
         return Usage(context, "ls needs one URL");
@@ -279,10 +191,22 @@ bool FileNameOf(const std::string& path, std::string& name)
 
 // ---- get ----
 
+// The switches of the recursive forms given without -r: a usage error, else -1.
+int RecursiveSwitchesNeedR(CliContext& context, const CommandArgs& parsed, const char* command)
+{
+    if (parsed.patternGiven || parsed.noSubdirectories || parsed.updateOnly)
+        return Usage(context, std::string(command) + ": --pattern, --no-subdirs and --update-only need -r");
+    return -1;
+}
+
 int RunGet(CliContext& context, const std::vector<std::string>& args)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, kRecursiveSwitches, parsed); status >= 0)
+        return status;
+    if (parsed.recursive)
+        return RunRecursive(context, parsed, RecursiveCommand::Get);
+    if (int status = RecursiveSwitchesNeedR(context, parsed, "get"); status >= 0)
         return status;
     if (parsed.positional.empty() || parsed.positional.size() > 2)
         return Usage(context, "get needs a URL and at most one LOCAL_DIR");
@@ -342,7 +266,11 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
 int RunPut(CliContext& context, const std::vector<std::string>& args)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, kRecursiveSwitches, parsed); status >= 0)
+        return status;
+    if (parsed.recursive)
+        return RunRecursive(context, parsed, RecursiveCommand::Put);
+    if (int status = RecursiveSwitchesNeedR(context, parsed, "put"); status >= 0)
         return status;
     if (parsed.positional.size() != 2)
         return Usage(context, "put needs LOCAL_FILE and a URL");
@@ -376,7 +304,7 @@ int RunPut(CliContext& context, const std::vector<std::string>& args)
 int RunPathCommand(CliContext& context, const std::vector<std::string>& args, int code, const char* usage)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, 0, parsed); status >= 0)
         return status;
     if (parsed.positional.size() != 1)
         return Usage(context, usage);
@@ -401,13 +329,18 @@ int RunMkdir(CliContext& context, const std::vector<std::string>& args)
 
 int RunRm(CliContext& context, const std::vector<std::string>& args)
 {
+    CommandArgs parsed;
+    if (int status = ReadArgs(context, args, kRecursiveSwitches, parsed); status >= 0)
+        return status;
+    if (parsed.recursive)
+        return RunRecursive(context, parsed, RecursiveCommand::Remove);
     return RunPathCommand(context, args, CMD_DELETE, "rm needs one URL");
 }
 
 int RunRmdir(CliContext& context, const std::vector<std::string>& args)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, 0, parsed); status >= 0)
         return status;
     if (parsed.positional.size() != 1)
         return Usage(context, "rmdir needs one URL");
@@ -432,7 +365,7 @@ int RunRmdir(CliContext& context, const std::vector<std::string>& args)
 int RunMv(CliContext& context, const std::vector<std::string>& args)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, 0, parsed); status >= 0)
         return status;
     if (parsed.positional.size() != 2)
         return Usage(context, "mv needs a URL and NEW_NAME");
@@ -468,7 +401,7 @@ bool IsPermissionMode(const std::string& mode)
 int RunChmod(CliContext& context, const std::vector<std::string>& args)
 {
     CommandArgs parsed;
-    if (int status = ReadArgs(context, args, false, parsed); status >= 0)
+    if (int status = ReadArgs(context, args, 0, parsed); status >= 0)
         return status;
     if (parsed.positional.size() != 2)
         return Usage(context, "chmod needs MODE and a URL");
@@ -503,12 +436,21 @@ extern const CliCommand kLsCommand = {
 };
 extern const CliCommand kGetCommand = {
     "get",
-    "  get URL [LOCAL_DIR]          download one file into LOCAL_DIR (default: .)\n",
+    "  get URL [LOCAL_DIR]          download one file into LOCAL_DIR (default: .)\n"
+    "  get -r [--pattern P] [--no-subdirs] [--update-only] URL LOCAL_DIR\n"
+    "                               download the remote folder URL with everything beneath\n"
+    "                               it as LOCAL_DIR/<its name> (the root's contents straight\n"
+    "                               into LOCAL_DIR); --pattern: only names matching P (* ?,\n"
+    "                               \";\"-separated list); --no-subdirs: only the folder's own\n"
+    "                               files; --update-only: only files that exist locally\n",
     RunGet,
 };
 extern const CliCommand kPutCommand = {
     "put",
-    "  put LOCAL_FILE URL           upload one file into the remote folder URL\n",
+    "  put LOCAL_FILE URL           upload one file into the remote folder URL\n"
+    "  put -r [--pattern P] [--no-subdirs] [--update-only] LOCAL_PATH URL\n"
+    "                               upload the local folder (or file) LOCAL_PATH into the\n"
+    "                               remote folder URL, as URL/<its name>\n",
     RunPut,
 };
 extern const CliCommand kMkdirCommand = {
@@ -518,7 +460,11 @@ extern const CliCommand kRmdirCommand = {
     "rmdir", "  rmdir URL                    remove an empty remote folder\n", RunRmdir,
 };
 extern const CliCommand kRmCommand = {
-    "rm", "  rm URL                       delete a remote file\n", RunRm,
+    "rm",
+    "  rm URL                       delete a remote file\n"
+    "  rm -r [--pattern P] URL      delete the remote folder URL with everything in it; with\n"
+    "                               --pattern only the entries of URL whose names match P\n",
+    RunRm,
 };
 extern const CliCommand kMvCommand = {
     "mv",

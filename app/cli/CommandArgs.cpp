@@ -1,0 +1,108 @@
+#include "app/cli/CommandArgs.h"
+
+#include "session/QueueColumns.h"
+
+int Usage(CliContext& context, const std::string& problem)
+{
+    std::fprintf(context.err, "tollvane-cli: %s\nTry 'tollvane-cli --help'.\n", problem.c_str());
+    return kExitUsage;
+}
+
+int Fail(CliContext& context, int status, const std::string& problem)
+{
+    std::fprintf(context.err, "tollvane-cli: %s\n", problem.c_str());
+    return status;
+}
+
+namespace {
+
+// Reads one of the command's own switches at args[at]; false when it is none of them.
+bool ReadSwitch(const std::vector<std::string>& args, size_t& at, unsigned switches, CommandArgs& out,
+                std::string* error)
+{
+    const std::string& arg = args[at];
+    if (switches & kListingSwitches) {
+        if (arg == "--long")
+            return out.longListing = true;
+        if (arg == "--offline")
+            return out.offline = true;
+    }
+    if (switches & kRecursiveSwitches) {
+        if (arg == "-r" || arg == "--recursive")
+            return out.recursive = true;
+        if (arg == "--no-subdirs")
+            return out.noSubdirectories = true;
+        if (arg == "--update-only")
+            return out.updateOnly = true;
+        if (arg == "--pattern") {
+            if (at + 1 >= args.size()) {
+                *error = "--pattern needs a value";
+                return true;
+            }
+            out.pattern = args[++at];
+            out.patternGiven = true;
+            if (out.pattern.empty())
+                out.pattern = "*";
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int ReadArgs(CliContext& context, const std::vector<std::string>& args, unsigned switches,
+             CommandArgs& out)
+{
+    out.options = context.options;
+    bool optionsEnded = false;
+    for (size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            out.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string error;
+        if (ReadSwitch(args, at, switches, out, &error)) {
+            if (!error.empty())
+                return Usage(context, error);
+            continue;
+        }
+        switch (ParseCliOption(args, at, out.options, &error)) {
+        case OptionParse::Consumed:
+            break;
+        case OptionParse::Error:
+            return Usage(context, error);
+        case OptionParse::NotOption:
+            return Usage(context, "unknown option " + arg);
+        }
+    }
+    return -1;
+}
+
+bool RunSettings(CliContext& context, const CliOptions& options, CSettings& settings, std::string* error)
+{
+    settings = context.settings;
+    if (!ApplySettingOverrides(settings, options.overrides, context.dataFolder, error))
+        return false;
+    ApplyRunOptions(options, settings);
+    return true;
+}
+
+CacheSettings CacheSettingsOf(const CSettings& settings)
+{
+    CacheSettings cache;
+    cache.homeDirectory = settings.CacheHomeDirectory;
+    cache.enableCache = settings.EnableCache != 0;
+    cache.alwaysRefresh = settings.AlwaysRefresh != 0;
+    return cache;
+}
+
+std::string ByteCount(std::uint64_t count)
+{
+    return DigitsWithCommas(count);
+}

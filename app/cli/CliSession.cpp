@@ -154,8 +154,9 @@ void CliSessionUi::AddLogLine(const CLogLine& line)
 
     std::lock_guard print(m_printMutex);
     if (m_output.verbose) {
-        WriteErr((m_lineOpen ? std::string() : m_output.label) + FormatLogLine(line));
-        m_lineOpen = !line.newline;
+        const std::string text = FormatLogLine(line);
+        WriteErr((m_lineOpen ? std::string() : m_output.label) + text);
+        m_lineOpen = !text.empty() && text.back() != '\n';
     } else if (!m_output.quiet && line.prefix && (line.kind == LOG_ERROR || line.kind == LOG_WARNING)) {
         WriteErr(m_output.label + FormatLogLine(CLogLine{line.text, line.kind, 1, 1}));
     }

@@ -441,8 +441,10 @@ extern const CliCommand kGetCommand = {
     "                               download the remote folder URL with everything beneath\n"
     "                               it as LOCAL_DIR/<its name> (the root's contents straight\n"
     "                               into LOCAL_DIR); --pattern: only names matching P (* ?,\n"
-    "                               \";\"-separated list); --no-subdirs: only the folder's own\n"
-    "                               files; --update-only: only files that exist locally\n",
+    "                               \";\"-separated list; folders are always entered);\n"
+    "                               --no-subdirs: folders too are entered only when their\n"
+    "                               names match P; --update-only: only files that exist\n"
+    "                               locally\n",
     RunGet,
 };
 extern const CliCommand kPutCommand = {

@@ -238,6 +238,23 @@ bool FtpTestServer::processExited(int& status) {
     return false;
 }
 
+bool FtpTestServer::restart() {
+    if (pid_ > 0) {
+        stopProcessGroup(pid_, kStopWaitMs);
+        pid_ = -1;
+    }
+    // The old listener may hold the port for a moment after its process ended.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        bool portClash = false;
+        if (launchOnce(port_, portClash))
+            return true;
+        if (!portClash)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 void FtpTestServer::stop() {
     if (pid_ > 0) {
         stopProcessGroup(pid_, kStopWaitMs);

@@ -44,6 +44,10 @@ public:
     bool start();
     // Stops the server and removes its temporary folder. Called by the destructor.
     void stop();
+    // Ends the server process and starts it again on the same port with the same files,
+    // as a server restart does: every open connection is dropped. False when it does not
+    // come back.
+    bool restart();
 
     bool isRunning() const { return pid_ > 0; }
     const std::string& error() const { return error_; }

@@ -3,6 +3,7 @@
 // stopped entries.
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 #include "tests/integration/queue/QueueFixture.h"
@@ -117,6 +118,29 @@ TEST_P(RealServerQueue, DirectoryTreeDownloadsByteForByte) {
         EXPECT_EQ(ReadLocal(work / "local" / "tree" / path), content) << path;
     EXPECT_EQ(LocalFiles(work / "local" / "tree").size(), files.size());
     EXPECT_TRUE(ui.WaitForLine("4 files processed successfully", kWait)) << ui.Transcript();
+}
+
+// Only pyftpdlib drops its connections when its process ends; vsftpd's connection
+// processes live on by themselves.
+class ServerRestart : public RealServerQueue {};
+
+TEST_P(ServerRestart, MidRunTheSessionReconnectsAndTheRunContinues) {
+    const auto files = MakeRemoteTree("tree");
+    settings.ErrorRetry = 3;  // reconnect attempts and cycles
+    Open();
+    Add(QUEUE_DOWNLOAD, KIND_DIRECTORY, (work / "local").string(), "/pub/tree");
+    // The server goes away between two files of the tree and comes back on the same port.
+    std::atomic<bool> restarted{false};
+    ui.OnLine("File a.txt received successfully.", [&] { restarted = server->restart(); });
+    RunQueue();
+    EXPECT_TRUE(ui.WaitForLine("All queue file transferred successfully.", kWait)) << ui.Transcript();
+    ASSERT_TRUE(restarted) << server->error();
+    for (const auto& [path, content] : files)
+        EXPECT_EQ(ReadLocal(work / "local" / "tree" / path), content) << path;
+    EXPECT_TRUE(session->Queue().IsEmpty());
+    // The lost connection was noticed and a new one made; the run did not start over.
+    EXPECT_GE(ui.CountLines("Session Closed."), 1) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("File a.txt received successfully."), 1) << ui.Transcript();
 }
 
 TEST_P(RealServerQueue, DirectoryTreeUploadsByteForByte) {
@@ -357,6 +381,7 @@ TEST_P(RealServerQueue, StopStopsTheEntryAndEndsTheRunWithoutAReconnect) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerQueue,
                          ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib), ServerName);
+INSTANTIATE_TEST_SUITE_P(Servers, ServerRestart, ::testing::Values(ServerKind::Pyftpdlib), ServerName);
 INSTANTIATE_TEST_SUITE_P(Servers, FailingThirdFile,
                          ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib), ServerName);
 

@@ -113,6 +113,9 @@ public:
     bool IsClosing() const { return closing_; }
     int AntiIdleSeconds() const { return antiIdleSeconds_; }
     int FilesProcessed() const { return filesProcessed_; }
+    // The size of the file a queue run is transferring, for the progress display; -1 when
+    // it is not known. The whole 64-bit size: progress past 4 GB stays right.
+    std::int64_t ExpectedTransferSize() const { return expectedTransferSize_; }
     std::string CurrentRemoteDirectory() const override;
     std::string InitialRemoteDirectory() const;
     std::string LocalAddress() const override;
@@ -299,6 +302,7 @@ private:
     std::atomic<bool> transferring_{false};
     std::atomic<int> antiIdleSeconds_{0};
     std::atomic<int> filesProcessed_{0};
+    std::atomic<std::int64_t> expectedTransferSize_{-1};
     std::atomic<bool> pairFlag_{false};
 
     mutable std::mutex textMutex_;  // guards the directory and address texts below

@@ -214,6 +214,7 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
                 r = ExpandRemoteDirectory(entry.pending, entry.remoteBase, name, entry.pattern,
                                           entry.includeSubdirectories);
         } else if (!cacheOnly) {
+            expectedTransferSize_ = entry.ExpectedSize();
             r = transfer(entry.localBase, entry.remoteBase);
         }
         if (r != FTP_OK) return r;
@@ -223,6 +224,7 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
     for (auto item = entry.pending.begin(); item != entry.pending.end();) {
         int r = FTP_OK;
         if (!item->directory) {
+            expectedTransferSize_ = std::int64_t(item->Size());
             if (!cacheOnly)
                 r = transfer(Joined(entry.localBase, ParentPath(item->relativePath)),
                              JoinPath(entry.remoteBase, item->relativePath));
@@ -263,6 +265,7 @@ int CFtpSession::ProcessUploadEntry(CQueueEntry& entry) {
                             entry.includeSubdirectories);
             if (r != FTP_OK) return r;
         } else {
+            expectedTransferSize_ = entry.ExpectedSize();
             const int r = UploadWithRetry(entry.localBase, entry.remoteBase, transferFlags);
             if (r != FTP_OK) return r;
         }
@@ -273,6 +276,7 @@ int CFtpSession::ProcessUploadEntry(CQueueEntry& entry) {
         int r = FTP_OK;
         const std::string remotePath = JoinPath(entry.remoteBase, item->relativePath);
         if (!item->directory) {
+            expectedTransferSize_ = std::int64_t(item->Size());
             r = UploadWithRetry(JoinPath(entry.localBase, item->relativePath),
                                 ParentPath(remotePath), transferFlags);
         } else if (!entry.updateOnly || IsRemoteDirCached(remotePath)) {

@@ -1,5 +1,6 @@
 #include "app/cli/CommandArgs.h"
 
+#include "session/FtpSession.h"
 #include "session/QueueColumns.h"
 
 int Usage(CliContext& context, const std::string& problem)
@@ -105,4 +106,17 @@ CacheSettings CacheSettingsOf(const CSettings& settings)
 std::string ByteCount(std::uint64_t count)
 {
     return DigitsWithCommas(count);
+}
+
+std::string RateText(CFtpSession& session)
+{
+    const float rate = session.SampleTransferRate();
+    if (rate < 0)
+        return "";
+    char text[48];
+    if (rate >= 1024)
+        std::snprintf(text, sizeof text, "  %.1f MB/s", rate / 1024);
+    else
+        std::snprintf(text, sizeof text, "  %.1f KB/s", rate);
+    return text;
 }

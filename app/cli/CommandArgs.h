@@ -43,5 +43,9 @@ int Usage(CliContext& context, const std::string& problem);
 // Prints the problem; `status`.
 int Fail(CliContext& context, int status, const std::string& problem);
 
+class CFtpSession;
+// "  12.3 MB/s" (or KB/s below 1 MB/s) for the session's current rate; empty while unknown.
+std::string RateText(CFtpSession& session);
+
 // "1,234,567" for any count.
 std::string ByteCount(std::uint64_t count);

@@ -68,13 +68,10 @@ public:
         m_next = now + std::chrono::milliseconds(500);
         std::string text = std::to_string(m_ui.FilesDone()) + " files done";
         if (m_session.IsTransferring()) {
-            text += ", current file " + ByteCount(m_session.TransferredBytes()) + " bytes";
-            const float rate = m_session.SampleTransferRate();
-            if (rate >= 0) {
-                char shown[48];
-                std::snprintf(shown, sizeof shown, "  %.1f KB/s", rate);
-                text += shown;
-            }
+            text += ", current file " + ByteCount(m_session.TransferredBytes());
+            const std::int64_t expected = m_session.ExpectedTransferSize();
+            text += expected >= 0 ? " of " + ByteCount(std::uint64_t(expected)) + " bytes" : " bytes";
+            text += RateText(m_session);
         }
         m_ui.PrintProgress(text);
     }

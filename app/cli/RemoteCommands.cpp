@@ -114,18 +114,6 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     return status;
 }
 
-std::string RateText(CCliSession& session)
-{
-    const float rate = session.Session().SampleTransferRate();
-    if (rate < 0)
-        return "";
-    char text[48];
-    if (rate >= 1024)
-        std::snprintf(text, sizeof text, "  %.1f MB/s", rate / 1024);
-    else
-        std::snprintf(text, sizeof text, "  %.1f KB/s", rate);
-    return text;
-}
 
 int Resolve(CliContext& context, const CommandArgs& parsed, const std::string& argument, CliTarget& target)
 {
@@ -245,7 +233,7 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
         if (totalKnown && total > 0)
             text = std::to_string(std::min(done, total) * 100 / total) + "%  ";
         text += ByteCount(done) + (totalKnown ? " of " + ByteCount(total) : std::string()) + " bytes";
-        return text + RateText(session);
+        return text + RateText(session.Session());
     };
     run.quietSuccess = [localPath] {
         std::error_code error;
@@ -294,7 +282,7 @@ int RunPut(CliContext& context, const std::vector<std::string>& args)
     run.progress = [size](CCliSession& session) {
         const std::uint64_t done = session.Session().TransferredBytes();
         std::string text = size > 0 ? std::to_string(std::min<std::uint64_t>(done, size) * 100 / size) + "%  " : "";
-        return text + ByteCount(done) + " of " + ByteCount(size) + " bytes" + RateText(session);
+        return text + ByteCount(done) + " of " + ByteCount(size) + " bytes" + RateText(session.Session());
     };
     return RunRemote(context, parsed.options, run);
 }

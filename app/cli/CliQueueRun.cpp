@@ -1,5 +1,6 @@
 #include "app/cli/CliQueueRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -108,8 +109,30 @@ bool CliQueueRun::RunEnded(const Site& site) const
     return site.ui->QueueRunsFinished() > 0 && !site.session->IsBusy();
 }
 
+// The other sites of site-to-site entries log in before the runs start: a copy whose other
+// site is not online yet would wait for the next cycle.
+void CliQueueRun::StartPartners()
+{
+    std::vector<Site*> partners;
+    for (Site& site : m_sites) {
+        site.session->Queue().ForEach([&](const CQueueEntry& entry) {
+            for (Site& other : m_sites)
+                if (other.session.get() == entry.partner &&
+                    std::find(partners.begin(), partners.end(), &other) == partners.end())
+                    partners.push_back(&other);
+        });
+    }
+    for (Site* partner : partners)
+        if (!partner->session->HasThread())
+            partner->session->Start();
+    for (Site* partner : partners)
+        while (!partner->session->IsLoggedIn() && !partner->ui->ConnectGaveUp() && !InterruptRequested())
+            std::this_thread::sleep_for(kPollInterval);
+}
+
 int CliQueueRun::RunAll(const std::function<void()>& tick)
 {
+    StartPartners();
     std::vector<Site*> running;
     for (Site& site : m_sites) {
         site.entriesBefore = static_cast<int>(site.session->Queue().Size());

@@ -75,6 +75,7 @@ private:
     };
     Site& Adopt(std::unique_ptr<CFtpSession> session);
     bool RunEnded(const Site& site) const;
+    void StartPartners();
 
     CSettings& m_settings;
     CliSessionUi::Output m_output;

@@ -305,6 +305,8 @@ int RunJob(CliContext& context, const std::vector<std::string>& args)
     int left = 0;
     for (const CliQueueRun::SiteSummary& site : run.Summaries()) {
         left += site.entriesLeft;
+        if (site.entriesBefore == 0 && site.entriesLeft == 0)
+            continue; // only the other site of site-to-site copies
         std::string line = site.host + ": " + std::to_string(site.entriesBefore - site.entriesLeft) + " of " +
                            std::to_string(site.entriesBefore) + " entries done, " + std::to_string(site.files) +
                            " files transferred";
@@ -434,7 +436,8 @@ extern const CliCommand kRunCommand = {
     "                               when every entry finished, 1 when entries remain. While it\n"
     "                               runs (and on Ctrl-C) what is left is kept in autosave.tvq\n"
     "                               in the data folder (setting SaveQueue); 'run' of that file\n"
-    "                               continues it\n",
+    "                               continues it. Folders are expanded from the directory\n"
+    "                               cache when they are cached, unless --set AlwaysRefresh=1\n",
     RunJob,
 };
 extern const CliCommand kQueueCommand = {

@@ -69,6 +69,12 @@ bool CCtrlSocket::IsReply550() const
 
 void CCtrlSocket::PrepareForReply()
 {
+    std::lock_guard lock(replyMutex);
+    ForgetReply();
+}
+
+void CCtrlSocket::ForgetReply()
+{
     replyText.clear();
     replyCount = 0;
     replyStatus = 0;
@@ -79,22 +85,32 @@ int CCtrlSocket::SendCommand(const std::string& text, int waitForReply)
 {
     if (text.find_first_of(kLineBreakers) != std::string::npos) {
         // A name from a server or a user must never smuggle in a second command.
-        replyText.clear();
-        replyCount = 0;
+        {
+            std::lock_guard lock(replyMutex);
+            replyText.clear();
+            replyCount = 0;
+        }
         session.Log("Command not sent: it contains a line break or NUL character.", LOG_ERROR);
         return FTP_FAILED;
     }
 
     std::string line = UpperCaseVerb(text);
-    PrepareForReply();
-    commandVerb = FirstWord(line);
+    {
+        // The verb belongs to the reply now awaited: the parser judges that reply by it.
+        std::lock_guard lock(replyMutex);
+        ForgetReply();
+        commandVerb = FirstWord(line);
+    }
     LogCommand(line);
 
-    sendBuffer = line + "\r\n";
-    sendLength = static_cast<int>(sendBuffer.size());
-    sentCount = 0;
-    lastError = 0;
-    sentEvent.Reset();
+    {
+        std::lock_guard lock(sendMutex);
+        sendBuffer = line + "\r\n";
+        sendLength = static_cast<int>(sendBuffer.size());
+        sentCount = 0;
+        lastError = 0;
+        sentEvent.Reset();
+    }
     OnSend(0);
 
     int r = session.WaitForEvent(&sentEvent, 0);
@@ -129,7 +145,9 @@ void CCtrlSocket::LogCommand(const std::string& line)
 
 void CCtrlSocket::OnSend(int error)
 {
+    std::unique_lock lock(sendMutex);
     if (sendLength == 0) {
+        lock.unlock();
         CMySocket::OnSend(error);
         return;
     }
@@ -164,6 +182,7 @@ void CCtrlSocket::OnSend(int error)
         lastError = 0;
         sentEvent.Set();
     }
+    lock.unlock();
     CMySocket::OnSend(error);
 }
 
@@ -178,14 +197,14 @@ void CCtrlSocket::OnReceive(int error)
         }
         session.Log("Error occurred", LOG_ERROR);
         DropConnection();
-        FailReply();
+        FailAwaitedReply();
         CMySocket::OnReceive(error);
         return;
     }
     if (received == 0) {
         session.Log("Control Connection Closed.", LOG_STATE);
         DropConnection();
-        FailReply();
+        FailAwaitedReply();
         CMySocket::OnReceive(error);
         return;
     }
@@ -199,6 +218,7 @@ void CCtrlSocket::OnReceive(int error)
 
 void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
 {
+    std::lock_guard lock(replyMutex);
     if (replyEvent.IsSignalled()) {
         session.Log("Unexpected response received.", LOG_STATE);
         session.Log(chunk, LOG_REPLY, false, true);
@@ -276,6 +296,13 @@ void CCtrlSocket::EndRefusedTransfer()
         session.ForceDataConnectionClosed(/*sending=*/false);
 }
 
+void CCtrlSocket::FailAwaitedReply()
+{
+    std::lock_guard lock(replyMutex);
+    if (!replyEvent.IsSignalled())
+        FailReply();
+}
+
 void CCtrlSocket::FailReply()
 {
     replyStatus = REPLY_FAILED;
@@ -284,12 +311,19 @@ void CCtrlSocket::FailReply()
 
 void CCtrlSocket::SignalReply()
 {
+    // Both steps happen under replyMutex: a driving thread that sees replyEvent set may go
+    // on to send its next command here and pair the sessions, and neither must change
+    // what this reply is judged by.
     replyEvent.Set();
+    ApplyPairRule();
+}
+
+void CCtrlSocket::ApplyPairRule()
+{
     if (!session.PairFlag())
         return;
-    bool completedTransfer = replyCount == 2 && replyCodes[0][0] == '1' && replyCodes[1][0] == '2';
     SessionLink* partner = session.PartnerToInterrupt();
-    if (partner != nullptr && partner->PairFlag() && !completedTransfer) {
+    if (partner != nullptr && partner->PairFlag() && !CompletedTransfer()) {
         // This side failed: end the partner's wait of the site-to-site copy.
         partner->ClearPairFlag();
         partner->SignalStop();
@@ -349,8 +383,7 @@ void CCtrlSocket::OnClose(int error)
     session.SignalServerClosed();
     // A reply still awaited will never come; whoever waits for it (also a site-to-site
     // partner, whose wait has no server-closed event of ours) must not wait on.
-    if (!replyEvent.IsSignalled())
-        FailReply();
+    FailAwaitedReply();
     CMySocket::OnClose(error);
 }
 

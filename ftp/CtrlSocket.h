@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "ftp/FtpTypes.h"
@@ -41,7 +42,8 @@ public:
     // Opens the connection to the session's host, reads the welcome and logs in.
     int ConnectAndLogin();
 
-    // The reply to the current command.
+    // The reply to the current command, read by the thread that waited for it: once the
+    // reply is signalled nothing changes it until the next command is sent.
     const std::string& ReplyText() const { return replyText; }
     int ReplyCount() const { return replyCount; }
     // The code of reply i (0 the first); empty when there is none.
@@ -113,11 +115,27 @@ private:
     // Active mode through a SOCKS proxy: the proxy listens (BIND) and PORT names it.
     int PortThroughProxy(CIncomingDataSocket& data, const ProxyOptions& proxy);
     void HandleReplyChunk(const std::string& chunk);
-    void LogReplyChunk(const std::string& chunk);
-    void ParseReceivedReply();
+    // The members below marked "replyMutex held" expect the caller to hold it.
+    void ForgetReply();         // replyMutex held
+    void LogReplyChunk(const std::string& chunk);  // replyMutex held
+    void ParseReceivedReply();  // replyMutex held
     void EndRefusedTransfer();
-    void FailReply();
-    void SignalReply();
+    void FailReply();           // replyMutex held
+    // The connection is gone: a reply still awaited fails.
+    void FailAwaitedReply();
+    void SignalReply();         // replyMutex held
+    // A failed reply of a paired session ends the wait of the session driving the copy;
+    // any final reply ends this session's part in the pairing.
+    void ApplyPairRule();       // replyMutex held
+
+    // Site-to-site: this connection drives the copy, `receiver` stores the file. The
+    // receiver's replies are read on its own thread; pairing and unpairing are done under
+    // its replyMutex so that each of its replies is judged against one pairing state.
+    void PairWithReceiver(CCtrlSocket& receiver);
+    void UnpairFromReceiver(CCtrlSocket& receiver);
+    enum class ReceiverReply { Awaited, CompletedTransfer, Refused550, Failed };
+    // This connection's reply as the driving thread sees it, read in one piece.
+    ReceiverReply ReadReceiverReply();
     void OnActionFailed();
     // Our side closed the socket after a failure: the session must learn that the
     // connection is gone, as it does when the server closes it.
@@ -125,12 +143,20 @@ private:
     void LogCommand(const std::string& line);
 
     std::string commandVerb;
+    // The line being written: the sending thread starts it, this socket's thread may
+    // finish it after a would-block. sendMutex guards sendBuffer, sendLength and sentCount.
+    std::mutex sendMutex;
     std::string sendBuffer;  // the command line being written, CR LF included
     int sendLength = 0;      // 0: nothing to write
     int sentCount = 0;
     CEvent sentEvent;        // auto-reset: the line was written or the attempt failed
     int lastError = 0;       // socket error of the last connect or send
     CEvent connectEvent;     // auto-reset: a connect attempt completed
+    // The thread that owns the socket reads the replies; in a site-to-site copy the
+    // driving session's thread sends commands on this connection and waits for them. The
+    // mutex guards what both touch: the reply being collected (with commandVerb, which the
+    // parser reads), and the moment a reply is signalled against the copy's pairing.
+    std::mutex replyMutex;
     CEvent replyEvent;       // manual-reset; set while no reply is outstanding
     int replyStatus = 0;     // 0 complete, -1 failed
     std::string replyText;

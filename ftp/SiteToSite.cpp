@@ -54,12 +54,12 @@ int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destin
         return r;
     }
 
-    session.BeginPairing(partner.session);
+    PairWithReceiver(partner);
     r = WaitForReply();
     if (r == FTP_OK && CompletedTransfer()) {
         r = session.WaitForEvent(&partner.replyEvent, -1);
-        bool bothDone = r == FTP_OK && partner.replyStatus == 0 && partner.CompletedTransfer();
-        session.EndPairing(partner.session);
+        bool bothDone = r == FTP_OK && partner.ReadReceiverReply() == ReceiverReply::CompletedTransfer;
+        UnpairFromReceiver(partner);
         if (!bothDone)
             return r == FTP_OK ? FTP_FAILED : r;
         partner.InvalidateCachedDir(RemoteDirectoryOf(target));
@@ -70,16 +70,46 @@ int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destin
     }
     // A refusal on the receiving side interrupts this wait as a stop would; it is a
     // failure of the copy, not the user's doing, and is retried like one.
-    bool partnerRefused = r == FTP_INTERRUPTED && partner.replyEvent.IsSignalled() &&
-                          !partner.CompletedTransfer();
+    const ReceiverReply answer = partner.ReadReceiverReply();
+    bool partnerRefused = r == FTP_INTERRUPTED && answer != ReceiverReply::Awaited &&
+                          answer != ReceiverReply::CompletedTransfer;
     if (r == FTP_INTERRUPTED)
         Abort();
     if (partner.session.PairFlag())
         partner.Abort();
-    session.EndPairing(partner.session);
+    UnpairFromReceiver(partner);
     if (partnerRefused) {
         session.Log("The receiving server refused the copy.", LOG_ERROR);
-        return partner.IsReply550() ? FTP_NOT_AVAILABLE : FTP_FAILED;
+        return answer == ReceiverReply::Refused550 ? FTP_NOT_AVAILABLE : FTP_FAILED;
     }
     return r == FTP_OK ? FTP_FAILED : r;
+}
+
+void CCtrlSocket::PairWithReceiver(CCtrlSocket& receiver)
+{
+    std::lock_guard lock(receiver.replyMutex);
+    session.BeginPairing(receiver.session);
+    // The receiver's thread may have read its final reply before the pairing: it counts
+    // as if it had come during the copy, so a refusal still ends this side's wait.
+    if (receiver.replyEvent.IsSignalled())
+        receiver.ApplyPairRule();
+}
+
+void CCtrlSocket::UnpairFromReceiver(CCtrlSocket& receiver)
+{
+    // A failure the receiver reads at this moment either interrupts this side before the
+    // pairing ends (and the stop is cleared with it) or finds no pairing left: it never
+    // leaves a stop behind for this session's next operation.
+    std::lock_guard lock(receiver.replyMutex);
+    session.EndPairing(receiver.session);
+}
+
+CCtrlSocket::ReceiverReply CCtrlSocket::ReadReceiverReply()
+{
+    std::lock_guard lock(replyMutex);
+    if (!replyEvent.IsSignalled())
+        return ReceiverReply::Awaited;
+    if (replyStatus == 0 && CompletedTransfer())
+        return ReceiverReply::CompletedTransfer;
+    return IsReply550() ? ReceiverReply::Refused550 : ReceiverReply::Failed;
 }

@@ -147,11 +147,12 @@ void CFtpSession::SetOpenRequestHandler(std::function<void(CFtpSession&)> handle
 
 void CFtpSession::CancelOperation() {
     if (!IsBusy()) return;
-    if (pairFlag_ && driver_ != nullptr) {
+    CFtpSession* driver = driver_;
+    if (pairFlag_ && driver != nullptr) {
         // The copy runs on the driving session's worker: stop that one, once.
         bool expected = true;
-        if (driver_->pairFlag_.compare_exchange_strong(expected, false)) {
-            driver_->stopEvent_.Set();
+        if (driver->pairFlag_.compare_exchange_strong(expected, false)) {
+            driver->stopEvent_.Set();
         }
         return;
     }
@@ -319,6 +320,10 @@ void CFtpSession::EndPairing(SessionLink& partnerLink) {
     auto& partner = static_cast<CFtpSession&>(partnerLink);
     partner.pairFlag_ = false;
     pairFlag_ = false;
+    // Neither keeps pointing at the other: a later failed reply of the partner, in a copy
+    // driven by someone else or none, must not interrupt this session.
+    partner.driver_ = nullptr;
+    partner_ = nullptr;
     stopEvent_.Reset();
 }
 

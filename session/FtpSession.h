@@ -314,7 +314,8 @@ private:
     CTransferRateMeter rateMeter_;
 
     CFtpSession* partner_ = nullptr;  // the session this one drives in a site-to-site copy
-    CFtpSession* driver_ = nullptr;   // the session that drives this one
+    // The session that drives this one; read by the interface thread's Stop, so atomic.
+    std::atomic<CFtpSession*> driver_{nullptr};
 
     std::unique_ptr<CCtrlSocket> ctrl_;  // created and destroyed on the worker thread
     std::unique_ptr<CIncomingDataSocket> data_;  // worker thread, for the worker's life

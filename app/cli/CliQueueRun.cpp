@@ -96,7 +96,7 @@ int CliQueueRun::Connect(CFtpSession& session, std::string& directory)
     if (InterruptRequested())
         return kExitInterrupted;
     if (directory.empty())
-        directory = "/";
+        directory.push_back('/'); // the root when the server would not say
     return kExitDone;
 }
 

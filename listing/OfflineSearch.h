@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "listing/FolderEntries.h"
+#include "listing/ListFileScanner.h"
 #include "listing/pattern/PatternSearch.h"
 
 // The engine expression for a wildcard pattern: "*" any run of bytes, "?" any one byte,
@@ -46,13 +49,25 @@ public:
     std::size_t ResultCount() const { return m_resultCount; }
 
 private:
-    Outcome SearchSite(const std::string& site, const Callbacks& callbacks,
+    // The subfolders of one folder, waiting for their turn. They are opened through their
+    // parent's descriptor, which is opened again once for the group, so the walk never
+    // holds more than a few descriptors however wide the tree is.
+    struct PendingFolders {
+        std::string parent; // relative to the cache home
+        std::vector<std::string> names;
+    };
+
+    Outcome SearchSite(int homeFd, const std::string& site, const Callbacks& callbacks,
                        const std::atomic<bool>& stop);
-    void SearchFolder(const std::string& folder, const Callbacks& callbacks);
-    std::string UrlOf(const std::string& folder, const std::string& name) const;
+    // Reads one folder: its list file is matched and its real subfolders join the queue.
+    void SearchFolder(int parentFd, const std::string& name, const std::string& relative,
+                      const Callbacks& callbacks, std::deque<PendingFolders>& queue);
+    std::string UrlOf(const std::string& relative, const std::string& name) const;
 
     std::string m_cacheHome;
     std::string m_homePrefix; // the cache home with its trailing separator
     const CPatternSearch& m_pattern;
     std::size_t m_resultCount = 0;
+    CFolderReader m_folderReader;
+    CListFileScanner m_listFile;
 };

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "listing/FolderHandle.h"
+#include "listing/Descriptor.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ bool IsDotOrDotDot(const char* name)
 std::vector<FolderChild> ReadFolder(const std::string& folder)
 {
     std::vector<FolderChild> children;
-    const CFolderHandle handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const CDescriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!handle.IsOpen())
         return children;
     CFolderReader reader;

@@ -5,11 +5,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "listing/DirectoryCache.h"
-#include "listing/FolderHandle.h"
 #include "listing/ListingParser.h"
 #include "listing/PathRules.h"
 #include "platform/TextLineReader.h"
@@ -21,11 +19,16 @@ const std::string kListFileNameText(kListFileName);
 
 } // namespace
 
-bool CListFileScanner::Scan(int folderFd, const std::string& folderPath, bool knownRegular,
-                            const OnEntry& onEntry)
+CDescriptor CListFileScanner::OpenListFile(int folderFd)
+{
+    return CDescriptor(::openat(folderFd, kListFileNameText.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+bool CListFileScanner::Scan(int fileFd, const std::string& folderPath, const OnEntry& onEntry)
 {
     std::size_t size = 0;
-    switch (ReadWhole(folderFd, knownRegular, size)) {
+    switch (ReadWhole(fileFd, size)) {
     case Fill::Failed:
         return false;
     case Fill::TooLarge: {
@@ -43,18 +46,10 @@ bool CListFileScanner::Scan(int folderFd, const std::string& folderPath, bool kn
     return false;
 }
 
-CListFileScanner::Fill CListFileScanner::ReadWhole(int folderFd, bool knownRegular, std::size_t& size)
+CListFileScanner::Fill CListFileScanner::ReadWhole(int fileFd, std::size_t& size)
 {
-    // Non-blocking, so that a pipe put in the list file's place cannot hold the walk.
-    const CFolderHandle file(::openat(folderFd, kListFileNameText.c_str(),
-                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file.IsOpen())
+    if (fileFd < 0)
         return Fill::Failed;
-    if (!knownRegular) {
-        struct stat info {};
-        if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-            return Fill::Failed;
-    }
     if (m_buffer.empty())
         m_buffer.resize(kFirstBuffer);
     std::size_t used = 0;
@@ -65,7 +60,7 @@ CListFileScanner::Fill CListFileScanner::ReadWhole(int folderFd, bool knownRegul
             // One byte past the limit tells a file of exactly the limit from a larger one.
             m_buffer.resize(std::min(m_buffer.size() * 2, kLargestBufferedFile + 1));
         }
-        const ssize_t got = ::read(file.Get(), m_buffer.data() + used, m_buffer.size() - used);
+        const ssize_t got = ::read(fileFd, m_buffer.data() + used, m_buffer.size() - used);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)

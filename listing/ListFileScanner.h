@@ -1,14 +1,14 @@
 #pragma once
-// Reads the list file of a cache folder through the folder's descriptor for a walk over
-// many folders: one read into a buffer kept for the next folder, and one entry record
-// reused for every line. It hands over exactly the entries ReadListFile gives, in file
-// order.
+// Reads the list file of a cache folder for a walk over many folders: one read into a
+// buffer kept for the next folder, and one entry record reused for every line. It hands
+// over exactly the entries ReadListFile gives, in file order.
 
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "listing/Descriptor.h"
 #include "listing/RemoteFileData.h"
 
 class CListFileScanner {
@@ -19,15 +19,18 @@ public:
 
     using OnEntry = std::function<void(const RFILE_DATA& entry)>;
 
-    // Reads "files.lis" of the folder open as `folderFd` (its path is `folderPath`) and
-    // calls onEntry for every accepted entry. `knownRegular` tells that the folder listing
-    // has already shown it as a plain file. A link, or anything but a plain file, is not
-    // read. False when there is no list file to read.
-    bool Scan(int folderFd, const std::string& folderPath, bool knownRegular, const OnEntry& onEntry);
+    // Opens "files.lis" of the folder open as `folderFd`. A link is never followed, and a
+    // pipe in its place does not block.
+    static CDescriptor OpenListFile(int folderFd);
+
+    // Reads the list file open as `fileFd` (of the folder at `folderPath`), which the folder
+    // listing showed as a plain file, and calls onEntry for every accepted entry. False
+    // when the file cannot be read.
+    bool Scan(int fileFd, const std::string& folderPath, const OnEntry& onEntry);
 
 private:
     enum class Fill { Whole, TooLarge, Failed };
-    Fill ReadWhole(int folderFd, bool knownRegular, std::size_t& size);
+    Fill ReadWhole(int fileFd, std::size_t& size);
     void ScanLines(std::size_t size, const OnEntry& onEntry);
 
     std::vector<char> m_buffer;

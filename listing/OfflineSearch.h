@@ -5,13 +5,12 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "listing/FolderEntries.h"
+#include "listing/CacheFolderWalker.h"
 #include "listing/ListFileScanner.h"
 #include "listing/pattern/PatternSearch.h"
 
@@ -42,32 +41,20 @@ public:
     COfflineSearchWalk(std::string cacheHome, const CPatternSearch& pattern);
 
     // Searches the sites one after another, in order. The stop flag is looked at before
-    // every folder; a set flag ends the whole search.
+    // every folder; a set flag ends the whole search. Folders are opened and listed a little
+    // ahead on a helper thread; the callbacks are called on the caller's thread only.
     Outcome SearchSites(const std::vector<std::string>& sites, const Callbacks& callbacks,
                         const std::atomic<bool>& stop);
 
     std::size_t ResultCount() const { return m_resultCount; }
 
 private:
-    // The subfolders of one folder, waiting for their turn. They are opened through their
-    // parent's descriptor, which is opened again once for the group, so the walk never
-    // holds more than a few descriptors however wide the tree is.
-    struct PendingFolders {
-        std::string parent; // relative to the cache home
-        std::vector<std::string> names;
-    };
-
-    Outcome SearchSite(int homeFd, const std::string& site, const Callbacks& callbacks,
-                       const std::atomic<bool>& stop);
-    // Reads one folder: its list file is matched and its real subfolders join the queue.
-    void SearchFolder(int parentFd, const std::string& name, const std::string& relative,
-                      const Callbacks& callbacks, std::deque<PendingFolders>& queue);
+    void SearchFolder(const CachedFolder& folder, const Callbacks& callbacks);
     std::string UrlOf(const std::string& relative, const std::string& name) const;
 
     std::string m_cacheHome;
     std::string m_homePrefix; // the cache home with its trailing separator
     const CPatternSearch& m_pattern;
     std::size_t m_resultCount = 0;
-    CFolderReader m_folderReader;
     CListFileScanner m_listFile;
 };

@@ -1,17 +1,17 @@
 #pragma once
 // An open file descriptor that is closed when its owner goes away, so that no early return
-// of a folder walk leaks one.
+// of a folder walk leaks one. Move-only.
 
 #include <unistd.h>
 #include <utility>
 
-class CFolderHandle {
+class CDescriptor {
 public:
-    CFolderHandle() = default;
-    explicit CFolderHandle(int fd) : m_fd(fd) {}
-    ~CFolderHandle() { Reset(); }
-    CFolderHandle(CFolderHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    CFolderHandle& operator=(CFolderHandle&& other) noexcept
+    CDescriptor() = default;
+    explicit CDescriptor(int fd) : m_fd(fd) {}
+    ~CDescriptor() { Reset(); }
+    CDescriptor(CDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    CDescriptor& operator=(CDescriptor&& other) noexcept
     {
         if (this != &other) {
             Reset();
@@ -19,8 +19,8 @@ public:
         }
         return *this;
     }
-    CFolderHandle(const CFolderHandle&) = delete;
-    CFolderHandle& operator=(const CFolderHandle&) = delete;
+    CDescriptor(const CDescriptor&) = delete;
+    CDescriptor& operator=(const CDescriptor&) = delete;
 
     int Get() const { return m_fd; }
     bool IsOpen() const { return m_fd >= 0; }

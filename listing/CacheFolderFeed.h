@@ -1,7 +1,7 @@
 #pragma once
 // Hands over the folders of a cache walk in walk order while a helper thread already
-// opens and lists the next ones, so the opening and listing of folders overlaps with the
-// reading and matching of list files. Where no thread can be started the walk runs in the
+// opens and lists the next ones, so the listing of folders overlaps with the reading and
+// matching of list files. Where no thread can be started the walk runs in the
 // caller's thread; the folders come in the same order either way.
 //
 // Usage: CCacheFolderFeed feed(home, sites); CachedFolder folder; while (feed.Next(folder)) ...
@@ -33,7 +33,7 @@ public:
 private:
     using Batch = std::vector<CachedFolder>;
     // Folders are passed over in small batches so the threads meet rarely. The limit keeps
-    // the list files held open ahead of the matching to a few dozen.
+    // the folders held open ahead of the matching to a few dozen.
     static constexpr std::size_t kBatchSize = 8;
     static constexpr std::size_t kMaxBatchesAhead = 4;
 

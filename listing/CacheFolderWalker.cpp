@@ -9,7 +9,6 @@
 #endif
 
 #include "listing/DirectoryCache.h"
-#include "listing/ListFileScanner.h"
 #include "listing/PathRules.h"
 
 namespace {
@@ -88,25 +87,22 @@ bool CCacheFolderWalker::StartNextGroup()
 void CCacheFolderWalker::ReadFolder(const std::string& name, CachedFolder& folder)
 {
     folder.relative = JoinPath(m_group.parent, name);
-    folder.listFile.Reset();
+    folder.hasListFile = false;
     const int parentFd = m_group.parent.empty() ? m_home.Get() : m_groupParent.Get();
-    const CDescriptor handle(OpenRealFolder(parentFd, name));
-    if (!handle.IsOpen())
+    folder.handle = CDescriptor(OpenRealFolder(parentFd, name));
+    if (!folder.handle.IsOpen())
         return;
 
     std::vector<std::string> subfolders;
-    bool hasListFile = false; // as a plain file: a link or a pipe of that name is not read
-    m_reader.Start(handle.Get());
+    m_reader.Start(folder.handle.Get());
     CFolderReader::Child child;
     while (m_reader.Next(child)) {
         if (child.isDirectory) {
             subfolders.emplace_back(child.name);
         } else if (child.isRegularFile && child.name == kListFileName) {
-            hasListFile = true;
+            folder.hasListFile = true;
         }
     }
-    if (hasListFile)
-        folder.listFile = CListFileScanner::OpenListFile(handle.Get());
     // Breadth-first: these wait behind every folder already waiting.
     if (!subfolders.empty())
         m_queue.push_back({folder.relative, std::move(subfolders)});

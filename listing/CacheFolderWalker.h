@@ -12,10 +12,11 @@
 #include "listing/Descriptor.h"
 #include "listing/FolderEntries.h"
 
-// One folder of the walk, with its list file already opened when it has one.
+// One folder of the walk, already opened and listed.
 struct CachedFolder {
-    std::string relative; // the folder's path below the cache home, the site first
-    CDescriptor listFile; // closed when the folder has no list file that is a plain file
+    std::string relative;     // the folder's path below the cache home, the site first
+    CDescriptor handle;       // closed when the folder could not be opened
+    bool hasListFile = false; // as a plain file: a link or a pipe of that name is not read
 };
 
 class CCacheFolderWalker {

@@ -63,7 +63,7 @@ COfflineSearchWalk::Outcome COfflineSearchWalk::SearchSites(const std::vector<st
         if (stop.load(std::memory_order_relaxed))
             return Outcome::Stopped;
         SearchFolder(folder, callbacks);
-        folder.listFile.Reset(); // closed before the next folder, not when it is replaced
+        folder.handle.Reset(); // closed before the next folder, not when it is replaced
     }
     return Outcome::Completed;
 }
@@ -74,9 +74,10 @@ void COfflineSearchWalk::SearchFolder(const CachedFolder& folder, const Callback
     if (callbacks.onFolder)
         callbacks.onFolder(path);
     // A folder without a list file is skipped; its subfolders are still searched.
-    if (!folder.listFile.IsOpen())
+    if (!folder.hasListFile)
         return;
-    m_listFile.Scan(folder.listFile.Get(), path, [&](const RFILE_DATA& entry) {
+    const CDescriptor listFile = CListFileScanner::OpenListFile(folder.handle.Get());
+    m_listFile.Scan(listFile.Get(), path, [&](const RFILE_DATA& entry) {
         if (!m_pattern.Match(entry.strName))
             return;
         ++m_resultCount;

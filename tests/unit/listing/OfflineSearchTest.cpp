@@ -325,7 +325,8 @@ protected:
         std::vector<std::string> order;
         CachedFolder folder;
         while (feed.Next(folder)) {
-            EXPECT_EQ(folder.listFile.IsOpen(), folder.relative != "S" && folder.relative != "missing");
+            EXPECT_EQ(folder.handle.IsOpen(), folder.relative != "missing");
+            EXPECT_EQ(folder.hasListFile, folder.relative != "S" && folder.relative != "missing");
             order.push_back(folder.relative);
         }
         return order;
@@ -353,7 +354,7 @@ TEST_F(CacheFolderFeedTest, ReadAheadKeepsTheWalkOrder)
     EXPECT_EQ(inCaller[86], "S");
 }
 
-TEST_F(CacheFolderFeedTest, LeavingEarlyStopsTheHelperAndClosesItsFiles)
+TEST_F(CacheFolderFeedTest, LeavingEarlyStopsTheHelperAndClosesItsFolders)
 {
     const std::size_t before = OpenDescriptors();
     for (int taken = 0; taken < 3; ++taken) {

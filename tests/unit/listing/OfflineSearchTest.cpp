@@ -366,4 +366,26 @@ TEST_F(CacheFolderFeedTest, LeavingEarlyStopsTheHelperAndClosesItsFolders)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
+TEST(CacheFolderWalker, AFolderLargerThanOneReadIsListedWhole)
+{
+    TempFolder home;
+    std::vector<std::string> expected;
+    // Long names fill a read of the folder sooner: these take several.
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = std::to_string(i) + std::string(200, 'n');
+        std::filesystem::create_directories(home / ("S/" + name));
+        expected.push_back("S/" + name);
+    }
+    CCacheFolderWalker walker(home.Path(), {"S"});
+    CachedFolder folder;
+    ASSERT_TRUE(walker.Next(folder));
+    EXPECT_EQ(folder.relative, "S");
+    std::vector<std::string> walked;
+    while (walker.Next(folder))
+        walked.push_back(folder.relative);
+    std::sort(walked.begin(), walked.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(walked, expected);
+}
+
 } // namespace

@@ -58,7 +58,7 @@ bool CCacheFolderWalker::Next(CachedFolder& folder)
     while (m_nextInGroup >= m_group.names.size())
         if (!StartNextGroup())
             return false;
-    ReadFolder(m_group.names[m_nextInGroup++], folder);
+    ListFolder(m_group.names[m_nextInGroup++], folder);
     return true;
 }
 
@@ -84,7 +84,7 @@ bool CCacheFolderWalker::StartNextGroup()
     return false;
 }
 
-void CCacheFolderWalker::ReadFolder(const std::string& name, CachedFolder& folder)
+void CCacheFolderWalker::ListFolder(const std::string& name, CachedFolder& folder)
 {
     folder.relative = JoinPath(m_group.parent, name);
     folder.hasListFile = false;

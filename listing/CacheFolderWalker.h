@@ -38,7 +38,7 @@ private:
     };
 
     bool StartNextGroup();
-    void ReadFolder(const std::string& name, CachedFolder& folder);
+    void ListFolder(const std::string& name, CachedFolder& folder);
 
     CDescriptor m_home;
     std::vector<std::string> m_sites;

@@ -23,7 +23,7 @@ CCacheFolderFeed::~CCacheFolderFeed()
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_cancelled = true;
     }
-    m_changed.notify_all();
+    m_hasRoom.notify_all();
     m_helper.join();
 }
 
@@ -33,14 +33,16 @@ bool CCacheFolderFeed::Next(CachedFolder& folder)
         return m_walker.Next(folder);
     if (m_nextTaken == m_taken.size()) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
+        m_hasBatch.wait(lock, [this] { return !m_ready.empty() || m_finished; });
         if (m_ready.empty())
             return false;
         m_taken = std::move(m_ready.front());
         m_ready.pop_front();
         m_nextTaken = 0;
+        const bool wakeHelper = m_ready.size() == kResumeAt;
         lock.unlock();
-        m_changed.notify_all(); // there is room again
+        if (wakeHelper)
+            m_hasRoom.notify_all();
     }
     folder = std::move(m_taken[m_nextTaken++]);
     return true;
@@ -62,19 +64,20 @@ void CCacheFolderFeed::ReadAhead()
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_finished = true;
     }
-    m_changed.notify_all();
+    m_hasBatch.notify_all();
 }
 
 bool CCacheFolderFeed::Publish(Batch& batch)
 {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_ready.size() < kMaxBatchesAhead || m_cancelled; });
+        if (m_ready.size() == kMaxBatchesAhead)
+            m_hasRoom.wait(lock, [this] { return m_ready.size() <= kResumeAt || m_cancelled; });
         if (m_cancelled)
             return false;
         m_ready.push_back(std::move(batch));
     }
-    m_changed.notify_all();
+    m_hasBatch.notify_all();
     batch = Batch();
     batch.reserve(kBatchSize);
     return true;

@@ -35,14 +35,18 @@ private:
     // Folders are passed over in small batches so the threads meet rarely. The limit keeps
     // the folders held open ahead of the matching to a few dozen.
     static constexpr std::size_t kBatchSize = 8;
-    static constexpr std::size_t kMaxBatchesAhead = 4;
+    static constexpr std::size_t kMaxBatchesAhead = 6;
+    // A helper that is far enough ahead sleeps until the caller has taken half of that,
+    // rather than waking for every batch taken.
+    static constexpr std::size_t kResumeAt = kMaxBatchesAhead / 2;
 
     void ReadAhead();
     bool Publish(Batch& batch);
 
     CCacheFolderWalker m_walker;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_hasBatch; // the caller waits on it
+    std::condition_variable m_hasRoom;  // the helper waits on it
     std::deque<Batch> m_ready;  // guarded by m_mutex
     bool m_finished = false;    // guarded by m_mutex: the helper has handed over everything
     bool m_cancelled = false;   // guarded by m_mutex: the caller wants no more

@@ -1,6 +1,7 @@
 // The offline search over a cache of 100,000 folders holding 1,000,000 names (goal: under
 // 5 s). The cache is generated once into the system's temporary folder and kept for
-// later runs; delete the folder to generate it again.
+// later runs; delete the folder to generate it again. Run it twice and take the second
+// figures, so that both the old and the new walk find the folders in the page cache.
 
 #include <benchmark/benchmark.h>
 
@@ -96,7 +97,8 @@ void SearchWholeCache(benchmark::State& state)
     state.counters["folders"] = double(folders);
     state.counters["results"] = double(results);
 }
-BENCHMARK(SearchWholeCache)->Unit(benchmark::kMillisecond)->Iterations(3);
+// The walk reads ahead on a helper thread: CPU is that of the whole process, time the wall clock.
+BENCHMARK(SearchWholeCache)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime()->UseRealTime();
 
 } // namespace
 

@@ -1,8 +1,6 @@
 #include "listing/OfflineSearch.h"
 
-#include <deque>
-
-#include "listing/DirectoryCache.h"
+#include "listing/CacheFolderFeed.h"
 #include "listing/FolderEntries.h"
 #include "listing/PathRules.h"
 
@@ -59,53 +57,37 @@ COfflineSearchWalk::Outcome COfflineSearchWalk::SearchSites(const std::vector<st
                                                             const std::atomic<bool>& stop)
 {
     m_resultCount = 0;
-    for (const std::string& site : sites)
-        if (SearchSite(site, callbacks, stop) == Outcome::Stopped)
-            return Outcome::Stopped;
-    return Outcome::Completed;
-}
-
-COfflineSearchWalk::Outcome COfflineSearchWalk::SearchSite(const std::string& site,
-                                                           const Callbacks& callbacks,
-                                                           const std::atomic<bool>& stop)
-{
-    // A site is one folder directly under the cache home.
-    if (site.empty() || site == "." || site == ".." || site.find(kPathSeparator) != std::string::npos)
-        return Outcome::Completed;
-    std::deque<std::string> folders{JoinPath(m_cacheHome, site)};
-    while (!folders.empty()) {
+    CCacheFolderFeed feed(m_cacheHome, sites);
+    CachedFolder folder;
+    while (feed.Next(folder)) {
         if (stop.load(std::memory_order_relaxed))
             return Outcome::Stopped;
-        const std::string folder = std::move(folders.front());
-        folders.pop_front();
         SearchFolder(folder, callbacks);
-        for (const FolderChild& child : ReadFolder(folder))
-            if (child.isDirectory)
-                folders.push_back(JoinPath(folder, child.name));
+        folder.handle.Reset(); // closed before the next folder, not when it is replaced
     }
     return Outcome::Completed;
 }
 
-void COfflineSearchWalk::SearchFolder(const std::string& folder, const Callbacks& callbacks)
+void COfflineSearchWalk::SearchFolder(const CachedFolder& folder, const Callbacks& callbacks)
 {
+    const std::string path = m_homePrefix + folder.relative;
     if (callbacks.onFolder)
-        callbacks.onFolder(folder);
-    RFILE_LIST entries;
+        callbacks.onFolder(path);
     // A folder without a list file is skipped; its subfolders are still searched.
-    if (ReadListFile(JoinPath(folder, kListFileName), entries) != 0)
+    if (!folder.hasListFile)
         return;
-    for (const RFILE_DATA& entry : entries) {
+    const CDescriptor listFile = CListFileScanner::OpenListFile(folder.handle.Get());
+    m_listFile.Scan(listFile.Get(), path, [&](const RFILE_DATA& entry) {
         if (!m_pattern.Match(entry.strName))
-            continue;
+            return;
         ++m_resultCount;
         if (callbacks.onResult)
-            callbacks.onResult(UrlOf(folder, entry.strName));
-    }
+            callbacks.onResult(UrlOf(folder.relative, entry.strName));
+    });
 }
 
-std::string COfflineSearchWalk::UrlOf(const std::string& folder, const std::string& name) const
+std::string COfflineSearchWalk::UrlOf(const std::string& relative, const std::string& name) const
 {
     // Cache folder names keep their "%37"/"%58" escapes in the URL.
-    const std::string_view relative = std::string_view(folder).substr(m_homePrefix.size());
     return "ftp://" + JoinPath(relative, name);
 }

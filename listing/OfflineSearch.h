@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "listing/CacheFolderWalker.h"
+#include "listing/ListFileScanner.h"
 #include "listing/pattern/PatternSearch.h"
 
 // The engine expression for a wildcard pattern: "*" any run of bytes, "?" any one byte,
@@ -39,20 +41,20 @@ public:
     COfflineSearchWalk(std::string cacheHome, const CPatternSearch& pattern);
 
     // Searches the sites one after another, in order. The stop flag is looked at before
-    // every folder; a set flag ends the whole search.
+    // every folder; a set flag ends the whole search. Folders are opened and listed a little
+    // ahead on a helper thread; the callbacks are called on the caller's thread only.
     Outcome SearchSites(const std::vector<std::string>& sites, const Callbacks& callbacks,
                         const std::atomic<bool>& stop);
 
     std::size_t ResultCount() const { return m_resultCount; }
 
 private:
-    Outcome SearchSite(const std::string& site, const Callbacks& callbacks,
-                       const std::atomic<bool>& stop);
-    void SearchFolder(const std::string& folder, const Callbacks& callbacks);
-    std::string UrlOf(const std::string& folder, const std::string& name) const;
+    void SearchFolder(const CachedFolder& folder, const Callbacks& callbacks);
+    std::string UrlOf(const std::string& relative, const std::string& name) const;
 
     std::string m_cacheHome;
     std::string m_homePrefix; // the cache home with its trailing separator
     const CPatternSearch& m_pattern;
     std::size_t m_resultCount = 0;
+    CListFileScanner m_listFile;
 };

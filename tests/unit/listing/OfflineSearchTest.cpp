@@ -1,10 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "listing/CacheFolderFeed.h"
 #include "listing/DirectoryCache.h"
+#include "listing/ListFileScanner.h"
 #include "listing/OfflineSearch.h"
 #include "tests/support/TempFolder.h"
 
@@ -171,6 +183,209 @@ TEST(WildcardToPattern, OnlyStarAndQuestionMarkAreSpecial)
     };
     for (const Case& c : cases)
         EXPECT_EQ(WildcardToPattern(c.wildcard), c.pattern) << c.wildcard;
+}
+
+// Every name found in one folder's list file, searched with "*".
+std::vector<std::string> FoundNames(const std::string& home)
+{
+    CPatternSearch pattern;
+    EXPECT_FALSE(CompileSearchPattern(pattern, "*", false).Failed());
+    COfflineSearchWalk walk(home, pattern);
+    std::vector<std::string> names;
+    COfflineSearchWalk::Callbacks callbacks;
+    callbacks.onResult = [&names](const std::string& url) { names.push_back(url.substr(std::string("ftp://A/").size())); };
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(walk.SearchSites({"A"}, callbacks, stop), COfflineSearchWalk::Outcome::Completed);
+    return names;
+}
+
+TEST(OfflineSearchListFile, SameEntriesAsReadListFile)
+{
+    std::string large;
+    for (int i = 0; large.size() <= CListFileScanner::kLargestBufferedFile; ++i)
+        large += FileLine("large" + std::to_string(i));
+    std::string exactlyFull; // fills the first read buffer to its last byte
+    for (int i = 0; exactlyFull.size() + 100 < 64 * 1024; ++i)
+        exactlyFull += FileLine("full" + std::to_string(i));
+    const std::string lastLine = FileLine("last");
+    exactlyFull += lastLine.substr(0, lastLine.size() - 2) + std::string(64 * 1024 - exactlyFull.size() - lastLine.size() + 2, ' ');
+    const std::string longName(70000, 'n');
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"CR LF, a total line and ..", "total 3\r\n" + FileLine("z") + FileLine("a") + DirLine("..")},
+        {"LF and CR CR LF", "-rw-r--r-- 1 u g 1 Jan 1 2004 z\n-rw-r--r-- 1 u g 1 Jan 1 2004 a\r\r\n"},
+        {"an empty line ends the listing", FileLine("z") + "\r\n" + FileLine("a")},
+        {"the last line without its line end", FileLine("z") + "-rw-r--r-- 1 u g 1 Jan 1 2004 a"},
+        {"an over-long line is skipped whole", FileLine(longName) + FileLine("after")},
+        {"an over-long last line is skipped", FileLine("before") + "-rw-r--r-- 1 u g 1 Jan 1 2004 " + longName},
+        {"a file that fills the read buffer exactly", exactlyFull},
+        {"a file larger than the read buffer may grow", large},
+        {"an empty file", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder home;
+        WriteFile(home / "A/files.lis", c.bytes);
+        RFILE_LIST expected;
+        ASSERT_EQ(ReadListFile(home / "A/files.lis", expected), 0);
+        std::vector<std::string> expectedNames;
+        for (const RFILE_DATA& entry : expected)
+            expectedNames.push_back(entry.strName);
+        EXPECT_EQ(FoundNames(home.Path()), expectedNames);
+    }
+}
+
+TEST(OfflineSearchLinks, NothingIsReachedThroughALink)
+{
+    TempFolder home;
+    TempFolder outside;
+    WriteFile(outside / "files.lis", FileLine("secret.txt"));
+    WriteFile(outside / "deeper/files.lis", FileLine("secret.txt"));
+    WriteFile(home / "A/files.lis", FileLine("kept.txt"));
+    WriteFile(home / "A/sub/inner/files.lis", FileLine("inner.txt"));
+    namespace fs = std::filesystem;
+    fs::create_directory_symlink(outside.Path(), home / "A/linked");        // a folder link
+    fs::create_directory(home / "A/sub/lnk");
+    fs::create_symlink(outside / "files.lis", home / "A/sub/lnk/files.lis"); // a list file link
+    fs::create_directory_symlink(outside.Path(), home / "L");               // a site link
+
+    CPatternSearch pattern;
+    ASSERT_FALSE(CompileSearchPattern(pattern, "*", false).Failed());
+    COfflineSearchWalk walk(home.Path(), pattern);
+    std::vector<std::string> urls;
+    std::vector<std::string> folders;
+    COfflineSearchWalk::Callbacks callbacks;
+    callbacks.onFolder = [&folders](const std::string& folder) { folders.push_back(folder); };
+    callbacks.onResult = [&urls](const std::string& url) { urls.push_back(url); };
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(walk.SearchSites({"A", "L"}, callbacks, stop), COfflineSearchWalk::Outcome::Completed);
+    EXPECT_EQ(urls, (std::vector<std::string>{"ftp://A/kept.txt", "ftp://A/sub/inner/inner.txt"}));
+    // The linked folder is not walked; the site given as a link is named but not read.
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(folders, (std::vector<std::string>{home / "A", home / "A/sub", home / "A/sub/inner",
+                                                 home / "A/sub/lnk", home / "L"}));
+}
+
+TEST(OfflineSearchLinks, APipeInPlaceOfAListFileIsNeverOpened)
+{
+    TempFolder home;
+    WriteFile(home / "A/files.lis", FileLine("a.txt"));
+    std::filesystem::create_directory(home / "A/piped");
+    const std::string pipe = home / "A/piped/files.lis";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+
+    // Opening a pipe for reading waits for a writer. Should the search ever open it, this
+    // writer lets it go on after a while, and records that it found a reader.
+    std::mutex mutex;
+    std::condition_variable done;
+    bool searched = false;
+    bool pipeWasOpened = false;
+    std::thread writer([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        done.wait_for(lock, std::chrono::seconds(1), [&] { return searched; });
+        const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK); // fails with no reader
+        if (fd >= 0) {
+            pipeWasOpened = true;
+            ::close(fd);
+        }
+    });
+    EXPECT_EQ(FoundNames(home.Path()), std::vector<std::string>{"a.txt"});
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        searched = true;
+    }
+    done.notify_all();
+    writer.join();
+    EXPECT_FALSE(pipeWasOpened);
+}
+
+// A tree wider and deeper than the helper's read-ahead: four subfolders per folder, three levels.
+class CacheFolderFeedTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::vector<std::string> level{"S"};
+        for (int depth = 0; depth < 3; ++depth) {
+            std::vector<std::string> next;
+            for (const std::string& folder : level)
+                for (char c = 'a'; c < 'e'; ++c)
+                    next.push_back(folder + "/" + c);
+            for (const std::string& folder : next)
+                WriteFile(home / (folder + "/files.lis"), FileLine("x"));
+            level = next;
+        }
+    }
+
+    std::vector<std::string> Walk(CCacheFolderFeed::Mode mode)
+    {
+        CCacheFolderFeed feed(home.Path(), {"S", "missing", "S"}, mode);
+        std::vector<std::string> order;
+        CachedFolder folder;
+        while (feed.Next(folder)) {
+            EXPECT_EQ(folder.handle.IsOpen(), folder.relative != "missing");
+            EXPECT_EQ(folder.hasListFile, folder.relative != "S" && folder.relative != "missing");
+            order.push_back(folder.relative);
+        }
+        return order;
+    }
+
+    static std::size_t OpenDescriptors()
+    {
+        return std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                         std::filesystem::directory_iterator()));
+    }
+
+    TempFolder home;
+};
+
+TEST_F(CacheFolderFeedTest, ReadAheadKeepsTheWalkOrder)
+{
+    const std::vector<std::string> inCaller = Walk(CCacheFolderFeed::Mode::InCallerThread);
+    ASSERT_EQ(inCaller.size(), 2 * 85u + 1);
+    EXPECT_EQ(Walk(CCacheFolderFeed::Mode::ReadAhead), inCaller);
+    // Level by level: no folder comes after one deeper than itself, within a site.
+    for (std::size_t i = 1; i < 85; ++i)
+        EXPECT_LE(std::count(inCaller[i - 1].begin(), inCaller[i - 1].end(), '/'),
+                  std::count(inCaller[i].begin(), inCaller[i].end(), '/')) << inCaller[i];
+    EXPECT_EQ(inCaller[85], "missing");
+    EXPECT_EQ(inCaller[86], "S");
+}
+
+TEST_F(CacheFolderFeedTest, LeavingEarlyStopsTheHelperAndClosesItsFolders)
+{
+    const std::size_t before = OpenDescriptors();
+    for (int taken = 0; taken < 3; ++taken) {
+        CCacheFolderFeed feed(home.Path(), {"S"});
+        CachedFolder folder;
+        for (int i = 0; i < taken; ++i)
+            ASSERT_TRUE(feed.Next(folder));
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(CacheFolderWalker, AFolderLargerThanOneReadIsListedWhole)
+{
+    TempFolder home;
+    std::vector<std::string> expected;
+    // Long names fill a read of the folder sooner: these take several.
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = std::to_string(i) + std::string(200, 'n');
+        std::filesystem::create_directories(home / ("S/" + name));
+        expected.push_back("S/" + name);
+    }
+    CCacheFolderWalker walker(home.Path(), {"S"});
+    CachedFolder folder;
+    ASSERT_TRUE(walker.Next(folder));
+    EXPECT_EQ(folder.relative, "S");
+    std::vector<std::string> walked;
+    while (walker.Next(folder))
+        walked.push_back(folder.relative);
+    std::sort(walked.begin(), walked.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(walked, expected);
 }
 
 } // namespace

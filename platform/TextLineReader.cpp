@@ -34,7 +34,9 @@ bool CTextLineReader::Open(const std::string& path)
     Close();
     if (path.empty() || path.find('\0') != std::string::npos)
         return false;
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe in place of the file cannot hold the open until some
+    // writer appears; only a regular file is read, and for those the flag changes nothing.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0)
         return false;
     struct stat info {};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "platform/TextLineReader.h"
@@ -81,6 +82,9 @@ TEST(CTextLineReader, RefusesWhatIsNotAReadableFile)
     EXPECT_FALSE(reader.Open(""));
     EXPECT_FALSE(reader.Open(folder / "missing"));
     EXPECT_FALSE(reader.Open(folder.Path())); // a folder
+    // A pipe with nobody writing to it: refused at once instead of waiting for a writer.
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(reader.Open(folder / "pipe"));
     std::string_view line;
     EXPECT_FALSE(reader.ReadLine(line));
 }

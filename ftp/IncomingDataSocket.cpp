@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 
 #include "ftp/FtpTypes.h"
+#include "platform/Fatal.h"
 #include "platform/SocketErrors.h"
 
 namespace {
@@ -19,12 +20,22 @@ std::string ErrnoText(int errnoValue)
 
 CIncomingDataSocket::CIncomingDataSocket(DataSocketLink& owner)
     : session(owner),
-      receiveBuffer(kDataBufferSize + 1),
-      sendBuffer(kDataBufferSize),
+      receiveBuffer(AllocateBuffer(kDataBufferSize + 1)),
+      sendBuffer(AllocateBuffer(kDataBufferSize)),
       chunkSentEvent(/*manualReset=*/true, /*initialState=*/true),
       sendDoneEvent(/*manualReset=*/true, /*initialState=*/true),
       receiveDoneEvent(/*manualReset=*/true, /*initialState=*/true)
 {
+}
+
+CIncomingDataSocket::DataBuffer CIncomingDataSocket::AllocateBuffer(std::size_t size)
+{
+    constexpr std::size_t kPage = 4096;
+    const std::size_t rounded = (size + kPage - 1) / kPage * kPage;  // as aligned_alloc wants
+    DataBuffer buffer(static_cast<char*>(std::aligned_alloc(kPage, rounded)));
+    if (!buffer)
+        FatalError("Out of memory for the data connection's buffer!");
+    return buffer;
 }
 
 // The file closes with its unique_ptr, the socket with the base class.
@@ -35,8 +46,8 @@ bool CIncomingDataSocket::SetBufferSize(int size)
     if (size < 1 || size > kMaxDataBufferSize || sendFileRunning)
         return false;
     bufferSize = size;
-    receiveBuffer.assign(static_cast<std::size_t>(size) + 1, 0);
-    sendBuffer.assign(static_cast<std::size_t>(size), 0);
+    receiveBuffer = AllocateBuffer(static_cast<std::size_t>(size) + 1);
+    sendBuffer = AllocateBuffer(static_cast<std::size_t>(size));
     return true;
 }
 
@@ -221,7 +232,19 @@ void CIncomingDataSocket::FailLocalFile(const std::string& what, int errnoValue)
 
 void CIncomingDataSocket::OnReceive(int error)
 {
-    ReceiveChunk(error);
+    // Every notification costs a trip through the thread's message queue: take what is
+    // waiting, within a budget. A short read means the socket is drained for now; if
+    // bytes are left (a layer holding some back), the next notification takes them.
+    int budget = kReceiveBytesPerEvent;
+    for (;;) {
+        const int count = ReceiveChunk(error);
+        if (count < bufferSize)
+            return;
+        budget -= count;
+        if (budget <= 0)
+            return;
+        error = 0;
+    }
 }
 
 int CIncomingDataSocket::ReceiveChunk(int error)
@@ -234,7 +257,7 @@ int CIncomingDataSocket::ReceiveChunk(int error)
     // by the server during an upload) must not keep a stalled transfer alive.
     if (!receiveDoneEvent.IsSignalled())
         session.ArmIdleTimer(0);
-    int count = Receive(receiveBuffer.data(), bufferSize);
+    int count = Receive(receiveBuffer.get(), bufferSize);
     if (count < 0) {
         int readError = WSAGetLastError();
         if (readError != WSAEWOULDBLOCK)
@@ -246,7 +269,7 @@ int CIncomingDataSocket::ReceiveChunk(int error)
     // no progress either.
     if (count > 0 && !receiveDoneEvent.IsSignalled()) {
         session.AddTransferredBytes(static_cast<std::uint64_t>(count));
-        if (!StoreReceived(receiveBuffer.data(), count))
+        if (!StoreReceived(receiveBuffer.get(), count))
             return -1;
     }
     return count;
@@ -342,7 +365,7 @@ void CIncomingDataSocket::OnSend(int error)
         return;
     session.ArmIdleTimer(0);
     while (chunkSent < chunkLength) {
-        int count = Send(sendBuffer.data() + chunkSent, chunkLength - chunkSent);
+        int count = Send(sendBuffer.get() + chunkSent, chunkLength - chunkSent);
         if (count < 0) {
             int sendError = WSAGetLastError();
             if (sendError != WSAEWOULDBLOCK)
@@ -365,7 +388,7 @@ void CIncomingDataSocket::SendFile()
         sendResult = 1;
     }
     while (sendResult == 0) {
-        std::size_t count = std::fread(sendBuffer.data(), 1, static_cast<std::size_t>(bufferSize), file.get());
+        std::size_t count = std::fread(sendBuffer.get(), 1, static_cast<std::size_t>(bufferSize), file.get());
         if (count == 0) {
             if (std::ferror(file.get())) {
                 FailLocalFile("read", errno);

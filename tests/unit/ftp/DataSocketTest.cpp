@@ -438,6 +438,7 @@ TEST_F(DataSocketTest, PassiveDownloadWritesTheFileByteForByte)
         {"exactly one read", kDataBufferSize, 0},
         {"one byte over a read", kDataBufferSize + 1, 0},
         {"many reads with NUL bytes, in odd pieces", 300000, 7777},
+        {"more than one notification takes", 3 * kReceiveBytesPerEvent + 5, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -14,9 +14,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include <stdlib.h>
 
 #include "session/FtpSession.h"
 #include "session/QueueEntry.h"
@@ -106,8 +109,18 @@ int main(int argc, char** argv)
     settings.Timeout = 20;
     settings.ErrorRetry = 0;
     settings.FileRetry = 0;
+    // As the programs run it: a directory cache on disk, "Always Online" on (the default).
+    // ALWAYS_REFRESH=0 tries the other setting.
     if (const char* refresh = std::getenv("ALWAYS_REFRESH"))
         settings.AlwaysRefresh = std::atoi(refresh);
+    char cacheTemplate[] = "/tmp/tv-bench-cache-XXXXXX";
+    if (::mkdtemp(cacheTemplate) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string cacheFolder = cacheTemplate;
+    settings.CacheHomeDirectory = cacheFolder + "/cache";
+    settings.EnableCache = 1;
 
     CSessionSite site;
     site.address = argv[2];
@@ -125,6 +138,8 @@ int main(int argc, char** argv)
     if (!ui.WaitForDirectory()) {
         std::fprintf(stderr, "no login within 20 s\n");
         session->StopThread();
+        session.reset();
+        std::filesystem::remove_all(cacheFolder);
         return 1;
     }
 
@@ -141,6 +156,8 @@ int main(int argc, char** argv)
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     const int files = session->FilesProcessed();
     session->StopThread();
+    session.reset();
+    std::filesystem::remove_all(cacheFolder);
     std::printf("%.3f s, %d files, result %d\n", took.count(), files, result);
     return result == FTP_OK ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include "ftp/FtpTypes.h"
 #include "platform/Fatal.h"
@@ -296,9 +297,19 @@ bool CIncomingDataSocket::StoreReceived(const char* bytes, int count)
         ForceClose(false);
         return false;
     }
-    if (std::fwrite(bytes, 1, static_cast<std::size_t>(count), file.get()) != static_cast<std::size_t>(count)) {
-        FailLocalFile("write", errno);
-        return false;
+    // Straight to the file: each piece is large already, and going through the stream's
+    // small buffer would split it into two writes. Nothing is ever left in that buffer.
+    const int fd = fileno(file.get());
+    std::size_t written = 0;
+    while (written < static_cast<std::size_t>(count)) {
+        const ssize_t done = ::write(fd, bytes + written, static_cast<std::size_t>(count) - written);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            FailLocalFile("write", done < 0 ? errno : EIO);
+            return false;
+        }
+        written += static_cast<std::size_t>(done);
     }
     return true;
 }

@@ -31,7 +31,7 @@
 
 // Bytes moved per socket read and per file read of an upload. Large pieces keep the cost
 // of each notification, read and write small against the bytes they move.
-constexpr int kDataBufferSize = 128 * 1024;
+constexpr int kDataBufferSize = 256 * 1024;
 // Largest buffer size SetBufferSize accepts (a benchmark may try larger chunks).
 constexpr int kMaxDataBufferSize = 1024 * 1024;
 // Most bytes one read notification takes from the socket before the thread looks at its

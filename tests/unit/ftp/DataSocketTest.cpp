@@ -621,7 +621,8 @@ TEST_F(DataSocketTest, UploadIsSentWholeInChunks)
         {"exactly one chunk", kDataBufferSize, kDataBufferSize},
         {"several chunks and a short one", 3 * kDataBufferSize + 17, kDataBufferSize},
         {"one megabyte", 1 << 20, kDataBufferSize},
-        {"one megabyte in 64 KiB chunks", 1 << 20, kMaxDataBufferSize},
+        {"one megabyte in 4 KiB chunks", 1 << 20, 4096},
+        {"one megabyte in one chunk", 1 << 20, kMaxDataBufferSize},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

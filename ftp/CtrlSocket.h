@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "ftp/CachedEntryLookup.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/IncomingDataSocket.h"
 #include "ftp/OverwriteChoice.h"
@@ -170,4 +171,5 @@ private:
     std::string dataConnectHost;
     int transferType = -1;
     std::array<int, OVERWRITE_CLASS_COUNT> overwriteDecisions;
+    CCachedEntryLookup downloadEntries;  // the remote entries a download compares against
 };

@@ -241,7 +241,7 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     RFILE_DATA remote;
     bool remoteKnown = false;
     if (CDirectoryCache* cache = session.DirectoryCache()) {
-        remoteKnown = cache->LookupCachedEntry(session.Host(), fullRemote, remote) == 0;
+        remoteKnown = downloadEntries.Find(*cache, session.Host(), fullRemote, remote);
         if (!remoteKnown) {
             std::string directory = RemoteDirectoryOf(fullRemote);
             int r = SamePath(directory, session.CurrentRemoteDirectory())
@@ -249,7 +249,7 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
                         : Cwd(directory, OPFLAG_REFRESH);
             if (r == FTP_INTERRUPTED || r == FTP_CLOSED)
                 return r;
-            remoteKnown = cache->LookupCachedEntry(session.Host(), fullRemote, remote) == 0;
+            remoteKnown = downloadEntries.Find(*cache, session.Host(), fullRemote, remote);
         }
     }
 

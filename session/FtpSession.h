@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
@@ -31,6 +32,7 @@
 #include "ftp/SessionLink.h"
 #include "listing/DirectoryCache.h"
 #include "platform/Event.h"
+#include "platform/WaitHandle.h"
 #include "platform/WaitableTimer.h"
 #include "session/SessionCommand.h"
 #include "session/SessionSite.h"
@@ -242,6 +244,9 @@ private:
     Step CloseSession(const CSessionCommand& command, int result);
     void CloseConnections();
     int Interrupted();
+    // The idle timer fired before the recorded deadline: sets it for the rest; false when
+    // the deadline has passed (or there is none).
+    bool RearmIdleTimerIfEarly();
     int ExecuteCommand(const CSessionCommand& command);
 
     // The data connection and the listening socket live on the worker thread.
@@ -289,6 +294,8 @@ private:
     CEvent serverClosedEvent_;
     std::mutex busyMutex_;  // guards only the test-and-set of busy_
     CWaitableTimer idleTimer_;
+    // When the running transfer times out; the timer may be due earlier (ArmIdleTimer).
+    std::optional<CWaitHandle::Clock::time_point> idleDeadline_;  // worker thread only
 
     std::atomic<bool> busy_{false};
     std::atomic<bool> connected_{false};

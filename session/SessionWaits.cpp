@@ -1,6 +1,7 @@
 // The worker's waits and the connection loop with its pause between attempts.
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 
 #include "ftp/CtrlSocket.h"
@@ -48,28 +49,51 @@ int CFtpSession::WaitForTransfer(CEvent* event, int seconds) {
     ArmIdleTimer(seconds);
     std::array<CWaitHandle*, 4> handles{&stopEvent_, &serverClosedEvent_, &idleTimer_, event};
     const size_t count = event != nullptr ? 4 : 3;
-    const int index = MessageWait(std::span(handles.data(), count), -1);
-    if (index == 0 || stopEvent_.TryAcquire() || closing_) return Interrupted();
-    if (index == 1) {
-        OnServerClosed();
-        return FTP_CLOSED;
+    for (;;) {
+        const int index = MessageWait(std::span(handles.data(), count), -1);
+        if (index == 0 || stopEvent_.TryAcquire() || closing_) return Interrupted();
+        if (index == 1) {
+            OnServerClosed();
+            return FTP_CLOSED;
+        }
+        if (index == 2) {
+            // The timer may have been left at an earlier deadline while data moved.
+            if (RearmIdleTimerIfEarly()) continue;
+            Log("Operation timed out", LOG_ERROR);
+            return FTP_TIMEOUT;
+        }
+        return FTP_OK;
     }
-    if (index == 2) {
-        Log("Operation timed out", LOG_ERROR);
-        return FTP_TIMEOUT;
-    }
-    return FTP_OK;
 }
 
+// Called with every piece of data, so it must be cheap: moving the timer wakes the waiting
+// thread each time. The deadline is recorded instead, and the timer itself is moved only
+// when it would fire too late; a timer that fires before the deadline is set again for the
+// rest by WaitForTransfer. The transfer still times out exactly the limit after its last
+// data.
 void CFtpSession::ArmIdleTimer(int seconds) {
     if (seconds == 0) seconds = settings_.Timeout;
     if (seconds < 0) {
         // No inactivity limit.
+        idleDeadline_.reset();
         idleTimer_.Cancel();
         idleTimer_.Reset();
         return;
     }
+    const auto deadline = CWaitHandle::Clock::now() + std::chrono::seconds(seconds);
+    idleDeadline_ = deadline;
+    const auto due = idleTimer_.DueTime();
+    if (due && *due <= deadline) return;
     if (!idleTimer_.SetDueInSeconds(seconds)) FatalError("Can't set waitable timer!");
+}
+
+bool CFtpSession::RearmIdleTimerIfEarly() {
+    if (!idleDeadline_) return false;
+    const auto now = CWaitHandle::Clock::now();
+    if (now >= *idleDeadline_) return false;
+    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(*idleDeadline_ - now);
+    if (!idleTimer_.SetDueIn(rest)) FatalError("Can't set waitable timer!");
+    return true;
 }
 
 int CFtpSession::WaitToRetry() {

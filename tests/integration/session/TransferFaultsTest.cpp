@@ -474,5 +474,44 @@ TEST_F(TransferFaults, RetryDelayZeroPausesForTheTimeout) {
     EXPECT_EQ(ui.CountLines("Interrupted by user"), 1);
 }
 
+// The idle limit (Timeout 2 s) counts from the last data, however the session keeps its
+// timer: pieces 800 ms apart outlast the limit in total yet never trip it, and a stall
+// after some data still ends the transfer by the limit.
+TEST_F(TransferFaults, IdleLimitCountsFromTheLastData) {
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> pieces;
+        int gapMs;
+        int result;
+    } cases[] = {
+        {"four pieces with short gaps", {1250}, 800, FTP_OK},
+        {"one piece, then a stall", {1000, 4000}, 3000, FTP_TIMEOUT},
+    };
+    const std::string bytes(5000, 'x');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tvtest::ScriptedServer server;
+        server.addConnection(Online(true, {
+            ScriptStep::on("TYPE I", "200 ok\r\n"),
+            ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
+            ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData(bytes).dataInChunks(c.pieces, c.gapMs)
+                .afterData("226 Done\r\n"),
+        }));
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), true);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        EXPECT_EQ(Run(Download("f.bin")), c.result) << ui.Transcript();
+        EXPECT_EQ(ui.CountLines("Operation timed out") > 0, c.result == FTP_TIMEOUT) << ui.Transcript();
+        if (c.result == FTP_OK) {
+            std::ifstream in(work / "f.bin", std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+        }
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+    }
+}
+
 }  // namespace
 }  // namespace sessiontest

@@ -438,6 +438,7 @@ TEST_F(DataSocketTest, PassiveDownloadWritesTheFileByteForByte)
         {"exactly one read", kDataBufferSize, 0},
         {"one byte over a read", kDataBufferSize + 1, 0},
         {"many reads with NUL bytes, in odd pieces", 300000, 7777},
+        {"more than one notification takes", 3 * kReceiveBytesPerEvent + 5, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -620,7 +621,8 @@ TEST_F(DataSocketTest, UploadIsSentWholeInChunks)
         {"exactly one chunk", kDataBufferSize, kDataBufferSize},
         {"several chunks and a short one", 3 * kDataBufferSize + 17, kDataBufferSize},
         {"one megabyte", 1 << 20, kDataBufferSize},
-        {"one megabyte in 64 KiB chunks", 1 << 20, kMaxDataBufferSize},
+        {"one megabyte in 4 KiB chunks", 1 << 20, 4096},
+        {"one megabyte in one chunk", 1 << 20, kMaxDataBufferSize},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

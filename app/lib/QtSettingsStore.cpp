@@ -31,15 +31,22 @@ std::optional<std::string> QtSettingsStore::ReadString(const std::string& name)
     return value.toString().toStdString();
 }
 
+// A value equal to the stored one is not set again, so a save that changes nothing
+// leaves the file alone (no rewrite, no wait for the disk).
 bool QtSettingsStore::WriteInt(const std::string& name, int value)
 {
-    m_settings.setValue(Key(name), value);
+    const QString key = Key(name);
+    if (!m_settings.contains(key) || m_settings.value(key).toString() != QString::number(value))
+        m_settings.setValue(key, value);
     return m_settings.isWritable();
 }
 
 bool QtSettingsStore::WriteString(const std::string& name, const std::string& value)
 {
-    m_settings.setValue(Key(name), QString::fromStdString(value));
+    const QString key = Key(name);
+    const QString text = QString::fromStdString(value);
+    if (!m_settings.contains(key) || m_settings.value(key).toString() != text)
+        m_settings.setValue(key, text);
     return m_settings.isWritable();
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -116,6 +117,21 @@ TEST_F(CliOfflineTest, UsageErrorsAndFailuresBeforeConnecting)
         EXPECT_NE(outcome.err.find(c.errContains), std::string::npos) << title << ": " << outcome.err;
         EXPECT_EQ(outcome.out, "") << title;
     }
+}
+
+TEST_F(CliOfflineTest, ARunThatChangesNoSettingLeavesTheSettingsFileAlone)
+{
+    // The first run writes the defaults; later ones find every value as stored. Rewriting
+    // the file would make each run wait for the disk (the file is synced).
+    ASSERT_EQ(Run({"sites"}).exitCode, 0);
+    const std::string path = m_root + "/config/Vintrelle/Tollvane.conf";
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    EXPECT_EQ(Run({"--set", "Timeout=5", "sites"}).exitCode, 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the settings file was written again";
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
 
 TEST_F(CliOfflineTest, HelpDocumentsCommandsOptionsAndStatuses)

@@ -1,8 +1,5 @@
 #include "app/cli/CliSession.h"
 
-#ifdef TOLLVANE_CLI_DATA_BUFFER
-#include "ftp/IncomingDataSocket.h"
-#endif
 
 #include <cctype>
 #include <chrono>
@@ -134,12 +131,6 @@ bool CliSessionUi::InCommand() const
 
 void CliSessionUi::AddLogLine(const CLogLine& line)
 {
-#ifdef TOLLVANE_CLI_DATA_BUFFER
-    // Benchmark builds only (-DTOLLVANE_CLI_DATA_BUFFER=65536): the data connection's chunk
-    // size, set here because log lines arrive on the worker thread that owns the socket.
-    if (!m_bufferSizeSet && m_session && m_session->DataSocket())
-        m_bufferSizeSet = m_session->DataSocket()->SetBufferSize(TOLLVANE_CLI_DATA_BUFFER);
-#endif
     {
         std::lock_guard lock(m_mutex);
         if (InCommand()) {

@@ -84,7 +84,6 @@ private:
 
     Output m_output;
     CFtpSession* m_session = nullptr;
-    bool m_bufferSizeSet = false;
     std::atomic<int> m_queueRunsFinished{0};
     std::atomic<int> m_filesDone{0};
 

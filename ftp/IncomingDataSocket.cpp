@@ -132,9 +132,11 @@ void CIncomingDataSocket::OnAccept(int error)
     OnEstablished();
 }
 
-void CIncomingDataSocket::BeginReceive(bool listing)
+void CIncomingDataSocket::BeginReceive(bool listing, bool text)
 {
     listingMode = listing;
+    textDownload = text && !listing;
+    lineEnds.Reset();
     listingBytes = 0;
     transferError = 0;
     receiveDoneEvent.Reset();
@@ -183,6 +185,11 @@ bool CIncomingDataSocket::CloseFileChecked()
 {
     if (!file)
         return false;
+    char last = 0;
+    // A CR at the very end had no LF after it. A failed write has closed the file and
+    // failed the transfer already.
+    if (fileForWriting && textDownload && lineEnds.Finish(last) && !WriteToFile(&last, 1))
+        return true;
     std::FILE* closing = file.release();
     // Written data may still sit in the stream's buffer: a full disk shows up here.
     if (std::fclose(closing) != 0 && fileForWriting) {
@@ -297,12 +304,21 @@ bool CIncomingDataSocket::StoreReceived(const char* bytes, int count)
         ForceClose(false);
         return false;
     }
+    if (textDownload) {
+        lineEnds.Convert(bytes, static_cast<std::size_t>(count), convertedText);
+        return WriteToFile(convertedText.data(), convertedText.size());
+    }
+    return WriteToFile(bytes, static_cast<std::size_t>(count));
+}
+
+bool CIncomingDataSocket::WriteToFile(const char* bytes, std::size_t count)
+{
     // Straight to the file: each piece is large already, and going through the stream's
     // small buffer would split it into two writes. Nothing is ever left in that buffer.
     const int fd = fileno(file.get());
     std::size_t written = 0;
-    while (written < static_cast<std::size_t>(count)) {
-        const ssize_t done = ::write(fd, bytes + written, static_cast<std::size_t>(count) - written);
+    while (written < count) {
+        const ssize_t done = ::write(fd, bytes + written, count - written);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0) {

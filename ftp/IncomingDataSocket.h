@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "ftp/DataSocketLink.h"
+#include "ftp/LineEnds.h"
 #include "net/MySocket.h"
 #include "platform/Event.h"
 
@@ -73,7 +74,8 @@ public:
     // end will set. BeginReceive also sets listing mode. BeginSend on a connection that
     // is already open (a server that connects as soon as PORT arrives) starts the upload
     // at the next notification.
-    void BeginReceive(bool listing);
+    // `text`: an ASCII-mode download, whose CR LF line ends are stored as LF.
+    void BeginReceive(bool listing, bool text = false);
     void BeginSend();
 
     // Active mode through a SOCKS proxy: after CreateDataSocket, asks the proxy to listen
@@ -116,6 +118,8 @@ private:
     // OnReceive reads repeatedly, up to kReceiveBytesPerEvent.
     int ReceiveChunk(int error);
     bool StoreReceived(const char* bytes, int count);
+    // Writes all of `bytes` to the open download; false (the transfer failed) otherwise.
+    bool WriteToFile(const char* bytes, std::size_t count);
     // An upload is pending or running (its failures end it in the sending direction).
     bool UploadPending() { return !sendDoneEvent.IsSignalled(); }
     // A socket error ends the transfer: logged, recorded, the connection forced closed.
@@ -137,6 +141,9 @@ private:
     using DataBuffer = std::unique_ptr<char[], AlignedFree>;
     static DataBuffer AllocateBuffer(std::size_t size);
     DataBuffer receiveBuffer;  // bufferSize + 1 (terminating NUL)
+    bool textDownload = false;
+    CCrLfToLf lineEnds;
+    std::string convertedText;  // a text download's piece after conversion
     DataBuffer sendBuffer;
     int chunkLength = 0;
     int chunkSent = 0;

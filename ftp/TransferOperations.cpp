@@ -306,7 +306,7 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         data->ForceClose(false);
         return FTP_FAILED;
     }
-    data->BeginReceive(/*listing=*/false);
+    data->BeginReceive(/*listing=*/false, /*text=*/transferType == 0);
     r = SendCommand("retr " + RemoteName(remotePath), 0);
     if (r == FTP_OK)
         r = ConnectPassiveDataSocket();

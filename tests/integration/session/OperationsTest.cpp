@@ -181,6 +181,16 @@ TEST_P(Operations, DownloadWholeThenResumedIsByteForByte) {
     EXPECT_EQ(ui.CountLines("File data.bin is already complete."), 1);
 }
 
+TEST_P(Operations, TextDownloadGetsThisSystemsLineEnds) {
+    // ".txt" goes in ASCII mode: whether the server sends its LF as is or as CR LF (as the
+    // protocol asks), the local file has LF line ends and the size the listing shows.
+    ASSERT_TRUE(server->createFile("pub/notes.txt", "one\ntwo\n\nlast\n"));
+    OpenOnline();
+    ASSERT_EQ(Run(Transfer(CMD_DOWNLOAD, "/pub/notes.txt", "notes.txt")), FTP_OK) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("TYPE a"), 1) << ui.Transcript();
+    EXPECT_EQ(ReadLocal(work / "local" / "notes.txt"), "one\ntwo\n\nlast\n");
+}
+
 TEST_P(Operations, UploadWholeThenResumedIsByteForByte) {
     const std::string content = RandomBytes(250000, 11);
     WriteLocal(work / "local" / "up.bin", content);

@@ -1,6 +1,6 @@
 // Times one queue run of the engine alone, without a front end: a whole directory tree
 // (the per-file cost of the queue: commands, data connections, waits) or one file (the
-// data path's throughput). Driven by bench/transfer/tree.sh and bench/transfer/run.sh,
+// data path's throughput). Driven by bench/transfer/run.sh,
 // which start the server.
 //
 //   bench_queue_run get|getdir HOST PORT REMOTE_PATH LOCAL_FOLDER

@@ -1,7 +1,7 @@
 // Times one queue run of the engine alone, without a front end: a whole directory tree
 // (the per-file cost of the queue: commands, data connections, waits) or one file (the
-// data path's throughput). Driven by bench/transfer/run.sh,
-// which start the server.
+// data path's throughput). bench/transfer/run.sh starts the server and runs it beside
+// the other programs.
 //
 //   bench_queue_run get|getdir HOST PORT REMOTE_PATH LOCAL_FOLDER
 //   bench_queue_run put|putdir HOST PORT LOCAL_PATH REMOTE_FOLDER

@@ -34,6 +34,7 @@
 #include "net/SocketTypes.h"
 #include "platform/SocketErrors.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -136,7 +137,9 @@ private:
     std::shared_ptr<CHostLookup> lookup;  // the pending look-up's result buffer
     NetState netState = NetState::None;
     bool readArmed = false;       // FD_READ may be reported (re-armed by Receive)
-    bool writeArmed = false;      // FD_WRITE may be reported (after connect / would-block)
+    // FD_WRITE may be reported (after connect / would-block). A site-to-site copy may send
+    // on the partner's control socket from the driving thread, so it is atomic.
+    std::atomic<bool> writeArmed{false};
     bool acceptArmed = false;     // FD_ACCEPT may be reported (re-armed by Accept)
     bool closeReported = false;   // FD_CLOSE is reported once
     long selectedEvents = 0;      // events watched on the handle (all of them under layers)

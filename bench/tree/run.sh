@@ -8,7 +8,7 @@
 #   FILES=2000 FOLDERS=50 CLI=/path/to/tollvane-cli bench/tree/run.sh
 #
 # Not part of the test suite. Needs vsftpd, lftp, wget, GNU time (package "time") and
-# Debian's /usr/bin/python3.
+# Debian's /usr/bin/python3; the server set-up is bench/transfer/vsftpd.sh.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +19,7 @@ files=${FILES:-2000}
 folders=${FOLDERS:-50}
 python=/usr/bin/python3
 
-for tool in /usr/sbin/vsftpd lftp wget /usr/bin/time "$python" diff; do
+for tool in /usr/sbin/vsftpd lftp wget curl /usr/bin/time "$python" diff; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 [ -x "$cli" ] || { echo "not built: $cli" >&2; exit 1; }
@@ -34,64 +34,16 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-port=$("$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-root=$work/srv
-mkdir -p "$root/incoming" "$work/empty" "$work/data" "$work/config"
-chmod 555 "$work/empty"
-conf=$work/vsftpd.conf
-cat > "$conf" <<CONF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$port
-background=NO
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-syslog_enable=NO
-xferlog_enable=NO
-vsftpd_log_file=$work/vsftpd.log
-dirmessage_enable=NO
-connect_from_port_20=NO
-pasv_enable=YES
-write_enable=YES
-anonymous_enable=YES
-no_anon_password=YES
-anon_root=$root
-anon_upload_enable=YES
-anon_mkdir_write_enable=YES
-anon_other_write_enable=YES
-anon_world_readable_only=NO
-anon_umask=022
-local_enable=NO
-CONF
-if [ "$(id -u)" = 0 ]; then
-    # As root vsftpd serves anonymous as the "ftp" account, from a root folder that
-    # account cannot write to; uploads go into incoming/.
-    cat >> "$conf" <<CONF
-run_as_launching_user=NO
-ftp_username=ftp
-nopriv_user=nobody
-secure_chroot_dir=$work/empty
-session_support=NO
-CONF
-else
-    echo "run_as_launching_user=YES" >> "$conf"
-fi
+source "$source_dir/bench/transfer/vsftpd.sh"
+write_vsftpd_config
+mkdir -p "$work/data" "$work/config"
 
 echo "Preparing a tree of $files files in $folders folders..."
 "$source_dir/scripts/sample-tree" --plain --files "$files" --folders "$folders" --depth 3 \
     --min-kib 1 --max-kib 64 --seed 7 "$work/tree"
 cp -r "$work/tree" "$root/tree"
 
-/usr/sbin/vsftpd "$conf" > "$work/vsftpd.out" 2>&1 &
-server_pid=$!
-for _ in $(seq 50); do
-    if "$python" -c 'import socket,sys; s=socket.create_connection(("127.0.0.1",int(sys.argv[1])),1); s.settimeout(1); sys.exit(s.recv(4)!=b"220 ")' "$port" 2>/dev/null; then break; fi
-    sleep 0.1
-done
-
-url=ftp://127.0.0.1:$port
+start_vsftpd
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 
 # Runs a command under GNU time; prints nothing, leaves "seconds kilobytes" in $work/t.

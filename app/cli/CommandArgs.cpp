@@ -9,6 +9,20 @@ int Usage(CliContext& context, const std::string& problem)
     return kExitUsage;
 }
 
+CliSessionUi::Output SessionOutput(CliContext& context, const CliOptions& options, CTransferLog& transferLog)
+{
+    if (!transferLog.Open(context.dataFolder) && !options.quiet)
+        std::fprintf(context.err, "tollvane-cli: cannot open %s%s for appending\n", context.dataFolder.c_str(),
+                     kTransferLogName);
+    CliSessionUi::Output output;
+    output.err = context.err;
+    output.verbose = options.verbose;
+    output.quiet = options.quiet;
+    output.transferLog = &transferLog;
+    output.overwriteAction = options.overwrite;
+    return output;
+}
+
 int Fail(CliContext& context, int status, const std::string& problem)
 {
     std::fprintf(context.err, "tollvane-cli: %s\n", problem.c_str());

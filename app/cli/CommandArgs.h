@@ -3,6 +3,7 @@
 // run's settings, usage and failure messages.
 
 #include "app/cli/CliCommand.h"
+#include "app/cli/CliSession.h"
 #include "listing/DirectoryCache.h"
 
 #include <cstdint>
@@ -37,6 +38,10 @@ int ReadArgs(CliContext& context, const std::vector<std::string>& args, unsigned
 bool RunSettings(CliContext& context, const CliOptions& options, CSettings& settings, std::string* error);
 
 CacheSettings CacheSettingsOf(const CSettings& settings);
+
+// The window side of a run's sessions: log lines on stderr as the options ask, every line
+// in the transfer log (opened here in the data folder; a failure to open it is said).
+CliSessionUi::Output SessionOutput(CliContext& context, const CliOptions& options, CTransferLog& transferLog);
 
 // Prints the problem and the hint to --help; kExitUsage.
 int Usage(CliContext& context, const std::string& problem);

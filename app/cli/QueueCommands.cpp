@@ -32,21 +32,6 @@ bool OverridesSetting(const CliOptions& options, const char* name)
     return false;
 }
 
-// The window side of every session of the run: log lines on stderr, the transfer log.
-CliSessionUi::Output OutputFor(CliContext& context, const CliOptions& options, CTransferLog& transferLog)
-{
-    if (!transferLog.Open(context.dataFolder) && !options.quiet)
-        std::fprintf(context.err, "tollvane-cli: cannot open %s%s for appending\n",
-                     context.dataFolder.c_str(), kTransferLogName);
-    CliSessionUi::Output output;
-    output.err = context.err;
-    output.verbose = options.verbose;
-    output.quiet = options.quiet;
-    output.transferLog = &transferLog;
-    output.overwriteAction = options.overwrite;
-    return output;
-}
-
 int TransferTypeOf(const CliOptions& options)
 {
     return options.transferType >= 0 ? options.transferType : 2;
@@ -175,7 +160,7 @@ int RunRecursive(CliContext& context, const CommandArgs& parsed, RecursiveComman
         settings.AlwaysRefresh = 1;
 
     CTransferLog transferLog;
-    CliQueueRun run(settings, OutputFor(context, parsed.options, transferLog), TransferTypeOf(parsed.options));
+    CliQueueRun run(settings, SessionOutput(context, parsed.options, transferLog), TransferTypeOf(parsed.options));
     // The session starts in the login folder; the entry's paths are absolute.
     target.site.defremotedir.clear();
     CFtpSession& session = run.AddSession(target.site);
@@ -269,7 +254,7 @@ int RunJob(CliContext& context, const std::vector<std::string>& args)
         keptText += '\n';
 
     CTransferLog transferLog;
-    CliQueueRun run(settings, OutputFor(context, parsed.options, transferLog), TransferTypeOf(parsed.options), true);
+    CliQueueRun run(settings, SessionOutput(context, parsed.options, transferLog), TransferTypeOf(parsed.options), true);
     const CQueueLoadResult loaded = LoadJob(jobPath, run, context.sites, settings);
     if (!loaded.opened)
         return Fail(context, kExitFailed, loaded.error);

@@ -51,17 +51,7 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     settings.KeepAlive = 0;
 
     CTransferLog transferLog;
-    if (!transferLog.Open(context.dataFolder) && !options.quiet)
-        std::fprintf(context.err, "tollvane-cli: cannot open %s%s for appending\n",
-                     context.dataFolder.c_str(), kTransferLogName);
-
-    CliSessionUi::Output output;
-    output.err = context.err;
-    output.verbose = options.verbose;
-    output.quiet = options.quiet;
-    output.transferLog = &transferLog;
-    output.overwriteAction = options.overwrite;
-    CliSessionUi ui(output);
+    CliSessionUi ui(SessionOutput(context, options, transferLog));
 
     // Paths relative to the login directory are made absolute once it is known: the
     // operations change directory on their way, so a relative path would drift.

@@ -1,6 +1,7 @@
 // Queue runs against the scripted server, for what a real server will not serve: listed
 // names that would climb out of the local folder, a directory tree deeper than the walk
-// allows, and a site-to-site entry whose other site is busy.
+// allows, a site-to-site entry whose other site is busy, and a connection that drops in
+// the middle of a transfer.
 
 #include <string>
 
@@ -125,6 +126,37 @@ TEST_F(ScriptedQueue, BusyPartnerEndsTheRunProperlyAndRequeuesTheEntry) {
     EXPECT_FALSE(session->IsBusy());
     EXPECT_TRUE(partnerUi.WaitForCall("Refresh", "", kWait));
     EXPECT_EQ(session->Queue().Size(), 1u);
+}
+
+TEST_F(ScriptedQueue, ConnectionDroppedMidTransferReconnectsAndTheRunContinues) {
+    const std::string content = BinaryContent(3, 20000);
+    const auto transfer = [&](ScriptStep retr) {
+        return std::vector<ScriptStep>{
+            ScriptStep::on("TYPE I", "200 Binary\r\n"),
+            ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
+            std::move(retr),
+        };
+    };
+    tvtest::ScriptedServer server;
+    // The first connection goes away after a part of the file, data and control alike.
+    server.addConnection(Online(transfer(ScriptStep::on("RETR one.bin", "150 Here\r\n")
+                                             .sendData(content, 5000, /*abortive=*/true)
+                                             .thenClose(/*abortive=*/true))));
+    server.addConnection(Online(transfer(
+        ScriptStep::on("RETR one.bin", "150 Here\r\n").sendData(content).afterData("226 Done\r\n"))));
+    ASSERT_TRUE(server.start()) << server.error();
+    settings.ErrorRetry = 2;  // reconnect attempts and cycles
+    OpenAt(server);
+    CQueueEntry& entry = Add(QUEUE_DOWNLOAD, KIND_FILE, (work / "local").string(), "/one.bin");
+    entry.SetSize(content.size());
+
+    RunQueue();
+    EXPECT_TRUE(ui.WaitForLine("All queue file transferred successfully.", kWait)) << ui.Transcript();
+    EXPECT_TRUE(ReadLocal(work / "local" / "one.bin") == content);
+    EXPECT_TRUE(session->Queue().IsEmpty());
+    EXPECT_TRUE(server.waitForConnections(2, 2000));
+    EXPECT_GE(ui.CountLines("Session Closed."), 1) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("RETR one.bin"), 2) << ui.Transcript();
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string_view>
 #include <csignal>
-#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -14,7 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kPollInterval = 20ms;
-constexpr auto kQuietCommandGrace = 300ms;
 constexpr char kConnectGaveUpText[] = "Max errors reached, stop.";
 constexpr char kInterruptedText[] = "Interrupted by user";
 
@@ -170,6 +168,7 @@ void CliSessionUi::CommandFinished(int code, int)
 {
     if (code == CMD_RUN_QUEUE)
         ++m_queueRunsFinished;
+    ++m_commandsFinished;
 }
 
 void CliSessionUi::DirectoryChanged(const std::string& directory)
@@ -267,8 +266,7 @@ void CliSessionUi::WriteErr(const std::string& text)
 CCliSession::CCliSession(CSettings& settings, const CSessionSite& site, CliSessionUi& ui)
     : m_settings(settings), m_ui(ui), m_session(settings, site)
 {
-    // The driver uses the idle count to see a command end; the count must never reach
-    // the interval, or the session would send an anti-idle command of its own.
+    // Nothing but the user's command is sent: no anti-idle commands of the session's own.
     m_settings.AntiIdleCommandInterval = 0;
     m_ui.Attach(&m_session);
     m_session.SetUi(&m_ui);
@@ -312,33 +310,17 @@ std::string CCliSession::WaitForStartDirectory()
 
 int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)
 {
-    // The worker clears its idle count whenever it comes back to wait for a command while
-    // not busy. A count set before the command is therefore cleared at the latest when the
-    // command has ended. It may also be cleared once just before the command is taken (the
-    // worker was finishing its online set-up), so a command that logged nothing is taken
-    // as ended only when the worker has stayed idle for a moment.
+    // The worker reports the end of every command it takes from the mailbox. One that
+    // never comes back (the connection is lost, or the worker drops the command) ends
+    // the wait through the connection state.
     m_ui.BeginCommand();
-    m_session.AntiIdleTick();
+    const int finishedBefore = m_ui.CommandsFinished();
     m_session.IssueCommand(command);
     bool cancelled = false;
-    std::optional<std::chrono::steady_clock::time_point> idleSince;
-    while (true) {
-        const bool started = m_ui.CommandStarted();
-        const bool idle = m_session.AntiIdleSeconds() == 0 && !m_session.IsBusy();
-        if (!idle) {
-            idleSince.reset();
-        } else if (started) {
-            break;
-        } else if (!idleSince) {
-            idleSince = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - *idleSince > kQuietCommandGrace) {
-            break;
-        }
-        if (!m_session.IsConnected())
-            break;
+    while (m_ui.CommandsFinished() == finishedBefore && m_session.IsConnected()) {
         if (InterruptRequested() && !cancelled) {
             cancelled = true;
-            if (!started || !m_session.IsBusy()) {
+            if (!m_session.IsBusy()) {
                 m_session.StopThread();
                 return kExitInterrupted;
             }

@@ -3,9 +3,8 @@
 // thread and writes commands into the session's mailbox; CliSessionUi is the window side,
 // printing what the worker reports and answering its questions from the options.
 //
-// The session reports no result per command, so the driver learns it from the log: the
-// lines a command logs arrive while the session is busy with it. The end of a command
-// shows in the session's idle count, which the worker clears when it waits again.
+// The worker reports the end of each command (CommandFinished); the command's result for
+// the user (refused, failed, interrupted) is read from the log lines it produced.
 
 #include "app/cli/CliExitCode.h"
 #include "app/lib/TransferLog.h"
@@ -54,6 +53,8 @@ public:
     std::string ReportedDirectory() const;
     // A line on standard error that does not tear a progress line.
     void PrintMessage(const std::string& text);
+    // Commands the worker has finished, of any kind.
+    int CommandsFinished() const { return m_commandsFinished; }
     // Queue runs the worker has finished (a run that lost its connection counts too).
     int QueueRunsFinished() const { return m_queueRunsFinished; }
     // Files downloaded, uploaded or deleted, as the transfer log records them.
@@ -85,6 +86,7 @@ private:
     Output m_output;
     CFtpSession* m_session = nullptr;
     std::atomic<int> m_queueRunsFinished{0};
+    std::atomic<int> m_commandsFinished{0};
     std::atomic<int> m_filesDone{0};
 
     mutable std::mutex m_mutex;

@@ -140,16 +140,9 @@ bool FtpTestServer::start() {
     if (isRunning())
         return true;
     error_.clear();
-    std::string pattern = (fs::temp_directory_path() / (tempPrefix_ + "-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) {
-        error_ = "cannot create a temporary folder: " + std::string(std::strerror(errno));
+    workPath_ = makeWorkFolder(tempPrefix_, error_);
+    if (workPath_.empty())
         return false;
-    }
-    workPath_ = name.data();
-    // Server accounts other than ours must reach the root folder inside.
-    ::chmod(workPath_.c_str(), 0755);
     rootPath_ = workPath_ + "/root";
     if (::mkdir(rootPath_.c_str(), 0755) != 0) {
         error_ = "cannot create the root folder: " + std::string(std::strerror(errno));
@@ -157,23 +150,11 @@ bool FtpTestServer::start() {
         return false;
     }
 
-    std::string lastError;
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        int port = pickFreePort();
-        if (port == 0) {
-            lastError = "no free port on 127.0.0.1";
-            continue;
-        }
-        bool portClash = false;
-        if (launchOnce(port, portClash)) {
-            port_ = port;
-            return true;
-        }
-        lastError = error_;
-        if (!portClash)
-            break;
-    }
-    error_ = lastError;
+    port_ = launchOnFreePort(kStartAttempts, [this](int port, bool& portClash) {
+        return launchOnce(port, portClash);
+    }, error_);
+    if (port_ != 0)
+        return true;
     std::string keptError = error_;
     stop();
     error_ = keptError;

@@ -404,31 +404,15 @@ bool ProxyDaemon::start()
     if (pid_ > 0)
         return true;
     error_.clear();
-    std::string pattern = (fs::temp_directory_path() / "tollvane-proxy-XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) {
-        error_ = std::string("cannot create a temporary folder: ") + std::strerror(errno);
+    workPath_ = makeWorkFolder("tollvane-proxy", error_);
+    if (workPath_.empty())
         return false;
-    }
-    workPath_ = name.data();
-    // A daemon that drops its privileges must still reach its files.
-    ::chmod(workPath_.c_str(), 0755);
 
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        int port = pickFreePort();
-        if (port == 0) {
-            error_ = "no free port on 127.0.0.1";
-            continue;
-        }
-        bool portClash = false;
-        if (launchOnce(port, portClash)) {
-            port_ = port;
-            return true;
-        }
-        if (!portClash)
-            break;
-    }
+    port_ = launchOnFreePort(kStartAttempts, [this](int port, bool& portClash) {
+        return launchOnce(port, portClash);
+    }, error_);
+    if (port_ != 0)
+        return true;
     std::string keptError = error_;
     stop();
     error_ = keptError;

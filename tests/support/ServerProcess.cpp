@@ -245,4 +245,36 @@ int pickFreePort()
     return port;
 }
 
+std::string makeWorkFolder(const std::string& prefix, std::string& why)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()) == nullptr) {
+        why = std::string("cannot create a temporary folder: ") + std::strerror(errno);
+        return {};
+    }
+    // A server that drops its privileges must still reach its files.
+    ::chmod(name.data(), 0755);
+    return name.data();
+}
+
+int launchOnFreePort(int attempts, const std::function<bool(int port, bool& portClash)>& launch,
+                     std::string& why)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const int port = pickFreePort();
+        if (port == 0) {
+            why = "no free port on 127.0.0.1";
+            continue;
+        }
+        bool portClash = false;
+        if (launch(port, portClash))
+            return port;
+        if (!portClash)
+            break;
+    }
+    return 0;
+}
+
 }  // namespace tvtest

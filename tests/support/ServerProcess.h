@@ -2,6 +2,7 @@
 // Starting and stopping the helper processes of the test servers. Internal to the
 // fixtures in this folder.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,5 +47,15 @@ std::string pamConfdirShim(std::string& why);
 // Binds port 0 on loopback to learn a port that is free right now; 0 when none could be
 // had. The server started next may still lose it to another process, so callers retry.
 int pickFreePort();
+
+// A fresh temporary folder "<tmp>/<prefix>-XXXXXX" that server accounts other than ours
+// can enter (mode 0755). Empty with `why` set when it cannot be made.
+std::string makeWorkFolder(const std::string& prefix, std::string& why);
+
+// Starts a server on a free loopback port: `launch` tries one port and says whether a
+// failure was a port clash (another process took the port meanwhile); a clash is tried
+// again on a new port, up to `attempts` times. The port the server runs on, or 0.
+int launchOnFreePort(int attempts, const std::function<bool(int port, bool& portClash)>& launch,
+                     std::string& why);
 
 }  // namespace tvtest

@@ -75,29 +75,12 @@ CliSessionUi& CliQueueRun::UiOf(const CFtpSession& session)
 
 int CliQueueRun::Connect(CFtpSession& session, std::string& directory)
 {
-    CliSessionUi& ui = UiOf(session);
-    session.Start();
-    while (!session.IsConnected()) {
-        if (ui.ConnectGaveUp())
-            return kExitConnect;
-        if (InterruptRequested())
-            return kExitInterrupted;
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    // The online set-up asks for the directory first thing; its reply is bounded by the
-    // time-out like any other.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1) + 1);
-    directory = ui.ReportedDirectory();
-    while (directory.empty() && session.IsConnected() && !InterruptRequested() &&
-           std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(kPollInterval);
-        directory = ui.ReportedDirectory();
-    }
-    if (InterruptRequested())
-        return kExitInterrupted;
-    if (directory.empty())
-        directory.push_back('/'); // the root when the server would not say
-    return kExitDone;
+    const CliSessionUi& ui = UiOf(session);
+    const int status = StartAndWaitOnline(session, ui);
+    if (status != kExitDone)
+        return status;
+    directory = WaitForLoginDirectory(session, ui, m_settings.Timeout);
+    return InterruptRequested() ? kExitInterrupted : kExitDone;
 }
 
 // A run has ended once the worker has finished a queue run and is neither busy nor about
@@ -210,16 +193,13 @@ std::vector<CliQueueRun::SiteSummary> CliQueueRun::Summaries() const
 
 void CliQueueRun::CloseAll(bool sayGoodbye)
 {
-    if (sayGoodbye && !InterruptRequested()) {
-        for (Site& site : m_sites)
-            if (site.session->HasThread() && site.session->IsConnected())
-                site.session->IssueCommand(SimpleCommand(CMD_QUIT));
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1));
-        for (Site& site : m_sites)
-            while (site.session->HasThread() && site.session->IsConnected() &&
-                   std::chrono::steady_clock::now() < limit && !InterruptRequested())
-                std::this_thread::sleep_for(kPollInterval);
-    }
+    std::vector<CFtpSession*> sessions;
     for (Site& site : m_sites)
-        site.session->StopThread();
+        sessions.push_back(site.session.get());
+    if (sayGoodbye) {
+        CloseSessions(sessions, m_settings.Timeout);
+        return;
+    }
+    for (CFtpSession* session : sessions)
+        session->StopThread();
 }

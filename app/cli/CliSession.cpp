@@ -279,33 +279,15 @@ CCliSession::~CCliSession()
 
 int CCliSession::Connect()
 {
-    m_session.Start();
-    while (!m_session.IsConnected()) {
-        if (m_ui.ConnectGaveUp()) {
-            m_session.StopThread();
-            return kExitConnect;
-        }
-        if (InterruptRequested()) {
-            m_session.StopThread();
-            return kExitInterrupted;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    return kExitDone;
+    const int status = StartAndWaitOnline(m_session, m_ui);
+    if (status != kExitDone)
+        m_session.StopThread();
+    return status;
 }
 
 std::string CCliSession::WaitForStartDirectory()
 {
-    // The online set-up asks for the directory first thing; its reply is bounded by the
-    // time-out like any other.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1) + 1);
-    std::string directory = m_ui.ReportedDirectory();
-    while (directory.empty() && m_session.IsConnected() && !InterruptRequested() &&
-           std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(kPollInterval);
-        directory = m_ui.ReportedDirectory();
-    }
-    return directory.empty() ? "/" : directory;
+    return WaitForLoginDirectory(m_session, m_ui, m_settings.Timeout);
 }
 
 int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)
@@ -337,11 +319,50 @@ int CCliSession::Run(const CSessionCommand& command, const std::function<void()>
 
 void CCliSession::Close()
 {
-    if (m_session.HasThread() && m_session.IsConnected() && !InterruptRequested()) {
-        m_session.IssueCommand(SimpleCommand(CMD_QUIT));
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1));
-        while (m_session.IsConnected() && std::chrono::steady_clock::now() < limit && !InterruptRequested())
-            std::this_thread::sleep_for(kPollInterval);
+    CloseSessions({&m_session}, m_settings.Timeout);
+}
+
+// ---- shared by every driver of sessions ----
+
+int StartAndWaitOnline(CFtpSession& session, const CliSessionUi& ui)
+{
+    session.Start();
+    while (!session.IsConnected()) {
+        if (ui.ConnectGaveUp())
+            return kExitConnect;
+        if (InterruptRequested())
+            return kExitInterrupted;
+        std::this_thread::sleep_for(kPollInterval);
     }
-    m_session.StopThread();
+    return kExitDone;
+}
+
+std::string WaitForLoginDirectory(const CFtpSession& session, const CliSessionUi& ui, int timeoutSeconds)
+{
+    // The online set-up asks for the directory first thing; its reply is bounded by the
+    // time-out like any other.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(timeoutSeconds, 1) + 1);
+    std::string directory = ui.ReportedDirectory();
+    while (directory.empty() && session.IsConnected() && !InterruptRequested() &&
+           std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(kPollInterval);
+        directory = ui.ReportedDirectory();
+    }
+    return directory.empty() ? "/" : directory;
+}
+
+void CloseSessions(const std::vector<CFtpSession*>& sessions, int timeoutSeconds)
+{
+    if (!InterruptRequested()) {
+        for (CFtpSession* session : sessions)
+            if (session->HasThread() && session->IsConnected())
+                session->IssueCommand(SimpleCommand(CMD_QUIT));
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(timeoutSeconds, 1));
+        for (CFtpSession* session : sessions)
+            while (session->HasThread() && session->IsConnected() && std::chrono::steady_clock::now() < limit &&
+                   !InterruptRequested())
+                std::this_thread::sleep_for(kPollInterval);
+    }
+    for (CFtpSession* session : sessions)
+        session->StopThread();
 }

@@ -129,3 +129,13 @@ private:
     CliSessionUi& m_ui;
     CFtpSession m_session;
 };
+
+// Starts the session's worker and waits until it is online: kExitDone, kExitConnect (the
+// connection loop gave up) or kExitInterrupted. The worker keeps running either way.
+int StartAndWaitOnline(CFtpSession& session, const CliSessionUi& ui);
+// The directory the login starts in, once the online session has asked the server for it
+// ("/" when it could not be learnt within the time-out).
+std::string WaitForLoginDirectory(const CFtpSession& session, const CliSessionUi& ui, int timeoutSeconds);
+// Says goodbye to every online session at once (QUIT, bounded by the time-out; skipped
+// after Ctrl-C), then ends every worker.
+void CloseSessions(const std::vector<CFtpSession*>& sessions, int timeoutSeconds);

@@ -74,6 +74,9 @@ LocalFolderListing ReadLocalFolder(const std::string& folder, std::string_view f
     CFolderReader::Child child;
     std::string name; // the reader's view ends at its next call; fstatat needs a C string
     while (reader.Next(child)) {
+        // The folder listing tells the kind: a file the filter leaves out costs no status.
+        if (!pattern.empty() && !child.isDirectory && !wildcards.Match(child.name))
+            continue;
         name.assign(child.name);
         struct stat info {};
         FILE_DATA entry;

@@ -21,18 +21,21 @@ pattern="^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"](\\.\\./)*($(echo $fo
 status=0
 for folder in "${!allowed[@]}"; do
   [ -d "$folder" ] || continue
-  while IFS= read -r hit; do
-    [ -n "$hit" ] || continue
-    included=$(printf '%s\n' "${hit#*:*:}" | sed -E "s@.*[<\"](\\.\\./)*([a-z]+)/.*@\\2@")
-    case " ${allowed[$folder]} " in
-      *" $included "*) ;;
-      *)
-        [ $status -eq 0 ] && echo "Includes across the layers:"
-        echo "$hit    ($folder may include only: ${allowed[$folder]})"
-        status=1
-        ;;
-    esac
-  done < <(grep -rnE "$pattern" "$folder" --include='*.h' --include='*.hpp' --include='*.cpp' 2>/dev/null)
+  # file:line:text of every include of a project folder, checked against the allowed list.
+  bad=$(grep -rnE "$pattern" "$folder" --include='*.h' --include='*.hpp' --include='*.cpp' 2>/dev/null |
+    awk -v allowed=" ${allowed[$folder]} " '{
+      text = $0
+      sub(/^[^:]*:[^:]*:/, "", text)
+      match(text, /[<"](\.\.\/)*[a-z]+\//)
+      included = substr(text, RSTART + 1, RLENGTH - 2)
+      sub(/^(\.\.\/)*/, "", included)
+      if (index(allowed, " " included " ") == 0) print
+    }')
+  if [ -n "$bad" ]; then
+    [ $status -eq 0 ] && echo "Includes across the layers:"
+    echo "$bad" | sed "s|\$|    ($folder may include only: ${allowed[$folder]})|"
+    status=1
+  fi
 done
 [ $status -eq 0 ] && echo "every folder includes only the folders below it"
 exit $status

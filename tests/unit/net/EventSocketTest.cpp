@@ -176,7 +176,7 @@ TEST_F(EventSocketTest, HandlerMayWaitForAnotherSocketsNotification)
     client.onConnect = [&](int error) {
         ASSERT_EQ(error, 0);
         ASSERT_EQ(client.Send("echo", 4), 4);
-        waitResult = MessageWait({&answered}, 2000);
+        waitResult = MessageWait({&answered}, 20000);
     };
     ASSERT_TRUE(client.Create());
     client.Connect("127.0.0.1", server.port);
@@ -446,7 +446,7 @@ TEST_F(EventSocketTest, SocketKeptAcrossThreadsJoinsTheThreadThatCreatesItAgain)
         secondDone.Set();
     });
     // The listener belongs to this thread: it keeps accepting while this thread waits.
-    EXPECT_EQ(MessageWait({&secondDone}, 3000), WAIT_OBJECT_0);
+    EXPECT_EQ(MessageWait({&secondDone}, 20000), WAIT_OBJECT_0);
     second.join();
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), "connect:0");

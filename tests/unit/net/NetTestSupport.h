@@ -24,7 +24,7 @@ inline int OpenFdCount()
 }
 
 // Pumps this thread's messages until done() holds or about two seconds have passed.
-inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 2000)
+inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 20000)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (!done()) {

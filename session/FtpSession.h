@@ -39,7 +39,7 @@
 #include "session/SessionUi.h"
 #include "session/TransferQueue.h"
 #include "session/TransferRateMeter.h"
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 #include "sites/SiteSetting.h"
 
 class CCtrlSocket;
@@ -47,13 +47,17 @@ class CIncomingDataSocket;
 class CLstnDataSocket;
 class CWaitHandle;
 
+// The cache settings of a settings table.
+CacheSettings CacheSettingsOf(const CSettings& settings);
+
 class CFtpSession final : public SessionLink, public DataSocketLink, public ICacheMessageSink {
 public:
-    // The session reads `settings` for as long as it lives (the caller keeps the table).
-    CFtpSession(CSettings& settings, const CSessionSite& site);
+    // The session follows `settings` for as long as it lives (the caller keeps the
+    // object): the worker takes its current table at the start of each operation.
+    CFtpSession(CSharedSettings& settings, const CSessionSite& site);
     // A session for a site record: anonymous sites log in as "anonymous" with the
     // "AnonymousPass" setting.
-    CFtpSession(CSettings& settings, const CSiteSetting& site);
+    CFtpSession(CSharedSettings& settings, const CSiteSetting& site);
     ~CFtpSession() override;
     CFtpSession(const CFtpSession&) = delete;
     CFtpSession& operator=(const CFtpSession&) = delete;
@@ -71,9 +75,12 @@ public:
     void StopThread(const std::function<void()>& keepResponsive = {});
     bool HasThread() const { return worker_.joinable(); }
 
-    // Writes the command into the mailbox and wakes the worker. No hand-shake: a command
-    // not yet taken is overwritten by the next one.
-    void IssueCommand(const CSessionCommand& command);
+    // Queues the command in the mailbox and wakes the worker; commands run in the order
+    // they were issued. False when it was dropped as a second copy of a pending refresh,
+    // keep-alive or resumed queue run (see CommandOrigin); a user command is never dropped.
+    bool IssueCommand(const CSessionCommand& command);
+    // The remote pane's Refresh: lists the current folder again.
+    bool RequestRefresh() { return IssueCommand(RefreshCommand()); }
     // Runs the transfer queue: at once when the worker runs, else right after connecting.
     void StartQueue();
     void RequestQueueRun();
@@ -168,18 +175,19 @@ public:
     void SetPartner(CFtpSession* partner) { partner_ = partner; }
     void SetDrivingSession(CFtpSession* driver) { driver_ = driver; }
 
-    // Sets every entry back to queued (stopped ones only when asked) and logs it.
+    // Sets every entry back to queued (stopped ones only when asked; the entry being
+    // transferred keeps its state) and logs it. Any thread: the log line arrives on it.
     void ResetQueue(bool includeStopped);
     // The remote directory has a listing in the directory cache of this session's host; a
-    // relative path is taken from the current remote directory.
-    bool IsRemoteDirCached(const std::string& path);
+    // relative path is taken from the current remote directory. Any thread.
+    bool IsRemoteDirCached(const std::string& path) const;
 
     // The pause between two attempts ("RetryDelay"); FTP_TIMEOUT when it ran out.
     int WaitToRetry();
     // Creates the control connection, connects and logs in, retrying by "ErrorRetry".
     int ConnectWithRetry();
 
-    int FileRetrySetting() const { return settings_.FileRetry; }
+    int FileRetrySetting() const { return Settings().FileRetry; }
     // One file operation with its retries ("FileRetry"). The download keeps the remote
     // file's name in localFolder; the upload stores the local file in remoteFolder; the
     // site-to-site copy puts the source file into targetFolder on the partner's server.
@@ -212,18 +220,21 @@ public:
         return cache_.Settings().homeDirectory.empty() ? nullptr : &cache_;
     }
     void ClearListingText() override { listingText_.clear(); }
+    // The text of the listing under way or last received (worker thread; the interface
+    // gets each listing as a value through SessionUi::ListingComplete).
     std::string ListingText() const override { return listingText_; }
     void AppendListingText(const char* text, std::size_t length) override;
-    void ListingStarted() override { Ui().ListingStarted(); }
-    void ListingComplete() override { Ui().ListingComplete(); }
+    void ListingStarted() override;
+    // Hands the listing text over as a value with the folder it lists.
+    void ListingComplete() override;
     void SetCurrentFileName(const std::string& name) override;
     std::string CurrentFileName() const override;
     std::string ControlPeerAddress() const override;
     void LogTransfer(const std::string& text) override { Ui().AddTransferLogLine(text); }
-    bool AlwaysRefreshSetting() const override { return settings_.AlwaysRefresh != 0; }
+    bool AlwaysRefreshSetting() const override { return Settings().AlwaysRefresh != 0; }
     ProxyOptions Proxy() const override;
     bool OverwritePromptEnabled() const override;
-    int DefaultOverwriteActionSetting() const override { return settings_.DefaultOverwriteAction; }
+    int DefaultOverwriteActionSetting() const override { return Settings().DefaultOverwriteAction; }
     int TransferTypeFor(const std::string& fileName) const override { return ChooseTransferType(fileName); }
     int AskOverwrite(const COverwriteRequest& request, bool& applyToAll) override;
     void BeginPairing(SessionLink& partner) override;
@@ -237,8 +248,15 @@ private:
     enum class Step { Offline, Connect, Online, Close };
 
     SessionUi& Ui() { return ui_ ? *ui_ : nullUi_; }
+    // The settings of the running operation (worker thread).
+    const CSettings& Settings() const { return *settings_; }
+    // Takes the current settings table for the operation that starts now, and points the
+    // directory cache at it (worker thread).
+    void TakeSettingsSnapshot();
     void Run();
     Step WaitOffline(CSessionCommand& command, int& result);
+    // Takes the oldest waiting command, or waits for one: FTP_OK, or what ended the wait.
+    int NextCommand(CSessionCommand& command);
     int SetUpOnline();
     int RunOnlineLoop(CSessionCommand& command);
     Step CloseSession(const CSessionCommand& command, int result);
@@ -275,7 +293,9 @@ private:
                     const std::string& relativeDirectory, const std::string& pattern,
                     int includeSubdirectories);
 
-    CSettings& settings_;
+    CSharedSettings& sharedSettings_;
+    // The table the running operation follows; worker thread only once the worker runs.
+    std::shared_ptr<const CSettings> settings_;
     NullSessionUi nullUi_;
     SessionUi* ui_ = nullptr;
 
@@ -329,6 +349,8 @@ private:
     std::unique_ptr<CLstnDataSocket> listener_;
     CDirectoryCache cache_;
     std::string listingText_;      // worker thread only
+    // The running command is the keep-alive: its listing is no news for the pane.
+    bool quietListing_ = false;    // worker thread only
     std::string currentFileName_;  // guarded by textMutex_
 
     std::thread worker_;

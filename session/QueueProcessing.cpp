@@ -83,13 +83,16 @@ void CFtpSession::ParseLiveListing(std::string_view text, RFILE_LIST& listing) {
     }
 }
 
-bool CFtpSession::IsRemoteDirCached(const std::string& path) {
-    CDirectoryCache* cache = DirectoryCache();
-    if (cache == nullptr) return false;
+bool CFtpSession::IsRemoteDirCached(const std::string& path) const {
+    // Any thread (the driver of a site-to-site copy asks its partner): a reader of its own
+    // over the current settings, never the worker's cache object.
+    const std::shared_ptr<const CSettings> settings = sharedSettings_.Current();
+    if (settings->CacheHomeDirectory.empty()) return false;
+    const CDirectoryCache cache(CacheSettingsOf(*settings));
     std::string full = path;
     if (full.empty() || full.front() != '/') full = Joined(CurrentRemoteDirectory(), path);
     RFILE_LIST list;
-    return cache->LoadCachedList(host_, full, list) == 0;
+    return cache.LoadCachedList(host_, full, list) == 0;
 }
 
 int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std::string& remoteBase,
@@ -114,7 +117,7 @@ int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std
             int r = ctrl_ ? ctrl_->Cwd(directory, OPFLAG_REFRESH | OPFLAG_SEND_ALWAYS) : FTP_CLOSED;
             if (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || r == FTP_CLOSED) return r;
             if (r == FTP_OK) break;
-            if (n >= settings_.FileRetry) {
+            if (n >= Settings().FileRetry) {
                 Log("Max errors reached, go on to next file", LOG_ERROR);
                 return FTP_NOT_AVAILABLE;
             }

@@ -96,7 +96,7 @@ protected:
     }
 
     void OpenSession(const CSessionSite& site) {
-        session = std::make_unique<CFtpSession>(settings, site);
+        session = std::make_unique<CFtpSession>(Publish(), site);
         session->SetUi(&ui);
         ASSERT_TRUE(session->Start());
         ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kWait)) << ui.Transcript();
@@ -141,7 +141,14 @@ protected:
         return count;
     }
 
+    // The table a test fills in; Publish() makes it the one the sessions follow (a
+    // running worker from its next operation on).
     CSettings settings;
+    CSharedSettings sharedSettings;
+    CSharedSettings& Publish() {
+        sharedSettings.Replace(settings);
+        return sharedSettings;
+    }
     HookedUi ui;
     std::unique_ptr<CFtpSession> session;
     fs::path work;

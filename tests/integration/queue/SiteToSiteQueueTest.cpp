@@ -46,7 +46,7 @@ TEST_F(SiteToSiteQueue, CopiesADirectoryTreeAndRefreshesBothSites) {
     };
     for (const auto& [path, content] : files) ASSERT_TRUE(source->createFile("pub/tree/" + path, content));
 
-    partner = std::make_unique<CFtpSession>(settings, SiteOf(*target));
+    partner = std::make_unique<CFtpSession>(Publish(), SiteOf(*target));
     partner->SetUi(&partnerUi);
     ASSERT_TRUE(partner->Start());
     ASSERT_TRUE(partnerUi.WaitForLine("Listing Complete", kWait)) << partnerUi.Transcript();

@@ -48,8 +48,24 @@ public:
         std::lock_guard lock(hookMutex_);
         hooks_[text] = std::move(action);
     }
+    // Runs `action` on the worker when the next entry starts, before it is transferred.
+    void OnEntryStarted(std::function<void(QueueEntryId)> action) {
+        std::lock_guard lock(hookMutex_);
+        entryHook_ = std::move(action);
+    }
+    void QueueEntryStarted(QueueEntryId id) override {
+        std::function<void(QueueEntryId)> action;
+        {
+            std::lock_guard lock(hookMutex_);
+            action = std::move(entryHook_);
+            entryHook_ = nullptr;
+        }
+        if (action) action(id);
+        RecordingSessionUi::QueueEntryStarted(id);
+    }
 
 private:
+    std::function<void(QueueEntryId)> entryHook_;
     std::mutex hookMutex_;
     std::map<std::string, std::function<void()>> hooks_;
 };

@@ -1,5 +1,6 @@
 #include "session/FtpSession.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -7,6 +8,7 @@
 #include "ftp/IncomingDataSocket.h"
 #include "ftp/LstnDataSocket.h"
 #include "platform/Fatal.h"
+#include "session/SessionRegistry.h"
 #include "session/TransferType.h"
 
 namespace {
@@ -62,13 +64,19 @@ CFtpSession::CFtpSession(CSharedSettings& settings, const CSessionSite& site)
       cache_(CacheSettingsOf(*settings_), this),
       random_(std::random_device{}()) {
     queue_.SetChangeListener([this](const CQueueChange& change) { Ui().QueueChanged(*this, change); });
+    CSessionRegistry::Add(*this);
 }
 
 CFtpSession::CFtpSession(CSharedSettings& settings, const CSiteSetting& site)
     : CFtpSession(settings, SessionSiteOf(site)) {}
 
 CFtpSession::~CFtpSession() {
+    // A copy that uses this session as its other site ends first; the owner should have
+    // asked CloseRefusal() and not closed it at all.
+    closing_ = true;
+    CSessionRegistry::WaitUntilUnused(*this, {});
     StopThread();
+    CSessionRegistry::Remove(*this);
     queue_.SetChangeListener({});
     queue_.DestroyAll();
 }
@@ -116,6 +124,9 @@ bool CFtpSession::Start() {
 void CFtpSession::StopThread(const std::function<void()>& keepResponsive) {
     if (!HasThread()) return;
     closing_ = true;
+    // Another session's copy may be driving this one's connection: it ends before the
+    // connection does.
+    CSessionRegistry::WaitUntilUnused(*this, keepResponsive);
     stopEvent_.Set();
     if (keepResponsive) {
         std::unique_lock lock(endMutex_);
@@ -136,7 +147,28 @@ bool CFtpSession::IssueCommand(const CSessionCommand& command) {
     return true;
 }
 
+void CFtpSession::StartPartners() {
+    std::vector<CFtpSession*> partners;
+    queue_.ForEach([&](const CQueueEntry& entry) {
+        if (entry.partner != nullptr && entry.partner != this &&
+            std::find(partners.begin(), partners.end(), entry.partner) == partners.end())
+            partners.push_back(entry.partner);
+    });
+    // Sessions are created and destroyed on this (the owner's) thread, so one alive now
+    // stays alive for the call.
+    for (CFtpSession* partner : partners) {
+        if (!CSessionRegistry::IfAlive(partner, [](CFtpSession&) {})) continue;
+        if (partner->HasThread()) continue;
+        if (partner->openRequestHandler_) {
+            partner->openRequestHandler_(*partner);
+        } else {
+            partner->Start();
+        }
+    }
+}
+
 void CFtpSession::StartQueue() {
+    StartPartners();
     if (!HasThread()) {
         queueRunPending_ = true;
         if (openRequestHandler_) {
@@ -172,9 +204,21 @@ void CFtpSession::CancelOperation() {
     pairFlag_ = false;
 }
 
-void CFtpSession::Disconnect() {
+bool CFtpSession::Disconnect() {
+    const std::string refusal = CloseRefusal();
+    if (!refusal.empty()) {
+        Log(refusal, LOG_ERROR);
+        return false;
+    }
     disconnectRequested_ = true;
     stopEvent_.Set();
+    return true;
+}
+
+std::string CFtpSession::CloseRefusal() const {
+    if (CSessionRegistry::LeasesOn(*this) == 0) return {};
+    return "This site is the other site of a site-to-site copy that is running; stop that "
+           "queue before closing this site.";
 }
 
 void CFtpSession::AntiIdleTick() {

@@ -69,7 +69,8 @@ public:
     // Remembers the connection as the last one used, starts the worker and asks it to
     // connect. True; a worker that cannot be created ends the process.
     bool Start();
-    // Ends the worker: interrupts whatever it waits for and waits until it has ended.
+    // Ends the worker: interrupts whatever it waits for and waits until it has ended. A copy
+    // of another session's queue that uses this one as its other site is ended first.
     // `keepResponsive`, when given, is called repeatedly meanwhile, so that a caller whose
     // own thread must answer the worker's sent calls (a UI event loop) keeps doing so.
     void StopThread(const std::function<void()>& keepResponsive = {});
@@ -82,6 +83,8 @@ public:
     // The remote pane's Refresh: lists the current folder again.
     bool RequestRefresh() { return IssueCommand(RefreshCommand()); }
     // Runs the transfer queue: at once when the worker runs, else right after connecting.
+    // The other sites of site-to-site entries that have no worker are opened first, here
+    // on the owner's thread (by their open-request handler, else Start).
     void StartQueue();
     void RequestQueueRun();
     // Who opens a session that has no worker when its queue is started (the site view:
@@ -93,8 +96,13 @@ public:
     // The Stop command: interrupts the running operation (or the driving session of a
     // site-to-site copy this session takes part in).
     void CancelOperation();
-    // The Disconnect command (already confirmed by the user): ends the session.
-    void Disconnect();
+    // The Disconnect command (already confirmed by the user): ends the session. Refused,
+    // with CloseRefusal() in the log, while another session's copy uses this one.
+    bool Disconnect();
+    // Why the session may not be closed now (it is the other site of a running site-to-site
+    // copy), or empty. The owner asks before it disconnects, stops or destroys the session:
+    // destroying one that is in use interrupts the copy and waits for it.
+    std::string CloseRefusal() const;
 
     // The session's transfer queue. Entries may be appended while a run is under way;
     // they are removed only by the run or while none is under way.
@@ -168,6 +176,8 @@ public:
     void ClearPairFlag() override { pairFlag_ = false; }
     SessionLink* PartnerToInterrupt() override { return driver_; }
     void SignalStop() override { stopEvent_.Set(); }
+    // Takes back a stop meant for a copy that has ended (this session's worker).
+    void ClearStop() { stopEvent_.Reset(); }
     void ForceDataConnectionClosed(bool sending) override;
 
     // Site-to-site pairing, set up by the copy that drives `partner`.
@@ -277,6 +287,8 @@ private:
     int RunQueue();
     int RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy);
     void FinishQueueRun(const std::vector<CFtpSession*>& partnersUsed);
+    // Opens the other sites named by the queue that have no worker (owner's thread).
+    void StartPartners();
     void RunAfterDownloadAction(const CQueueEntry& entry);
     int ProcessDownloadEntry(CQueueEntry& entry, int flags);
     int ProcessUploadEntry(CQueueEntry& entry);

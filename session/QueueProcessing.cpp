@@ -185,10 +185,14 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
         entry.localBase = entry.localPath;
         if (partner != nullptr) {
             entry.localBase = SiteToSitePath(entry.localPath);
-            if (!HasThread()) Start();
-            if (!partner->HasThread()) partner->Start();
             // The copy needs the other site's control connection; until it has logged in
-            // the entry waits for the next cycle.
+            // the entry waits for the next cycle. Its owner starts it (StartQueue), never
+            // this worker.
+            if (!partner->HasThread()) {
+                Log(partner->HostName() + " is not open; open it to copy " + entry.remotePath + ".",
+                    LOG_ERROR);
+                return FTP_FAILED;
+            }
             if (!partner->IsLoggedIn()) {
                 Log("Waiting for " + partner->HostName() + " to log in before copying " +
                         entry.remotePath + ".",

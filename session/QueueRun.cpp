@@ -1,6 +1,7 @@
 // The queue run: the entries in queue order, cycle after cycle, until everything
 // succeeded, everything left is stopped, the cycle limit is reached or the user stops it.
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "listing/PathRules.h"
 #include "session/FtpSession.h"
+#include "session/SessionRegistry.h"
 
 void CFtpSession::SetQueueRunner(std::function<int(CFtpSession&)> runner) {
     queueRunner_ = std::move(runner);
@@ -62,8 +64,21 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
         while (std::optional<CQueueEntry> taken = queue_.BeginNext()) {
             CQueueEntry& entry = *taken;
             CFtpSession* partner = entry.partner;
+            // The other site is used only while it is known to live: the lease keeps it
+            // from going away until this entry is done.
+            const CPartnerLease lease = CSessionRegistry::Lease(*this, entry.id, partner);
+            if ((partner != nullptr && !lease) ||
+                (partner == nullptr && entry.operation == QUEUE_DOWNLOAD &&
+                 IsSiteToSiteTarget(entry.localPath))) {
+                Log("The other site of the site-to-site entry " + entry.remotePath +
+                        " is closed; the entry is stopped.",
+                    LOG_ERROR);
+                queue_.SetAside(entry, STATUS_STOPPED);
+                continue;
+            }
             if (partner != nullptr) {
-                partnersUsed.push_back(partner);
+                if (std::find(partnersUsed.begin(), partnersUsed.end(), partner) == partnersUsed.end())
+                    partnersUsed.push_back(partner);
                 if (!partner->TryBeginCommand()) {
                     // The other site is in use: the entry waits for a later run, and
                     // this run still ends properly.
@@ -135,7 +150,8 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
 void CFtpSession::FinishQueueRun(const std::vector<CFtpSession*>& partnersUsed) {
     Log(std::to_string(FilesProcessed()) + " files processed successfully", LOG_STATE);
     SetListingEnabled(true);
-    for (CFtpSession* partner : partnersUsed) partner->Ui().Refresh();
+    for (CFtpSession* partner : partnersUsed)
+        CSessionRegistry::IfAlive(partner, [](CFtpSession& alive) { alive.Ui().Refresh(); });
     if (IsLoggedIn()) Ui().Refresh();
     Ui().QueueRunFinished();
 }

@@ -246,6 +246,32 @@ void CTransferQueue::SetAside(const CQueueEntry& working, int status)
     NotifyChanged({Kind::Changed, {working.id}});
 }
 
+CFtpSession* CTransferQueue::PartnerOf(QueueEntryId id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = FindLocked(id);
+    return it == m_entries.end() ? nullptr : (*it)->partner;
+}
+
+std::size_t CTransferQueue::ForgetPartner(const CFtpSession* partner)
+{
+    CQueueChange change{Kind::Changed, {}};
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& entry : m_entries) {
+            if (entry->partner != partner)
+                continue;
+            entry->partner = nullptr;
+            if (!IsTransferring(entry))
+                entry->status = STATUS_STOPPED;
+            change.entries.push_back(entry->id);
+        }
+    }
+    if (!change.entries.empty())
+        NotifyChanged(change);
+    return change.entries.size();
+}
+
 std::optional<CQueueEntry> CTransferQueue::Find(QueueEntryId id) const
 {
     std::lock_guard lock(m_mutex);

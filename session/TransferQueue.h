@@ -106,6 +106,13 @@ public:
     // snapshot (saving, showing). `visit` must not call back into the queue.
     void ForEach(const std::function<void(const CQueueEntry&)>& visit) const;
 
+    // ---- Site-to-site partners (the session registry) ----
+    // The partner the entry names now; null when none or when the entry is gone.
+    CFtpSession* PartnerOf(QueueEntryId id) const;
+    // The session `partner` is going away: every entry naming it forgets it and, unless it
+    // is being transferred (its run fails by itself), is stopped. The number of entries.
+    std::size_t ForgetPartner(const CFtpSession* partner);
+
     // Removes and destroys every entry, a transferring one too: only when the session is
     // being destroyed and its worker has ended.
     void DestroyAll();

@@ -207,6 +207,10 @@ public:
     int RemoveDirWithRetry(const std::string& remotePath, int flags);
     int SiteToSiteWithRetry(const std::string& source, const std::string& targetFolder,
                             CFtpSession& partner, int flags);
+    // Has `partner`'s worker run `step` on its control connection and waits for it, this
+    // worker's own stop and lost connection ending the wait (see SiteToSitePartner::Run).
+    int RunOnPartner(CFtpSession& partner, std::function<int(CCtrlSocket&)> step,
+                     bool evenIfAbandoned = false);
 
     // Transfer progress: the data connection counts bytes; a transfer restarts the meter.
     void AddTransferredBytes(std::uint64_t count) override { byteCounter_ += count; }
@@ -357,6 +361,8 @@ private:
     std::atomic<CFtpSession*> driver_{nullptr};
 
     std::unique_ptr<CCtrlSocket> ctrl_;  // created and destroyed on the worker thread
+    // Closed connections a partner's copy may still look at (worker thread).
+    std::vector<std::unique_ptr<CCtrlSocket>> retiredCtrl_;
     std::unique_ptr<CIncomingDataSocket> data_;  // worker thread, for the worker's life
     std::unique_ptr<CLstnDataSocket> listener_;
     CDirectoryCache cache_;

@@ -167,8 +167,9 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
     auto makeDestination = [&](const std::string& path) -> int {
         if (cacheOnly) return FTP_OK;
         if (partner != nullptr) {
-            return partner->ctrl_ ? partner->ctrl_->MakeDir(path, OPFLAG_LIST_PARENT_FIRST)
-                                  : FTP_CLOSED;
+            return RunOnPartner(*partner, [path](CCtrlSocket& ctrl) {
+                return ctrl.MakeDir(path, OPFLAG_LIST_PARENT_FIRST);
+            });
         }
         if (EnsureLocalDirectory(path)) return FTP_OK;
         Log("Unable to create the local folder " + path, LOG_ERROR);

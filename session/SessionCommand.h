@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,7 +25,12 @@ enum SessionCommandCode : int {
     CMD_PWD = 12,
     CMD_REST = 13,
     CMD_CHMOD = 14,
+    // A step of another session's site-to-site copy on this session's connection
+    // (CSessionCommand::partnerStep); never a user's command, never reported as finished.
+    CMD_PARTNER_STEP = 100,
 };
+
+struct CPartnerStep;
 
 // Flags of the change-directory command.
 enum SessionCommandFlag : int {
@@ -53,6 +59,7 @@ struct CSessionCommand {
     std::uint64_t restOffset = 0;  // number sent by the raw "rest" command
     int flags = 0;
     CommandOrigin origin = CommandOrigin::User;
+    std::shared_ptr<CPartnerStep> partnerStep;  // CMD_PARTNER_STEP only
 };
 
 // The commands the interface thread has written and the worker has not taken yet, oldest

@@ -8,6 +8,8 @@
 #include "ftp/LstnDataSocket.h"
 #include "platform/SocketErrors.h"
 #include "session/FtpSession.h"
+#include "session/PartnerStep.h"
+#include "session/SessionRegistry.h"
 
 namespace {
 
@@ -75,6 +77,11 @@ CFtpSession::Step CFtpSession::WaitOffline(CSessionCommand& command, int& result
     // A close notice from a connection that is already gone carries no command.
     if (result != FTP_OK) return Step::Offline;
     TakeSettingsSnapshot();
+    // Another session's copy finds this one offline.
+    if (command.code == CMD_PARTNER_STEP) {
+        if (command.partnerStep) command.partnerStep->Finish(FTP_CLOSED);
+        return Step::Offline;
+    }
     // A refresh or keep-alive has nothing to do offline.
     if (command.code != CMD_CONNECT && command.origin != CommandOrigin::User &&
         command.code != CMD_RUN_QUEUE)
@@ -146,6 +153,15 @@ int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
         if (result != FTP_OK) continue;
         // Settings edited since the last command hold from this one on.
         TakeSettingsSnapshot();
+        // A step of the copy that holds this session: carried out on its connection here,
+        // its own thread, while the driving session waits for it.
+        if (command.code == CMD_PARTNER_STEP) {
+            if (command.partnerStep) command.partnerStep->Carry(ctrl_.get());
+            // The step's waits are this session's own: a lost connection they saw ends it.
+            if (command.partnerStep && command.partnerStep->result == FTP_CLOSED) return FTP_CLOSED;
+            if (closing_ || disconnectRequested_) return FTP_INTERRUPTED;
+            continue;
+        }
         if (command.code == CMD_RUN_QUEUE) queueRunPending_ = true;
         // A partner session holds this one for a site-to-site copy: drop the command.
         if (!TryBeginCommand()) continue;
@@ -165,8 +181,11 @@ int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
 void CFtpSession::CloseConnections() {
     if (ctrl_) {
         ctrl_->Close();
-        ctrl_.reset();
+        // A copy of another session's queue may still wait on this connection's pairing
+        // state: the object is kept, closed, until no copy holds this session.
+        retiredCtrl_.push_back(std::move(ctrl_));
     }
+    if (CSessionRegistry::LeasesOn(*this) == 0) retiredCtrl_.clear();
     loggedIn_ = false;
 }
 

@@ -2,6 +2,8 @@
 // told to accept data connections from a foreign address.
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "tests/integration/queue/QueueFixture.h"
@@ -9,6 +11,27 @@
 
 namespace queuetest {
 namespace {
+
+// Notes the thread of every log line: a session's connection is driven by its own worker
+// alone, so all of its command and reply lines come from that one thread.
+class ThreadNotingUi : public RecordingSessionUi {
+public:
+    void AddLogLine(const CLogLine& line) override {
+        {
+            std::lock_guard lock(threadsMutex_);
+            threads_.insert(std::this_thread::get_id());
+        }
+        RecordingSessionUi::AddLogLine(line);
+    }
+    std::size_t LoggingThreads() const {
+        std::lock_guard lock(threadsMutex_);
+        return threads_.size();
+    }
+
+private:
+    mutable std::mutex threadsMutex_;
+    std::set<std::thread::id> threads_;
+};
 
 class SiteToSiteQueue : public QueueTestBase {
 protected:
@@ -48,7 +71,7 @@ protected:
     std::unique_ptr<tvtest::FtpTestServer> source;
     std::unique_ptr<tvtest::FtpTestServer> target;
     std::unique_ptr<CFtpSession> partner;
-    RecordingSessionUi partnerUi;
+    ThreadNotingUi partnerUi;
 };
 
 TEST_F(SiteToSiteQueue, CopiesADirectoryTreeAndRefreshesBothSites) {
@@ -77,6 +100,9 @@ TEST_F(SiteToSiteQueue, CopiesADirectoryTreeAndRefreshesBothSites) {
     }
     EXPECT_TRUE(partnerUi.WaitForCall("Refresh", "", kWait));
     EXPECT_FALSE(partner->IsBusy());
+    // The receiving side's STOR, MKD and their replies went over its own worker.
+    EXPECT_GE(partnerUi.CountLines("Listing Complete"), 2) << partnerUi.Transcript();
+    EXPECT_EQ(partnerUi.LoggingThreads(), 1u) << partnerUi.Transcript();
 }
 
 TEST_F(SiteToSiteQueue, ThePartnerOfARunningCopyRefusesToClose) {

@@ -6,6 +6,7 @@
 // notifications, so the control connection's handlers run nested inside those waits.
 //
 // Usage (interface thread):
+//   CSharedSettings settings(table);                  // the application keeps it
 //   CFtpSession session(settings, site);
 //   session.SetUi(&ui);
 //   session.Start();                                  // worker connects and logs in
@@ -104,8 +105,9 @@ public:
     // destroying one that is in use interrupts the copy and waits for it.
     std::string CloseRefusal() const;
 
-    // The session's transfer queue. Entries may be appended while a run is under way;
-    // they are removed only by the run or while none is under way.
+    // The session's transfer queue. Any thread may change it at any time: the run works on
+    // a copy of the entry it transfers, and nobody else touches that entry (see
+    // CTransferQueue).
     CTransferQueue& Queue() { return queue_; }
     const CTransferQueue& Queue() const { return queue_; }
     bool QueueRunPending() const { return queueRunPending_; }

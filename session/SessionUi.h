@@ -84,7 +84,9 @@ public:
     virtual ~SessionUi() = default;
 
     // Worker, informs: one piece of log text for the site's log (and the transfer log).
-    // Also "any" for the one line of CFtpSession::ResetQueue, which the interface calls.
+    // Also "any" for the lines of the calls the interface makes itself: ResetQueue,
+    // a refused Disconnect, and the line a session logs when another session that its
+    // queue names is destroyed.
     virtual void AddLogLine(const CLogLine& line) = 0;
     // Worker, informs: the session's current remote directory is now `directory`.
     virtual void DirectoryChanged(const std::string& directory) = 0;

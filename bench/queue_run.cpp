@@ -36,9 +36,9 @@ public:
     }
     void DirectoryChanged(const std::string&) override { Signal(directoryKnown); }
     void ListingStarted() override {}
-    void ListingComplete() override {}
-    void QueueEntryStarted(int) override {}
-    void QueueChanged() override {}
+    void ListingComplete(const CListing&) override {}
+    void QueueEntryStarted(QueueEntryId) override {}
+    void QueueChanged(const CFtpSession&, const CQueueChange&) override {}
     void QueueRunFinished() override {}
     void Refresh() override {}
     void ShowLoginMessage(const std::string&, const std::string&) override {}
@@ -131,7 +131,8 @@ int main(int argc, char** argv)
     site.passive = 1;
 
     BenchUi ui;
-    auto session = std::make_unique<CFtpSession>(settings, site);
+    CSharedSettings shared(settings);
+    auto session = std::make_unique<CFtpSession>(shared, site);
     session->SetUi(&ui);
     session->SetTransferTypeSetting(1);
     session->Start();

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "ftp/SiteToSitePartner.h"
 #include "ftp/CachedEntryLookup.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/IncomingDataSocket.h"
@@ -74,8 +75,9 @@ public:
     int Abort();
     int Quit();
     // Copies source on this connection's server to destination on the partner's server.
+    // The partner's connection is driven on its own thread (SiteToSitePartner::Run).
     int SiteToSite(const std::string& source, const std::string& destination,
-                   CCtrlSocket& partner, int flags);
+                   SiteToSitePartner& partner, int flags);
 
     // The file name alone when the path lies in the current remote directory, else the
     // whole path.

@@ -1,83 +1,108 @@
 // A copy between two servers: one server sends, the other receives, and the data flows
 // between them directly.
 
+#include <memory>
+#include <utility>
+
 #include "ftp/CtrlSocket.h"
 #include "ftp/RemotePath.h"
 #include "listing/PathRules.h"
 
 int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destination,
-                            CCtrlSocket& partner, int flags)
+                            SiteToSitePartner& other, int flags)
 {
     if (flags & OPFLAG_CHANGE_TO_FILE_DIR) {
         int r = Cwd(RemoteDirectoryOf(source), OPFLAG_REFRESH);
         if (r != FTP_OK)
             return r;
-        r = partner.Cwd(RemoteDirectoryOf(destination), OPFLAG_REFRESH);
+        const std::string targetDirectory = RemoteDirectoryOf(destination);
+        r = other.Run([targetDirectory](CCtrlSocket& p) { return p.Cwd(targetDirectory, OPFLAG_REFRESH); });
         if (r != FTP_OK)
             return r;
     }
     session.SetTransferredBytes(0);
-    partner.session.SetTransferredBytes(0);
     std::string fileName = FileNamePart(source);
     int type = session.TransferTypeFor(fileName);
     int r = SetType(type);
     if (r == FTP_OK)
-        r = partner.SetType(type);
+        r = other.Run([type](CCtrlSocket& p) {
+            p.session.SetTransferredBytes(0);
+            return p.SetType(type);
+        });
     if (r != FTP_OK)
         return r;
 
     // The receiving server is told the address the sending one named, not the address we
     // reach it by: the two servers talk to each other.
     r = Pasv();
-    if (r == FTP_OK)
-        r = partner.Port(dataHost, dataPort);
+    if (r == FTP_OK) {
+        const std::string host = dataHost;
+        const int port = dataPort;
+        r = other.Run([host, port](CCtrlSocket& p) { return p.Port(host, port); });
+    }
     if (r == FTP_INTERRUPTED || r == FTP_CLOSED)
         return r;
     if (r != FTP_OK) {
-        r = partner.Pasv();
+        auto address = std::make_shared<std::pair<std::string, int>>();
+        r = other.Run([address](CCtrlSocket& p) {
+            const int result = p.Pasv();
+            *address = {p.dataHost, p.dataPort};
+            return result;
+        });
         if (r == FTP_OK)
-            r = Port(partner.dataHost, partner.dataPort);
+            r = Port(address->first, address->second);
         if (r != FTP_OK)
             return r;
     }
 
-    const std::string& target = destination;
+    const std::string target = destination;
     // The receiving server gets its STOR first: a server that opens the data connection
     // at PORT would otherwise be sent the whole file before it knows where to store it,
     // and the bytes would be lost while the sender reports success.
-    r = partner.SendCommand("stor " + partner.RemoteName(target), 0);
+    r = other.Run([target](CCtrlSocket& p) { return p.SendCommand("stor " + p.RemoteName(target), 0); });
     if (r != FTP_OK)
         return r;
+    auto abortPartner = [&other] { other.Run([](CCtrlSocket& p) { return p.Abort(); }, true); };
     r = SendCommand("retr " + RemoteName(source), 0);
     if (r != FTP_OK) {
-        partner.Abort();
+        abortPartner();
         return r;
     }
 
-    PairWithReceiver(partner);
+    CCtrlSocket* partner = other.Connection();
+    if (partner == nullptr) {
+        Abort();
+        return FTP_CLOSED;
+    }
+    PairWithReceiver(*partner);
     r = WaitForReply();
     if (r == FTP_OK && CompletedTransfer()) {
-        r = session.WaitForEvent(&partner.replyEvent, -1);
-        bool bothDone = r == FTP_OK && partner.ReadReceiverReply() == ReceiverReply::CompletedTransfer;
-        UnpairFromReceiver(partner);
+        // The receiver's final reply is read on its own thread; this one only waits for it.
+        r = session.WaitForEvent(&partner->replyEvent, -1);
+        bool bothDone = r == FTP_OK && partner->ReadReceiverReply() == ReceiverReply::CompletedTransfer;
+        UnpairFromReceiver(*partner);
         if (!bothDone)
             return r == FTP_OK ? FTP_FAILED : r;
-        partner.InvalidateCachedDir(RemoteDirectoryOf(target));
-        if (flags & OPFLAG_REFRESH)
-            partner.RefreshListing();
+        const std::string targetDirectory = RemoteDirectoryOf(target);
+        const bool refresh = (flags & OPFLAG_REFRESH) != 0;
+        other.Run([targetDirectory, refresh](CCtrlSocket& p) {
+            p.InvalidateCachedDir(targetDirectory);
+            return refresh ? p.RefreshListing() : FTP_OK;
+        });
         session.CountProcessedFile();
         return FTP_OK;
     }
     // A refusal on the receiving side interrupts this wait as a stop would; it is a
     // failure of the copy, not the user's doing, and is retried like one.
-    const ReceiverReply answer = partner.ReadReceiverReply();
+    const ReceiverReply answer = partner->ReadReceiverReply();
     bool partnerRefused = r == FTP_INTERRUPTED && answer != ReceiverReply::Awaited &&
                           answer != ReceiverReply::CompletedTransfer;
     if (r == FTP_INTERRUPTED)
         Abort();
-    if (partner.session.PairFlag())
-        partner.Abort();
-    UnpairFromReceiver(partner);
+    const bool partnerStillPaired = partner->session.PairFlag();
+    UnpairFromReceiver(*partner);
+    if (partnerStillPaired)
+        abortPartner();
     if (partnerRefused) {
         session.Log("The receiving server refused the copy.", LOG_ERROR);
         return answer == ReceiverReply::Refused550 ? FTP_NOT_AVAILABLE : FTP_FAILED;

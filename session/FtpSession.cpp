@@ -1,5 +1,6 @@
 #include "session/FtpSession.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -7,6 +8,7 @@
 #include "ftp/IncomingDataSocket.h"
 #include "ftp/LstnDataSocket.h"
 #include "platform/Fatal.h"
+#include "session/SessionRegistry.h"
 #include "session/TransferType.h"
 
 namespace {
@@ -33,6 +35,9 @@ CSessionSite SessionSiteOf(const CSiteSetting& record) {
     return site;
 }
 
+
+}  // namespace
+
 CacheSettings CacheSettingsOf(const CSettings& settings) {
     CacheSettings cache;
     cache.homeDirectory = settings.CacheHomeDirectory;
@@ -41,14 +46,13 @@ CacheSettings CacheSettingsOf(const CSettings& settings) {
     return cache;
 }
 
-}  // namespace
-
-CFtpSession::CFtpSession(CSettings& settings, const CSessionSite& site)
-    : settings_(settings),
+CFtpSession::CFtpSession(CSharedSettings& settings, const CSessionSite& site)
+    : sharedSettings_(settings),
+      settings_(settings.Current()),
       host_(site.address),
       port_(site.port),
       user_(LoginUser(site)),
-      password_(LoginPassword(site, settings)),
+      password_(LoginPassword(site, *settings_)),
       loginType_(site.logintype),
       hostType_(site.hosttype),
       passive_(site.passive),
@@ -57,28 +61,43 @@ CFtpSession::CFtpSession(CSettings& settings, const CSessionSite& site)
       serverClosedEvent_(false, false),
       idleTimer_(false),
       initialRemoteDirectory_(site.defremotedir),
-      cache_(CacheSettingsOf(settings), this),
+      cache_(CacheSettingsOf(*settings_), this),
       random_(std::random_device{}()) {
-    queue_.SetChangeListener([this] { Ui().QueueChanged(); });
+    queue_.SetChangeListener([this](const CQueueChange& change) { Ui().QueueChanged(*this, change); });
+    CSessionRegistry::Add(*this);
 }
 
-CFtpSession::CFtpSession(CSettings& settings, const CSiteSetting& site)
+CFtpSession::CFtpSession(CSharedSettings& settings, const CSiteSetting& site)
     : CFtpSession(settings, SessionSiteOf(site)) {}
 
 CFtpSession::~CFtpSession() {
+    // A copy that uses this session as its other site ends first; the owner should have
+    // asked CloseRefusal() and not closed it at all.
+    closing_ = true;
+    CSessionRegistry::WaitUntilUnused(*this, {});
     StopThread();
+    CSessionRegistry::Remove(*this);
     queue_.SetChangeListener({});
     queue_.DestroyAll();
 }
 
 void CFtpSession::SetUi(SessionUi* ui) { ui_ = ui; }
 
+void CFtpSession::TakeSettingsSnapshot() {
+    std::shared_ptr<const CSettings> current = sharedSettings_.Current();
+    if (current == settings_) return;
+    settings_ = std::move(current);
+    cache_ = CDirectoryCache(CacheSettingsOf(*settings_), this);
+}
+
 bool CFtpSession::Start() {
-    settings_.LastAddress = host_;
-    settings_.LastPort = port_;
-    settings_.LastUser = user_;
-    settings_.LastPassword = password_;
-    settings_.LastPassive = passive_;
+    sharedSettings_.Edit([this](CSettings& table) {
+        table.LastAddress = host_;
+        table.LastPort = port_;
+        table.LastUser = user_;
+        table.LastPassword = password_;
+        table.LastPassive = passive_;
+    });
     if (HasThread()) {
         // Already running: a start means "connect" to it.
         IssueCommand(SimpleCommand(CMD_CONNECT));
@@ -105,6 +124,9 @@ bool CFtpSession::Start() {
 void CFtpSession::StopThread(const std::function<void()>& keepResponsive) {
     if (!HasThread()) return;
     closing_ = true;
+    // Another session's copy may be driving this one's connection: it ends before the
+    // connection does.
+    CSessionRegistry::WaitUntilUnused(*this, keepResponsive);
     stopEvent_.Set();
     if (keepResponsive) {
         std::unique_lock lock(endMutex_);
@@ -119,12 +141,34 @@ void CFtpSession::StopThread(const std::function<void()>& keepResponsive) {
     worker_.join();
 }
 
-void CFtpSession::IssueCommand(const CSessionCommand& command) {
-    mailbox_.Put(command);
+bool CFtpSession::IssueCommand(const CSessionCommand& command) {
+    if (!mailbox_.Put(command)) return false;
     commandEvent_.Set();
+    return true;
+}
+
+void CFtpSession::StartPartners() {
+    std::vector<CFtpSession*> partners;
+    queue_.ForEach([&](const CQueueEntry& entry) {
+        if (entry.partner != nullptr && entry.partner != this &&
+            std::find(partners.begin(), partners.end(), entry.partner) == partners.end())
+            partners.push_back(entry.partner);
+    });
+    // Sessions are created and destroyed on this (the owner's) thread, so one alive now
+    // stays alive for the call.
+    for (CFtpSession* partner : partners) {
+        if (!CSessionRegistry::IfAlive(partner, [](CFtpSession&) {})) continue;
+        if (partner->HasThread()) continue;
+        if (partner->openRequestHandler_) {
+            partner->openRequestHandler_(*partner);
+        } else {
+            partner->Start();
+        }
+    }
 }
 
 void CFtpSession::StartQueue() {
+    StartPartners();
     if (!HasThread()) {
         queueRunPending_ = true;
         if (openRequestHandler_) {
@@ -160,30 +204,50 @@ void CFtpSession::CancelOperation() {
     pairFlag_ = false;
 }
 
-void CFtpSession::Disconnect() {
+bool CFtpSession::Disconnect() {
+    const std::string refusal = CloseRefusal();
+    if (!refusal.empty()) {
+        Log(refusal, LOG_ERROR);
+        return false;
+    }
     disconnectRequested_ = true;
     stopEvent_.Set();
+    return true;
+}
+
+std::string CFtpSession::CloseRefusal() const {
+    if (CSessionRegistry::LeasesOn(*this) == 0) return {};
+    return "This site is the other site of a site-to-site copy that is running; stop that "
+           "queue before closing this site.";
 }
 
 void CFtpSession::AntiIdleTick() {
     const int seconds = ++antiIdleSeconds_;
-    if (seconds == settings_.AntiIdleCommandInterval && !IsBusy() && connected_) {
+    // The interface thread's own look at the settings: the worker's snapshot is its own.
+    if (seconds == sharedSettings_.Current()->AntiIdleCommandInterval && !IsBusy() && connected_) {
         SendAntiIdleCommand();
         antiIdleSeconds_ = 0;
     }
 }
 
 CSessionCommand CFtpSession::AntiIdleCommand(int choice) {
+    CSessionCommand command;
     switch (choice) {
     case 0:
-        return SimpleCommand(CMD_CWD, CMDFLAG_SEND_ALWAYS);
+        command = SimpleCommand(CMD_CWD, CMDFLAG_SEND_ALWAYS);
+        break;
     case 1:
-        return SimpleCommand(CMD_LIST);
+        command = SimpleCommand(CMD_LIST);
+        break;
     case 2:
-        return SimpleCommand(CMD_PWD);
+        command = SimpleCommand(CMD_PWD);
+        break;
     default:
-        return SimpleCommand(CMD_REST);
+        command = SimpleCommand(CMD_REST);
+        break;
     }
+    command.origin = CommandOrigin::KeepAlive;
+    return command;
 }
 
 void CFtpSession::SendAntiIdleCommand() {
@@ -249,17 +313,17 @@ void CFtpSession::ReportActionFailed(const std::string& text, bool modal) {
 void CFtpSession::OnServerClosed() {
     static const char kText[] = "Control connection closed by server.";
     Log(kText, LOG_ERROR);
-    if (settings_.pClose) Ui().ShowMessageWindow(host_, kText, false);
+    if (Settings().pClose) Ui().ShowMessageWindow(host_, kText, false);
 }
 
 void CFtpSession::ReportLogin(const std::string& message) {
-    if (settings_.pLogin) Ui().ShowLoginMessage(host_, message);
+    if (Settings().pLogin) Ui().ShowLoginMessage(host_, message);
 }
 
-bool CFtpSession::ActionFailedPromptEnabled() const { return settings_.pActionFailed != 0; }
+bool CFtpSession::ActionFailedPromptEnabled() const { return Settings().pActionFailed != 0; }
 
 int CFtpSession::ChooseTransferType(const std::string& fileName) const {
-    return ChooseTransferTypeFor(fileName, transferType_, settings_.TextFileExtension);
+    return ChooseTransferTypeFor(fileName, transferType_, Settings().TextFileExtension);
 }
 
 void CFtpSession::ForceDataConnectionClosed(bool sending) {
@@ -293,7 +357,7 @@ std::string CFtpSession::ControlPeerAddress() const {
 }
 
 bool CFtpSession::OverwritePromptEnabled() const {
-    return settings_.pOverwrite != 0;
+    return Settings().pOverwrite != 0;
 }
 
 int CFtpSession::AskOverwrite(const COverwriteRequest& request, bool& applyToAll) {
@@ -329,4 +393,13 @@ void CFtpSession::EndPairing(SessionLink& partnerLink) {
 
 void CFtpSession::ShowCacheMessage(const std::string& text) {
     Ui().ShowMessageWindow(host_, text, false);
+}
+
+void CFtpSession::ListingStarted() {
+    if (!quietListing_) Ui().ListingStarted();
+}
+
+void CFtpSession::ListingComplete() {
+    if (quietListing_) return;
+    Ui().ListingComplete(CListing{CurrentRemoteDirectory(), listingText_});
 }

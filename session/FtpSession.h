@@ -6,6 +6,7 @@
 // notifications, so the control connection's handlers run nested inside those waits.
 //
 // Usage (interface thread):
+//   CSharedSettings settings(table);                  // the application keeps it
 //   CFtpSession session(settings, site);
 //   session.SetUi(&ui);
 //   session.Start();                                  // worker connects and logs in
@@ -39,7 +40,7 @@
 #include "session/SessionUi.h"
 #include "session/TransferQueue.h"
 #include "session/TransferRateMeter.h"
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 #include "sites/SiteSetting.h"
 
 class CCtrlSocket;
@@ -47,13 +48,17 @@ class CIncomingDataSocket;
 class CLstnDataSocket;
 class CWaitHandle;
 
+// The cache settings of a settings table.
+CacheSettings CacheSettingsOf(const CSettings& settings);
+
 class CFtpSession final : public SessionLink, public DataSocketLink, public ICacheMessageSink {
 public:
-    // The session reads `settings` for as long as it lives (the caller keeps the table).
-    CFtpSession(CSettings& settings, const CSessionSite& site);
+    // The session follows `settings` for as long as it lives (the caller keeps the
+    // object): the worker takes its current table at the start of each operation.
+    CFtpSession(CSharedSettings& settings, const CSessionSite& site);
     // A session for a site record: anonymous sites log in as "anonymous" with the
     // "AnonymousPass" setting.
-    CFtpSession(CSettings& settings, const CSiteSetting& site);
+    CFtpSession(CSharedSettings& settings, const CSiteSetting& site);
     ~CFtpSession() override;
     CFtpSession(const CFtpSession&) = delete;
     CFtpSession& operator=(const CFtpSession&) = delete;
@@ -65,16 +70,22 @@ public:
     // Remembers the connection as the last one used, starts the worker and asks it to
     // connect. True; a worker that cannot be created ends the process.
     bool Start();
-    // Ends the worker: interrupts whatever it waits for and waits until it has ended.
+    // Ends the worker: interrupts whatever it waits for and waits until it has ended. A copy
+    // of another session's queue that uses this one as its other site is ended first.
     // `keepResponsive`, when given, is called repeatedly meanwhile, so that a caller whose
     // own thread must answer the worker's sent calls (a UI event loop) keeps doing so.
     void StopThread(const std::function<void()>& keepResponsive = {});
     bool HasThread() const { return worker_.joinable(); }
 
-    // Writes the command into the mailbox and wakes the worker. No hand-shake: a command
-    // not yet taken is overwritten by the next one.
-    void IssueCommand(const CSessionCommand& command);
+    // Queues the command in the mailbox and wakes the worker; commands run in the order
+    // they were issued. False when it was dropped as a second copy of a pending refresh,
+    // keep-alive or resumed queue run (see CommandOrigin); a user command is never dropped.
+    bool IssueCommand(const CSessionCommand& command);
+    // The remote pane's Refresh: lists the current folder again.
+    bool RequestRefresh() { return IssueCommand(RefreshCommand()); }
     // Runs the transfer queue: at once when the worker runs, else right after connecting.
+    // The other sites of site-to-site entries that have no worker are opened first, here
+    // on the owner's thread (by their open-request handler, else Start).
     void StartQueue();
     void RequestQueueRun();
     // Who opens a session that has no worker when its queue is started (the site view:
@@ -86,11 +97,17 @@ public:
     // The Stop command: interrupts the running operation (or the driving session of a
     // site-to-site copy this session takes part in).
     void CancelOperation();
-    // The Disconnect command (already confirmed by the user): ends the session.
-    void Disconnect();
+    // The Disconnect command (already confirmed by the user): ends the session. Refused,
+    // with CloseRefusal() in the log, while another session's copy uses this one.
+    bool Disconnect();
+    // Why the session may not be closed now (it is the other site of a running site-to-site
+    // copy), or empty. The owner asks before it disconnects, stops or destroys the session:
+    // destroying one that is in use interrupts the copy and waits for it.
+    std::string CloseRefusal() const;
 
-    // The session's transfer queue. Entries may be appended while a run is under way;
-    // they are removed only by the run or while none is under way.
+    // The session's transfer queue. Any thread may change it at any time: the run works on
+    // a copy of the entry it transfers, and nobody else touches that entry (see
+    // CTransferQueue).
     CTransferQueue& Queue() { return queue_; }
     const CTransferQueue& Queue() const { return queue_; }
     bool QueueRunPending() const { return queueRunPending_; }
@@ -161,6 +178,8 @@ public:
     void ClearPairFlag() override { pairFlag_ = false; }
     SessionLink* PartnerToInterrupt() override { return driver_; }
     void SignalStop() override { stopEvent_.Set(); }
+    // Takes back a stop meant for a copy that has ended (this session's worker).
+    void ClearStop() { stopEvent_.Reset(); }
     void ForceDataConnectionClosed(bool sending) override;
 
     // Site-to-site pairing, set up by the copy that drives `partner`.
@@ -168,18 +187,19 @@ public:
     void SetPartner(CFtpSession* partner) { partner_ = partner; }
     void SetDrivingSession(CFtpSession* driver) { driver_ = driver; }
 
-    // Sets every entry back to queued (stopped ones only when asked) and logs it.
+    // Sets every entry back to queued (stopped ones only when asked; the entry being
+    // transferred keeps its state) and logs it. Any thread: the log line arrives on it.
     void ResetQueue(bool includeStopped);
     // The remote directory has a listing in the directory cache of this session's host; a
-    // relative path is taken from the current remote directory.
-    bool IsRemoteDirCached(const std::string& path);
+    // relative path is taken from the current remote directory. Any thread.
+    bool IsRemoteDirCached(const std::string& path) const;
 
     // The pause between two attempts ("RetryDelay"); FTP_TIMEOUT when it ran out.
     int WaitToRetry();
     // Creates the control connection, connects and logs in, retrying by "ErrorRetry".
     int ConnectWithRetry();
 
-    int FileRetrySetting() const { return settings_.FileRetry; }
+    int FileRetrySetting() const { return Settings().FileRetry; }
     // One file operation with its retries ("FileRetry"). The download keeps the remote
     // file's name in localFolder; the upload stores the local file in remoteFolder; the
     // site-to-site copy puts the source file into targetFolder on the partner's server.
@@ -189,6 +209,10 @@ public:
     int RemoveDirWithRetry(const std::string& remotePath, int flags);
     int SiteToSiteWithRetry(const std::string& source, const std::string& targetFolder,
                             CFtpSession& partner, int flags);
+    // Has `partner`'s worker run `step` on its control connection and waits for it, this
+    // worker's own stop and lost connection ending the wait (see SiteToSitePartner::Run).
+    int RunOnPartner(CFtpSession& partner, std::function<int(CCtrlSocket&)> step,
+                     bool evenIfAbandoned = false);
 
     // Transfer progress: the data connection counts bytes; a transfer restarts the meter.
     void AddTransferredBytes(std::uint64_t count) override { byteCounter_ += count; }
@@ -212,18 +236,21 @@ public:
         return cache_.Settings().homeDirectory.empty() ? nullptr : &cache_;
     }
     void ClearListingText() override { listingText_.clear(); }
+    // The text of the listing under way or last received (worker thread; the interface
+    // gets each listing as a value through SessionUi::ListingComplete).
     std::string ListingText() const override { return listingText_; }
     void AppendListingText(const char* text, std::size_t length) override;
-    void ListingStarted() override { Ui().ListingStarted(); }
-    void ListingComplete() override { Ui().ListingComplete(); }
+    void ListingStarted() override;
+    // Hands the listing text over as a value with the folder it lists.
+    void ListingComplete() override;
     void SetCurrentFileName(const std::string& name) override;
     std::string CurrentFileName() const override;
     std::string ControlPeerAddress() const override;
     void LogTransfer(const std::string& text) override { Ui().AddTransferLogLine(text); }
-    bool AlwaysRefreshSetting() const override { return settings_.AlwaysRefresh != 0; }
+    bool AlwaysRefreshSetting() const override { return Settings().AlwaysRefresh != 0; }
     ProxyOptions Proxy() const override;
     bool OverwritePromptEnabled() const override;
-    int DefaultOverwriteActionSetting() const override { return settings_.DefaultOverwriteAction; }
+    int DefaultOverwriteActionSetting() const override { return Settings().DefaultOverwriteAction; }
     int TransferTypeFor(const std::string& fileName) const override { return ChooseTransferType(fileName); }
     int AskOverwrite(const COverwriteRequest& request, bool& applyToAll) override;
     void BeginPairing(SessionLink& partner) override;
@@ -237,8 +264,15 @@ private:
     enum class Step { Offline, Connect, Online, Close };
 
     SessionUi& Ui() { return ui_ ? *ui_ : nullUi_; }
+    // The settings of the running operation (worker thread).
+    const CSettings& Settings() const { return *settings_; }
+    // Takes the current settings table for the operation that starts now, and points the
+    // directory cache at it (worker thread).
+    void TakeSettingsSnapshot();
     void Run();
     Step WaitOffline(CSessionCommand& command, int& result);
+    // Takes the oldest waiting command, or waits for one: FTP_OK, or what ended the wait.
+    int NextCommand(CSessionCommand& command);
     int SetUpOnline();
     int RunOnlineLoop(CSessionCommand& command);
     Step CloseSession(const CSessionCommand& command, int result);
@@ -259,6 +293,8 @@ private:
     int RunQueue();
     int RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy);
     void FinishQueueRun(const std::vector<CFtpSession*>& partnersUsed);
+    // Opens the other sites named by the queue that have no worker (owner's thread).
+    void StartPartners();
     void RunAfterDownloadAction(const CQueueEntry& entry);
     int ProcessDownloadEntry(CQueueEntry& entry, int flags);
     int ProcessUploadEntry(CQueueEntry& entry);
@@ -275,7 +311,9 @@ private:
                     const std::string& relativeDirectory, const std::string& pattern,
                     int includeSubdirectories);
 
-    CSettings& settings_;
+    CSharedSettings& sharedSettings_;
+    // The table the running operation follows; worker thread only once the worker runs.
+    std::shared_ptr<const CSettings> settings_;
     NullSessionUi nullUi_;
     SessionUi* ui_ = nullptr;
 
@@ -325,10 +363,14 @@ private:
     std::atomic<CFtpSession*> driver_{nullptr};
 
     std::unique_ptr<CCtrlSocket> ctrl_;  // created and destroyed on the worker thread
+    // Closed connections a partner's copy may still look at (worker thread).
+    std::vector<std::unique_ptr<CCtrlSocket>> retiredCtrl_;
     std::unique_ptr<CIncomingDataSocket> data_;  // worker thread, for the worker's life
     std::unique_ptr<CLstnDataSocket> listener_;
     CDirectoryCache cache_;
     std::string listingText_;      // worker thread only
+    // The running command is the keep-alive: its listing is no news for the pane.
+    bool quietListing_ = false;    // worker thread only
     std::string currentFileName_;  // guarded by textMutex_
 
     std::thread worker_;

@@ -12,6 +12,10 @@
 
 class CFtpSession;
 
+// An entry's identity in its queue, stable while it moves, is edited or other entries come
+// and go; never reused within a process. 0 names no entry.
+using QueueEntryId = std::uint64_t;
+
 enum QueueOperation : int {
     QUEUE_DOWNLOAD = 0,
     QUEUE_UPLOAD = 1,
@@ -62,6 +66,7 @@ enum class QueueLineResult {
 
 class CQueueEntry {
 public:
+    QueueEntryId id = 0;     // given by the queue that holds the entry
     int operation = QUEUE_DOWNLOAD;
     std::string localBase;   // working copies made when the run first takes the entry
     std::string remoteBase;

@@ -83,13 +83,16 @@ void CFtpSession::ParseLiveListing(std::string_view text, RFILE_LIST& listing) {
     }
 }
 
-bool CFtpSession::IsRemoteDirCached(const std::string& path) {
-    CDirectoryCache* cache = DirectoryCache();
-    if (cache == nullptr) return false;
+bool CFtpSession::IsRemoteDirCached(const std::string& path) const {
+    // Any thread (the driver of a site-to-site copy asks its partner): a reader of its own
+    // over the current settings, never the worker's cache object.
+    const std::shared_ptr<const CSettings> settings = sharedSettings_.Current();
+    if (settings->CacheHomeDirectory.empty()) return false;
+    const CDirectoryCache cache(CacheSettingsOf(*settings));
     std::string full = path;
     if (full.empty() || full.front() != '/') full = Joined(CurrentRemoteDirectory(), path);
     RFILE_LIST list;
-    return cache->LoadCachedList(host_, full, list) == 0;
+    return cache.LoadCachedList(host_, full, list) == 0;
 }
 
 int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std::string& remoteBase,
@@ -114,7 +117,7 @@ int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std
             int r = ctrl_ ? ctrl_->Cwd(directory, OPFLAG_REFRESH | OPFLAG_SEND_ALWAYS) : FTP_CLOSED;
             if (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || r == FTP_CLOSED) return r;
             if (r == FTP_OK) break;
-            if (n >= settings_.FileRetry) {
+            if (n >= Settings().FileRetry) {
                 Log("Max errors reached, go on to next file", LOG_ERROR);
                 return FTP_NOT_AVAILABLE;
             }
@@ -164,8 +167,9 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
     auto makeDestination = [&](const std::string& path) -> int {
         if (cacheOnly) return FTP_OK;
         if (partner != nullptr) {
-            return partner->ctrl_ ? partner->ctrl_->MakeDir(path, OPFLAG_LIST_PARENT_FIRST)
-                                  : FTP_CLOSED;
+            return RunOnPartner(*partner, [path](CCtrlSocket& ctrl) {
+                return ctrl.MakeDir(path, OPFLAG_LIST_PARENT_FIRST);
+            });
         }
         if (EnsureLocalDirectory(path)) return FTP_OK;
         Log("Unable to create the local folder " + path, LOG_ERROR);
@@ -182,10 +186,14 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
         entry.localBase = entry.localPath;
         if (partner != nullptr) {
             entry.localBase = SiteToSitePath(entry.localPath);
-            if (!HasThread()) Start();
-            if (!partner->HasThread()) partner->Start();
             // The copy needs the other site's control connection; until it has logged in
-            // the entry waits for the next cycle.
+            // the entry waits for the next cycle. Its owner starts it (StartQueue), never
+            // this worker.
+            if (!partner->HasThread()) {
+                Log(partner->HostName() + " is not open; open it to copy " + entry.remotePath + ".",
+                    LOG_ERROR);
+                return FTP_FAILED;
+            }
             if (!partner->IsLoggedIn()) {
                 Log("Waiting for " + partner->HostName() + " to log in before copying " +
                         entry.remotePath + ".",

@@ -1,12 +1,15 @@
 // The queue run: the entries in queue order, cycle after cycle, until everything
 // succeeded, everything left is stopped, the cycle limit is reached or the user stops it.
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "listing/PathRules.h"
 #include "session/FtpSession.h"
+#include "session/SessionRegistry.h"
 
 void CFtpSession::SetQueueRunner(std::function<int(CFtpSession&)> runner) {
     queueRunner_ = std::move(runner);
@@ -29,7 +32,7 @@ int CFtpSession::RunQueue() {
     }
 
     ResetFilesProcessed();
-    bool includeStopped = settings_.AutoReset != 0;
+    bool includeStopped = Settings().AutoReset != 0;
     if (!includeStopped && queue_.HasStoppedEntries()) {
         includeStopped = SessionMessageBox("Do you want to transfer the stopped items again?",
                                            MB_YESNO | MB_ICONQUESTION) == IDYES;
@@ -52,68 +55,72 @@ int CFtpSession::RunQueue() {
 }
 
 int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy) {
-    const bool alwaysRetry = settings_.AlwaysRetry != 0;
+    const bool alwaysRetry = Settings().AlwaysRetry != 0;
     int cycle = 0;
     int r = FTP_OK;
-    CQueueEntry* entry = queue_.First();
     while (true) {
-        if (entry != nullptr) {
-            if (entry->status == STATUS_STOPPED) {
-                entry = queue_.Next(entry);
-                if (entry != nullptr) continue;
-            } else {
-                entry->status = STATUS_TRANSFERRING;
-                CFtpSession* partner = entry->partner;
-                if (partner != nullptr) {
+        // The entry is taken and marked transferring in one step, so the interface can
+        // neither free nor change it meanwhile; the run works on its own copy.
+        while (std::optional<CQueueEntry> taken = queue_.BeginNext()) {
+            CQueueEntry& entry = *taken;
+            CFtpSession* partner = entry.partner;
+            // The other site is used only while it is known to live: the lease keeps it
+            // from going away until this entry is done.
+            const CPartnerLease lease = CSessionRegistry::Lease(*this, entry.id, partner);
+            if ((partner != nullptr && !lease) ||
+                (partner == nullptr && entry.operation == QUEUE_DOWNLOAD &&
+                 IsSiteToSiteTarget(entry.localPath))) {
+                Log("The other site of the site-to-site entry " + entry.remotePath +
+                        " is closed; the entry is stopped.",
+                    LOG_ERROR);
+                queue_.SetAside(entry, STATUS_STOPPED);
+                continue;
+            }
+            if (partner != nullptr) {
+                if (std::find(partnersUsed.begin(), partnersUsed.end(), partner) == partnersUsed.end())
                     partnersUsed.push_back(partner);
-                    if (!partner->TryBeginCommand()) {
-                        // The other site is in use: the entry waits for a later run, and
-                        // this run still ends properly.
-                        entry->status = STATUS_QUEUED;
-                        queue_.NotifyChanged();
-                        Log("The other site of a site-to-site entry is busy; the queue run stops "
-                            "here.",
-                            LOG_STATE);
-                        partnerBusy = true;
-                        return FTP_OK;
-                    }
+                if (!partner->TryBeginCommand()) {
+                    // The other site is in use: the entry waits for a later run, and
+                    // this run still ends properly.
+                    queue_.SetAside(entry, STATUS_QUEUED);
+                    Log("The other site of a site-to-site entry is busy; the queue run stops "
+                        "here.",
+                        LOG_STATE);
+                    partnerBusy = true;
+                    return FTP_OK;
                 }
-                Ui().QueueEntryStarted(queue_.IndexOf(entry));
+            }
+            Ui().QueueEntryStarted(entry.id);
 
-                switch (entry->operation) {
-                case QUEUE_DOWNLOAD:
-                case QUEUE_CACHEDIR:
-                    r = ProcessDownloadEntry(*entry, entry->operation == QUEUE_CACHEDIR ? 0x10 : 0);
-                    if (r == FTP_OK && entry->operation == QUEUE_DOWNLOAD) RunAfterDownloadAction(*entry);
-                    break;
-                case QUEUE_UPLOAD:
-                    r = ProcessUploadEntry(*entry);
-                    break;
-                case QUEUE_DELETE:
-                    r = ProcessDeleteEntry(*entry);
-                    break;
-                default:
-                    Log("Unknown queue operation " + std::to_string(entry->operation) +
-                            "; the entry is stopped.",
-                        LOG_ERROR);
-                    r = FTP_NOT_AVAILABLE;
-                    break;
-                }
-                if (partner != nullptr) partner->busy_ = false;
+            switch (entry.operation) {
+            case QUEUE_DOWNLOAD:
+            case QUEUE_CACHEDIR:
+                r = ProcessDownloadEntry(entry, entry.operation == QUEUE_CACHEDIR ? 0x10 : 0);
+                if (r == FTP_OK && entry.operation == QUEUE_DOWNLOAD) RunAfterDownloadAction(entry);
+                break;
+            case QUEUE_UPLOAD:
+                r = ProcessUploadEntry(entry);
+                break;
+            case QUEUE_DELETE:
+                r = ProcessDeleteEntry(entry);
+                break;
+            default:
+                Log("Unknown queue operation " + std::to_string(entry.operation) +
+                        "; the entry is stopped.",
+                    LOG_ERROR);
+                r = FTP_NOT_AVAILABLE;
+                break;
+            }
+            if (partner != nullptr) partner->busy_ = false;
 
-                CQueueEntry* next = queue_.Next(entry);
-                if (r == FTP_OK) {
-                    queue_.Remove(entry);  // tells the queue view
-                } else {
-                    const bool lastCycle = cycle >= settings_.ErrorRetry && !alwaysRetry;
-                    entry->status = (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || lastCycle)
-                                        ? STATUS_STOPPED
-                                        : STATUS_ERROR;
-                    queue_.NotifyChanged();
-                    if (r == FTP_INTERRUPTED || r == FTP_CONNECT_FAILED || r == FTP_CLOSED) return r;
-                }
-                entry = next;
-                if (entry != nullptr) continue;
+            if (r == FTP_OK) {
+                queue_.Complete(entry.id);  // tells the queue view
+            } else {
+                const bool lastCycle = cycle >= Settings().ErrorRetry && !alwaysRetry;
+                queue_.SetAside(entry, (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || lastCycle)
+                                           ? STATUS_STOPPED
+                                           : STATUS_ERROR);
+                if (r == FTP_INTERRUPTED || r == FTP_CONNECT_FAILED || r == FTP_CLOSED) return r;
             }
         }
 
@@ -127,7 +134,7 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
             return r;
         }
         ++cycle;
-        if (cycle > settings_.ErrorRetry && !alwaysRetry) {
+        if (cycle > Settings().ErrorRetry && !alwaysRetry) {
             Log("Max cycles reached, stop queue transfer.", LOG_ERROR);
             return r;
         }
@@ -137,14 +144,14 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
         std::snprintf(line, sizeof line, "Retrying to transfer entire queue. Cycle #%d...", cycle);
         Log(line, LOG_STATE);
         ResetQueue(false);
-        entry = queue_.First();
     }
 }
 
 void CFtpSession::FinishQueueRun(const std::vector<CFtpSession*>& partnersUsed) {
     Log(std::to_string(FilesProcessed()) + " files processed successfully", LOG_STATE);
     SetListingEnabled(true);
-    for (CFtpSession* partner : partnersUsed) partner->Ui().Refresh();
+    for (CFtpSession* partner : partnersUsed)
+        CSessionRegistry::IfAlive(partner, [](CFtpSession& alive) { alive.Ui().Refresh(); });
     if (IsLoggedIn()) Ui().Refresh();
     Ui().QueueRunFinished();
 }

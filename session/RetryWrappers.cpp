@@ -1,7 +1,9 @@
 // The per-operation retry loops: each single file operation of a queue run is tried
 // again after a pause, up to the "FileRetry" setting.
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <functional>
 #include <initializer_list>
 
@@ -9,6 +11,7 @@
 #include "ftp/RemotePath.h"
 #include "listing/PathRules.h"
 #include "session/FtpSession.h"
+#include "session/PartnerStep.h"
 
 namespace {
 
@@ -102,12 +105,57 @@ int CFtpSession::RemoveDirWithRetry(const std::string& remotePath, int flags) {
     });
 }
 
+namespace {
+
+// The other site of a copy as this worker reaches it: through its mailbox, never by
+// touching its connection from here.
+class CSessionAsPartner final : public SiteToSitePartner {
+public:
+    CSessionAsPartner(CFtpSession& driver, CFtpSession& partner) : m_driver(driver), m_partner(partner) {}
+    int Run(std::function<int(CCtrlSocket&)> step, bool evenIfAbandoned) override {
+        return m_driver.RunOnPartner(m_partner, std::move(step), evenIfAbandoned);
+    }
+    CCtrlSocket* Connection() override {
+        // Read on the partner's own thread; the object then outlives the copy (the
+        // partner keeps a closed connection while a copy holds it).
+        auto connection = std::make_shared<std::atomic<CCtrlSocket*>>(nullptr);
+        const int r = m_driver.RunOnPartner(m_partner, [connection](CCtrlSocket& ctrl) {
+            *connection = &ctrl;
+            return FTP_OK;
+        });
+        return r == FTP_OK ? connection->load() : nullptr;
+    }
+
+private:
+    CFtpSession& m_driver;
+    CFtpSession& m_partner;
+};
+
+}  // namespace
+
+int CFtpSession::RunOnPartner(CFtpSession& partner, std::function<int(CCtrlSocket&)> step,
+                              bool evenIfAbandoned) {
+    auto shared = std::make_shared<CPartnerStep>();
+    shared->work = std::move(step);
+    shared->evenIfAbandoned = evenIfAbandoned;
+    CSessionCommand command = SimpleCommand(CMD_PARTNER_STEP);
+    command.partnerStep = shared;
+    partner.IssueCommand(command);
+    const int r = WaitForEvent(&shared->done, -1);
+    if (r != FTP_OK) {
+        shared->abandoned = true;
+        return r;
+    }
+    return shared->result;
+}
+
 int CFtpSession::SiteToSiteWithRetry(const std::string& source, const std::string& targetFolder,
                                      CFtpSession& partner, int flags) {
     const std::string destination = JoinPath(targetFolder, FileNamePart(source));
     static const RetryPolicy policy{Results({FTP_OK, FTP_INTERRUPTED}), true, kRetryTransfer, false};
+    CSessionAsPartner other(*this, partner);
     return RunWithRetry(*this, policy, [&]() -> int {
-        if (!ctrl_ || !partner.ctrl_) return FTP_CLOSED;
-        return ctrl_->SiteToSite(source, destination, *partner.ctrl_, flags);
+        if (!ctrl_) return FTP_CLOSED;
+        return ctrl_->SiteToSite(source, destination, other, flags);
     });
 }

@@ -1,8 +1,12 @@
 #pragma once
 // The commands the interface hands to a session's worker, and the mailbox they travel in.
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 enum SessionCommandCode : int {
@@ -21,12 +25,27 @@ enum SessionCommandCode : int {
     CMD_PWD = 12,
     CMD_REST = 13,
     CMD_CHMOD = 14,
+    // A step of another session's site-to-site copy on this session's connection
+    // (CSessionCommand::partnerStep); never a user's command, never reported as finished.
+    CMD_PARTNER_STEP = 100,
 };
+
+struct CPartnerStep;
 
 // Flags of the change-directory command.
 enum SessionCommandFlag : int {
     CMDFLAG_LIST_AFTERWARDS = 0x1,  // list the directory after the change
     CMDFLAG_SEND_ALWAYS = 0x20,     // send CWD even when the directory would not change
+};
+
+// Who asked for a command. Only the user's commands must never be lost; a second copy of
+// a pending refresh or keep-alive, or of a queue run the session resumes by itself, adds
+// nothing and is dropped.
+enum class CommandOrigin : int {
+    User,       // a menu, a button, a command line
+    Refresh,    // the remote pane lists its folder again
+    KeepAlive,  // the anti-idle timer; its listing never reaches a pane
+    Session,    // the session itself (the queue run resumed after a reconnect)
 };
 
 // One command with its arguments.
@@ -39,26 +58,67 @@ struct CSessionCommand {
     std::string mode;         // permission text of a change-mode command
     std::uint64_t restOffset = 0;  // number sent by the raw "rest" command
     int flags = 0;
+    CommandOrigin origin = CommandOrigin::User;
+    std::shared_ptr<CPartnerStep> partnerStep;  // CMD_PARTNER_STEP only
 };
 
-// The mailbox holds the latest command written by the interface thread; the worker takes
-// a copy after the command event woke it. A later command overwrites one that has not
-// been taken yet. The lock only keeps each write and each copy whole.
+// The commands the interface thread has written and the worker has not taken yet, oldest
+// first. Any thread may put; only the worker takes.
 class CCommandMailbox {
 public:
-    void Put(const CSessionCommand& command) {
+    // Queues the command; false when it was dropped because an equal request is pending
+    // (see CommandOrigin). A user command is always queued.
+    bool Put(const CSessionCommand& command) {
         std::lock_guard lock(mutex_);
-        command_ = command;
+        for (const CSessionCommand& waiting : pending_)
+            if (MakesRedundant(waiting, command)) return false;
+        pending_.push_back(command);
+        return true;
     }
-    CSessionCommand Take() const {
+    // The oldest command, or none when the mailbox is empty.
+    std::optional<CSessionCommand> TryTake() {
         std::lock_guard lock(mutex_);
-        return command_;
+        if (pending_.empty()) return std::nullopt;
+        CSessionCommand command = std::move(pending_.front());
+        pending_.pop_front();
+        return command;
+    }
+    bool IsEmpty() const {
+        std::lock_guard lock(mutex_);
+        return pending_.empty();
+    }
+    std::size_t Size() const {
+        std::lock_guard lock(mutex_);
+        return pending_.size();
     }
 
 private:
+    static bool MakesRedundant(const CSessionCommand& waiting, const CSessionCommand& incoming) {
+        switch (incoming.origin) {
+        case CommandOrigin::User:
+            return false;
+        case CommandOrigin::KeepAlive:
+            // Any command still waiting will keep the connection busy by itself.
+            return true;
+        case CommandOrigin::Refresh:
+            return waiting.origin == CommandOrigin::Refresh;
+        case CommandOrigin::Session:
+            return waiting.code == incoming.code;
+        }
+        return false;
+    }
+
     mutable std::mutex mutex_;
-    CSessionCommand command_;
+    std::deque<CSessionCommand> pending_;
 };
+
+// The listing the Refresh button asks for: the current folder, listed again.
+inline CSessionCommand RefreshCommand() {
+    CSessionCommand command;
+    command.code = CMD_LIST;
+    command.origin = CommandOrigin::Refresh;
+    return command;
+}
 
 // A command without path arguments.
 inline CSessionCommand SimpleCommand(int code, int flags = 0) {

@@ -3,13 +3,13 @@
 
 ProxyOptions CFtpSession::Proxy() const {
     ProxyOptions proxy;
-    proxy.type = settings_.ProxyType;
-    proxy.host = settings_.ProxyHost;
-    proxy.port = settings_.ProxyPort > 0 ? static_cast<unsigned>(settings_.ProxyPort) : 0;
+    proxy.type = Settings().ProxyType;
+    proxy.host = Settings().ProxyHost;
+    proxy.port = Settings().ProxyPort > 0 ? static_cast<unsigned>(Settings().ProxyPort) : 0;
     // Credentials only when authentication is on: stored ones may wait for later use.
-    if (settings_.ProxyUseAuth) {
-        proxy.user = settings_.ProxyUser;
-        proxy.password = settings_.ProxyPassword;
+    if (Settings().ProxyUseAuth) {
+        proxy.user = Settings().ProxyUser;
+        proxy.password = Settings().ProxyPassword;
     }
     return proxy;
 }

@@ -1,15 +1,28 @@
 #pragma once
-// The bridge from a session's worker thread to the windows that show the session.
+// The bridge from a session to the windows that show it.
 //
-// Every call is made on the worker thread. "Sent" calls block the worker until the user
-// interface has handled them (so their arguments may live on the worker's stack and the
-// answer is known when they return); "posted" calls only queue the work and return at
-// once. An implementation that marshals to a UI thread must honour that difference; the
-// session never touches a window itself.
+// Thread contract. Each call below names the thread it arrives on:
+//  - "worker": the session's own worker thread. Most calls.
+//  - "any": the thread that caused it, which may be the interface thread itself (the queue
+//    view's Remove arrives back as QueueChanged on the same thread, before Remove returns)
+//    or another session's worker (a site-to-site partner's queue run).
+// And how it must be handled:
+//  - "informs": the arguments are values the implementation may copy; it must not block
+//    the caller on another thread. A bridge to a UI thread copies and queues the call; it
+//    never waits for the UI thread, so an "any" call made on the UI thread itself cannot
+//    deadlock.
+//  - "asks": the worker waits for the answer (the call returns it). Only ever made on the
+//    worker, never on the interface thread, so a bridge may block the worker on a promise
+//    the UI thread fulfils. Stopping a session first answers open questions cautiously
+//    (as NullSessionUi does).
+// The session never touches a window itself.
 
 #include <string>
 
 #include "ftp/FtpTypes.h"  // LogKind
+#include "session/TransferQueue.h"
+
+class CFtpSession;
 
 // One piece of log text. newline: end the text with CR LF; prefix: start a new line with
 // the kind's prefix. A reply that arrives in several chunks is logged as one prefixed
@@ -59,41 +72,56 @@ enum OpenFileHow : int {
     OPEN_WITH_VIEWER = 2,
 };
 
+// A completed listing, handed over as a value: the pane shows exactly this, whatever the
+// worker lists afterwards.
+struct CListing {
+    std::string folder;  // the remote folder that was listed
+    std::string text;    // the listing as the server sent it (parse with ParseListingLine)
+};
+
 class SessionUi {
 public:
     virtual ~SessionUi() = default;
 
-    // Sent: one piece of log text for the site's log (and the transfer log).
+    // Worker, informs: one piece of log text for the site's log (and the transfer log).
+    // Also "any" for the lines of the calls the interface makes itself: ResetQueue,
+    // a refused Disconnect, and the line a session logs when another session that its
+    // queue names is destroyed.
     virtual void AddLogLine(const CLogLine& line) = 0;
-    // Posted: the session's current remote directory is now `directory`.
+    // Worker, informs: the session's current remote directory is now `directory`.
     virtual void DirectoryChanged(const std::string& directory) = 0;
-    // Sent: a listing starts (the remote pane empties itself) / completed and was cached.
+    // Worker, informs: a listing the user asked for starts (the remote pane may show that
+    // it is busy) / completed and was cached. The keep-alive's listing reaches neither.
     virtual void ListingStarted() = 0;
-    virtual void ListingComplete() = 0;
-    // Sent: the queue entry at `index` starts transferring.
-    virtual void QueueEntryStarted(int index) = 0;
-    // Sent: the session's queue changed (an entry was removed or changed state).
-    virtual void QueueChanged() = 0;
-    // Posted: a queue run ended; both site views refresh.
+    virtual void ListingComplete(const CListing& listing) = 0;
+    // Worker, informs: the queue entry `id` starts transferring.
+    virtual void QueueEntryStarted(QueueEntryId id) = 0;
+    // Any, informs: the queue of `session` changed (`change` names the entries). Arrives
+    // on the thread that made the change: the worker for the run's progress, the caller's
+    // own thread for its own edits. `session` lives during the call.
+    virtual void QueueChanged(const CFtpSession& session, const CQueueChange& change) = 0;
+    // Worker, informs: a queue run ended; both site views refresh.
     virtual void QueueRunFinished() = 0;
-    // Posted: the remote pane should list its directory again.
+    // Worker, informs: the remote pane should list its directory again (RefreshCommand).
     virtual void Refresh() = 0;
-    // Sent: show the server's login message for `host`.
+    // Worker, informs: show the server's login message for `host`.
     virtual void ShowLoginMessage(const std::string& host, const std::string& message) = 0;
-    // Sent: a message box with `caption`; returns the pressed button (MessageBoxButton).
+    // Worker, asks: a message box with `caption`; returns the pressed button
+    // (MessageBoxButton).
     virtual int MessageBox(const std::string& caption, const std::string& text, int style) = 0;
-    // The session's message window. Modal: sent, returns when dismissed; otherwise posted.
+    // Worker: the session's message window. Modal: asks (returns when dismissed);
+    // otherwise informs.
     virtual void ShowMessageWindow(const std::string& caption, const std::string& text,
                                    bool modal) = 0;
-    // Sent: the overwrite confirmation.
+    // Worker, asks: the overwrite confirmation.
     virtual COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) = 0;
-    // Posted: open a file that was just downloaded.
+    // Worker, informs: open a file that was just downloaded.
     virtual void OpenDownloadedFile(const std::string& localPath, int how) = 0;
-    // Sent: one line for the transfer log of all sites ("Download:" + the local path,
-    // "Upload:" + the remote path, "Delete:" + the remote path).
+    // Worker, informs: one line for the transfer log of all sites ("Download:" + the local
+    // path, "Upload:" + the remote path, "Delete:" + the remote path).
     virtual void AddTransferLogLine(const std::string&) {}
-    // Posted: the worker finished a command taken from the mailbox (a SessionCommandCode)
-    // with this FtpResult.
+    // Worker, informs: the worker finished a command taken from the mailbox (a
+    // SessionCommandCode) with this FtpResult.
     virtual void CommandFinished(int /*code*/, int /*result*/) {}
 };
 
@@ -104,9 +132,9 @@ public:
     void AddLogLine(const CLogLine&) override {}
     void DirectoryChanged(const std::string&) override {}
     void ListingStarted() override {}
-    void ListingComplete() override {}
-    void QueueEntryStarted(int) override {}
-    void QueueChanged() override {}
+    void ListingComplete(const CListing&) override {}
+    void QueueEntryStarted(QueueEntryId) override {}
+    void QueueChanged(const CFtpSession&, const CQueueChange&) override {}
     void QueueRunFinished() override {}
     void Refresh() override {}
     void ShowLoginMessage(const std::string&, const std::string&) override {}

@@ -29,7 +29,7 @@ int CFtpSession::WaitForEvent(CEvent* event, int seconds) {
     std::array<CWaitHandle*, 3> handles{&stopEvent_, &serverClosedEvent_, event};
     const size_t count = event != nullptr ? 3 : 2;
     const int index = MessageWait(std::span(handles.data(), count),
-                                  seconds == 0 ? settings_.Timeout : seconds);
+                                  seconds == 0 ? Settings().Timeout : seconds);
     // A stop that arrived together with another signal still wins.
     if (index == 0 || stopEvent_.TryAcquire() || closing_) return Interrupted();
     if (index == 1) {
@@ -72,7 +72,7 @@ int CFtpSession::WaitForTransfer(CEvent* event, int seconds) {
 // rest by WaitForTransfer. The transfer still times out exactly the limit after its last
 // data.
 void CFtpSession::ArmIdleTimer(int seconds) {
-    if (seconds == 0) seconds = settings_.Timeout;
+    if (seconds == 0) seconds = Settings().Timeout;
     if (seconds < 0) {
         // No inactivity limit.
         idleDeadline_.reset();
@@ -99,7 +99,7 @@ bool CFtpSession::RearmIdleTimerIfEarly() {
 int CFtpSession::WaitToRetry() {
     Log("Waiting to retry...", LOG_STATE);
     // 0 (and a nonsensical negative delay) pause for the "Timeout" value.
-    const int delay = settings_.RetryDelay > 0 ? settings_.RetryDelay : 0;
+    const int delay = Settings().RetryDelay > 0 ? Settings().RetryDelay : 0;
     return WaitForEvent(nullptr, delay);
 }
 
@@ -108,6 +108,8 @@ int CFtpSession::ConnectWithRetry() {
     int result = FTP_FAILED;
     busy_ = true;
     while (true) {
+        // Each attempt follows the settings of its time (a proxy or time-out just edited).
+        TakeSettingsSnapshot();
         CloseConnections();
         // A close notice of the previous connection must not end a wait of the next one.
         serverClosedEvent_.Reset();
@@ -121,7 +123,7 @@ int CFtpSession::ConnectWithRetry() {
         } else {
             result = ctrl_->ConnectAndLogin();
             if (result == FTP_OK || result == FTP_INTERRUPTED) break;
-            if (attempt >= settings_.ErrorRetry && !settings_.AlwaysRetry) {
+            if (attempt >= Settings().ErrorRetry && !Settings().AlwaysRetry) {
                 Log("Max errors reached, stop.", LOG_ERROR);
                 break;
             }

@@ -8,6 +8,8 @@
 #include "ftp/LstnDataSocket.h"
 #include "platform/SocketErrors.h"
 #include "session/FtpSession.h"
+#include "session/PartnerStep.h"
+#include "session/SessionRegistry.h"
 
 namespace {
 
@@ -26,6 +28,7 @@ void LowerThisThreadsPriority() {
 
 void CFtpSession::Run() {
     LowerThisThreadsPriority();
+    TakeSettingsSnapshot();
     CreateDataSockets();
     CSessionCommand command;  // the last command taken from the mailbox
     int result = FTP_OK;
@@ -69,11 +72,20 @@ void CFtpSession::Run() {
 }
 
 CFtpSession::Step CFtpSession::WaitOffline(CSessionCommand& command, int& result) {
-    result = WaitForEvent(&commandEvent_, -1);
+    result = NextCommand(command);
     if (result == FTP_INTERRUPTED) return Step::Close;
     // A close notice from a connection that is already gone carries no command.
     if (result != FTP_OK) return Step::Offline;
-    command = mailbox_.Take();
+    TakeSettingsSnapshot();
+    // Another session's copy finds this one offline.
+    if (command.code == CMD_PARTNER_STEP) {
+        if (command.partnerStep) command.partnerStep->Finish(FTP_CLOSED);
+        return Step::Offline;
+    }
+    // A refresh or keep-alive has nothing to do offline.
+    if (command.code != CMD_CONNECT && command.origin != CommandOrigin::User &&
+        command.code != CMD_RUN_QUEUE)
+        return Step::Offline;
     if (command.code != CMD_CONNECT) {
         Log("Not logged in, can't execute command!", LOG_ERROR);
         const int answer = SessionMessageBox(
@@ -83,6 +95,21 @@ CFtpSession::Step CFtpSession::WaitOffline(CSessionCommand& command, int& result
         if (answer != IDOK) return Step::Offline;
     }
     return Step::Connect;
+}
+
+int CFtpSession::NextCommand(CSessionCommand& command) {
+    while (true) {
+        // A stop already asked for (a disconnect, the end of the worker) goes before any
+        // waiting command: the wait below reports it.
+        if (!closing_ && !stopEvent_.IsSignalled()) {
+            if (std::optional<CSessionCommand> next = mailbox_.TryTake()) {
+                command = std::move(*next);
+                return FTP_OK;
+            }
+        }
+        const int result = WaitForEvent(&commandEvent_, -1);
+        if (result != FTP_OK) return result;
+    }
 }
 
 int CFtpSession::SetUpOnline() {
@@ -110,21 +137,37 @@ int CFtpSession::SetUpOnline() {
     if (!ends(result) && initial != "/") result = ctrl_->Cwd(initial, 0);
     if (!ends(result)) result = ctrl_->List("", "", 0);
     if (ends(result)) return result;
-    if (queueRunPending_) IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
+    if (queueRunPending_) {
+        CSessionCommand resume = SimpleCommand(CMD_RUN_QUEUE);
+        resume.origin = CommandOrigin::Session;
+        IssueCommand(resume);
+    }
     return FTP_OK;
 }
 
 int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
     while (true) {
         if (!IsBusy()) antiIdleSeconds_ = 0;
-        int result = WaitForEvent(&commandEvent_, -1);
+        int result = NextCommand(command);
         if (result == FTP_INTERRUPTED || result == FTP_CLOSED) return result;
         if (result != FTP_OK) continue;
-        command = mailbox_.Take();
+        // Settings edited since the last command hold from this one on.
+        TakeSettingsSnapshot();
+        // A step of the copy that holds this session: carried out on its connection here,
+        // its own thread, while the driving session waits for it.
+        if (command.code == CMD_PARTNER_STEP) {
+            if (command.partnerStep) command.partnerStep->Carry(ctrl_.get());
+            // The step's waits are this session's own: a lost connection they saw ends it.
+            if (command.partnerStep && command.partnerStep->result == FTP_CLOSED) return FTP_CLOSED;
+            if (closing_ || disconnectRequested_) return FTP_INTERRUPTED;
+            continue;
+        }
         if (command.code == CMD_RUN_QUEUE) queueRunPending_ = true;
         // A partner session holds this one for a site-to-site copy: drop the command.
         if (!TryBeginCommand()) continue;
+        quietListing_ = command.origin == CommandOrigin::KeepAlive;
         result = ExecuteCommand(command);
+        quietListing_ = false;
         busy_ = false;
         Ui().CommandFinished(command.code, result);
         if (command.code == CMD_CONNECT || command.code == CMD_DISCONNECT ||
@@ -138,8 +181,11 @@ int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
 void CFtpSession::CloseConnections() {
     if (ctrl_) {
         ctrl_->Close();
-        ctrl_.reset();
+        // A copy of another session's queue may still wait on this connection's pairing
+        // state: the object is kept, closed, until no copy holds this session.
+        retiredCtrl_.push_back(std::move(ctrl_));
     }
+    if (CSessionRegistry::LeasesOn(*this) == 0) retiredCtrl_.clear();
     loggedIn_ = false;
 }
 
@@ -165,6 +211,7 @@ void CFtpSession::StartListening() {
 unsigned CFtpSession::ListeningPort() { return listener_ ? listener_->ListeningPort() : 0; }
 
 CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int result) {
+    TakeSettingsSnapshot();
     CloseConnections();
     if (data_ && data_->GetSocketHandle() != INVALID_SOCKET) data_->ForceClose(false);
     if (listener_) listener_->Close();
@@ -181,7 +228,7 @@ CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int 
     }
     if (result == FTP_INTERRUPTED) return Step::Offline;
     if (queueRunPending_ && !QueueIsEmpty()) return Step::Connect;
-    if (settings_.KeepAlive) return Step::Connect;
+    if (Settings().KeepAlive) return Step::Connect;
     if (command.code == CMD_CONNECT && result == FTP_OK) return Step::Connect;
     return Step::Offline;
 }

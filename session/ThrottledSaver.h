@@ -5,7 +5,7 @@
 // at once, for the exit.
 //
 // Usage: CThrottledSaver saver([&] { return SaveAutosave(...); });
-//        queue.SetChangeListener([&] { saver.MarkChanged(); });
+//        queue.SetChangeListener([&](const CQueueChange&) { saver.MarkChanged(); });
 //        every 500 ms: saver.Tick();   at exit: saver.Flush();
 
 #include <atomic>

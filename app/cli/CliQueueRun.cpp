@@ -12,14 +12,23 @@ constexpr auto kPollInterval = 20ms;
 
 } // namespace
 
-CliQueueRun::CliQueueRun(CSettings& settings, const CliSessionUi::Output& output, int transferType,
-                         bool labelSites)
-    : m_settings(settings), m_output(output), m_transferType(transferType), m_labelSites(labelSites)
+namespace {
+
+// Nothing keeps a connection open after its queue has ended: no anti-idle commands, no
+// reconnects beyond those a running queue makes itself.
+CSettings QueueRunSettings(CSettings settings)
 {
-    // Nothing keeps a connection open after its queue has ended: no anti-idle commands, no
-    // reconnects beyond those a running queue makes itself.
-    m_settings.KeepAlive = 0;
-    m_settings.AntiIdleCommandInterval = 0;
+    settings.KeepAlive = 0;
+    settings.AntiIdleCommandInterval = 0;
+    return settings;
+}
+
+} // namespace
+
+CliQueueRun::CliQueueRun(const CSettings& settings, const CliSessionUi::Output& output, int transferType,
+                         bool labelSites)
+    : m_settings(QueueRunSettings(settings)), m_output(output), m_transferType(transferType), m_labelSites(labelSites)
+{
 }
 
 CliQueueRun::~CliQueueRun()
@@ -79,7 +88,7 @@ int CliQueueRun::Connect(CFtpSession& session, std::string& directory)
     const int status = StartAndWaitOnline(session, ui);
     if (status != kExitDone)
         return status;
-    directory = WaitForLoginDirectory(session, ui, m_settings.Timeout);
+    directory = WaitForLoginDirectory(session, ui, m_settings.Current()->Timeout);
     return InterruptRequested() ? kExitInterrupted : kExitDone;
 }
 
@@ -142,7 +151,7 @@ int CliQueueRun::RunAll(const std::function<void()>& tick)
             // entry it worked on is marked stopped. A session still connecting gives up.
             for (Site* site : running)
                 site->session->CancelOperation();
-            stopLimit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Timeout, 1) + 2);
+            stopLimit = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.Current()->Timeout, 1) + 2);
         }
         if (interrupted && std::chrono::steady_clock::now() > stopLimit)
             break;
@@ -197,7 +206,7 @@ void CliQueueRun::CloseAll(bool sayGoodbye)
     for (Site& site : m_sites)
         sessions.push_back(site.session.get());
     if (sayGoodbye) {
-        CloseSessions(sessions, m_settings.Timeout);
+        CloseSessions(sessions, m_settings.Current()->Timeout);
         return;
     }
     for (CFtpSession* session : sessions)

@@ -20,7 +20,7 @@ public:
     // `settings` is the run's table; every session reads it while it lives. `output` is
     // copied for each session; with `labelSites` the lines a session prints start with its
     // host. `transferType`: 0 ASCII, 1 binary, 2 automatic.
-    CliQueueRun(CSettings& settings, const CliSessionUi::Output& output, int transferType,
+    CliQueueRun(const CSettings& settings, const CliSessionUi::Output& output, int transferType,
                 bool labelSites = false);
     ~CliQueueRun() override;
     CliQueueRun(const CliQueueRun&) = delete;
@@ -77,7 +77,7 @@ private:
     bool RunEnded(const Site& site) const;
     void StartPartners();
 
-    CSettings& m_settings;
+    CSharedSettings m_settings;
     CliSessionUi::Output m_output;
     int m_transferType;
     bool m_labelSites;

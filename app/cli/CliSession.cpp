@@ -158,7 +158,7 @@ void CliSessionUi::AddTransferLogLine(const std::string& text)
         m_output.transferLog->AppendText(text + "\n");
 }
 
-void CliSessionUi::QueueChanged()
+void CliSessionUi::QueueChanged(const CFtpSession&, const CQueueChange&)
 {
     if (m_output.queueChanged)
         m_output.queueChanged();
@@ -183,11 +183,18 @@ std::string CliSessionUi::ReportedDirectory() const
     return m_directory;
 }
 
-void CliSessionUi::ListingComplete()
+void CliSessionUi::ListingComplete(const CListing& listing)
 {
     std::lock_guard lock(m_mutex);
+    m_listing = listing;
     if (InCommand())
         m_listingComplete = true;
+}
+
+CListing CliSessionUi::LastListing() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_listing;
 }
 
 void CliSessionUi::ShowLoginMessage(const std::string& host, const std::string& message)
@@ -263,11 +270,20 @@ void CliSessionUi::WriteErr(const std::string& text)
 
 // ---- CCliSession ----
 
-CCliSession::CCliSession(CSettings& settings, const CSessionSite& site, CliSessionUi& ui)
-    : m_settings(settings), m_ui(ui), m_session(settings, site)
+namespace {
+
+// Nothing but the user's command is sent: no anti-idle commands of the session's own.
+CSettings WithoutAntiIdle(CSettings settings)
 {
-    // Nothing but the user's command is sent: no anti-idle commands of the session's own.
-    m_settings.AntiIdleCommandInterval = 0;
+    settings.AntiIdleCommandInterval = 0;
+    return settings;
+}
+
+} // namespace
+
+CCliSession::CCliSession(const CSettings& settings, const CSessionSite& site, CliSessionUi& ui)
+    : m_settings(WithoutAntiIdle(settings)), m_ui(ui), m_session(m_settings, site)
+{
     m_ui.Attach(&m_session);
     m_session.SetUi(&m_ui);
 }
@@ -287,7 +303,7 @@ int CCliSession::Connect()
 
 std::string CCliSession::WaitForStartDirectory()
 {
-    return WaitForLoginDirectory(m_session, m_ui, m_settings.Timeout);
+    return WaitForLoginDirectory(m_session, m_ui, m_settings.Current()->Timeout);
 }
 
 int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)
@@ -319,7 +335,7 @@ int CCliSession::Run(const CSessionCommand& command, const std::function<void()>
 
 void CCliSession::Close()
 {
-    CloseSessions({&m_session}, m_settings.Timeout);
+    CloseSessions({&m_session}, m_settings.Current()->Timeout);
 }
 
 // ---- shared by every driver of sessions ----

@@ -27,6 +27,9 @@ int CommandExitCode(const std::vector<CLogLine>& lines, bool interrupted, bool c
 void InstallInterruptHandler();
 bool InterruptRequested();
 
+// Threads: the worker makes the calls SessionUi marks "worker"; QueueChanged also arrives on
+// the thread that edits the queue. Every call only records or prints under this object's
+// locks, so none waits for another thread.
 class CliSessionUi final : public SessionUi {
 public:
     struct Output {
@@ -36,7 +39,7 @@ public:
         CTransferLog* transferLog = nullptr;
         int overwriteAction = -1;   // the answer to the overwrite question; -1 its suggestion
         std::string label;          // put before printed lines when several sites run at once
-        std::function<void()> queueChanged; // any thread: a queue entry changed or was removed
+        std::function<void()> queueChanged; // any thread (see SessionUi::QueueChanged): a queue entry changed or was removed
     };
     explicit CliSessionUi(const Output& output) : m_output(output) {}
 
@@ -47,6 +50,8 @@ public:
     bool CommandStarted() const;
     std::vector<CLogLine> CommandLines() const;
     bool CommandListingComplete() const;
+    // The listing the worker handed over last.
+    CListing LastListing() const;
     // The connection loop gave up ("Max errors reached, stop.").
     bool ConnectGaveUp() const;
     // The session's current directory as last reported; empty until the first report.
@@ -65,9 +70,9 @@ public:
     void AddLogLine(const CLogLine& line) override;
     void DirectoryChanged(const std::string& directory) override;
     void ListingStarted() override {}
-    void ListingComplete() override;
-    void QueueEntryStarted(int) override {}
-    void QueueChanged() override;
+    void ListingComplete(const CListing& listing) override;
+    void QueueEntryStarted(QueueEntryId) override {}
+    void QueueChanged(const CFtpSession& session, const CQueueChange& change) override;
     void QueueRunFinished() override {}
     void CommandFinished(int code, int result) override;
     void Refresh() override {}
@@ -95,6 +100,7 @@ private:
     bool m_listingComplete = false;
     bool m_connectGaveUp = false;
     std::string m_directory;
+    CListing m_listing;
     std::vector<CLogLine> m_commandLines;
 
     std::mutex m_printMutex;
@@ -105,7 +111,7 @@ private:
 class CCliSession {
 public:
     // `settings` is this run's table; the session reads it while it lives.
-    CCliSession(CSettings& settings, const CSessionSite& site, CliSessionUi& ui);
+    CCliSession(const CSettings& settings, const CSessionSite& site, CliSessionUi& ui);
     ~CCliSession();
 
     // Starts the worker and waits until it is online: kExitDone, kExitConnect or
@@ -123,9 +129,10 @@ public:
     void Close();
 
     CFtpSession& Session() { return m_session; }
+    const CliSessionUi& Ui() const { return m_ui; }
 
 private:
-    CSettings& m_settings;
+    CSharedSettings m_settings;
     CliSessionUi& m_ui;
     CFtpSession m_session;
 };

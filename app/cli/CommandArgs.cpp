@@ -108,15 +108,6 @@ bool RunSettings(CliContext& context, const CliOptions& options, CSettings& sett
     return true;
 }
 
-CacheSettings CacheSettingsOf(const CSettings& settings)
-{
-    CacheSettings cache;
-    cache.homeDirectory = settings.CacheHomeDirectory;
-    cache.enableCache = settings.EnableCache != 0;
-    cache.alwaysRefresh = settings.AlwaysRefresh != 0;
-    return cache;
-}
-
 std::string ByteCount(std::uint64_t count)
 {
     return DigitsWithCommas(count);

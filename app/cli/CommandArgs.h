@@ -37,7 +37,7 @@ int ReadArgs(CliContext& context, const std::vector<std::string>& args, unsigned
 // This run's settings: the table with every override given on the command line.
 bool RunSettings(CliContext& context, const CliOptions& options, CSettings& settings, std::string* error);
 
-CacheSettings CacheSettingsOf(const CSettings& settings);
+// CacheSettingsOf (session/FtpSession.h) gives a table's cache settings.
 
 // The window side of a run's sessions: log lines on stderr as the options ask, every line
 // in the transfer log (opened here in the data folder; a failure to open it is said).

@@ -152,7 +152,7 @@ int RunLs(CliContext& context, const std::vector<std::string>& args)
     const bool longListing = parsed.longListing;
     run.afterSuccess = [&context, longListing](CCliSession& session, const CSettings&) {
         // The worker has finished with the listing text: the command has ended.
-        PrintListingText(session.Session().ListingText(), longListing, context.out);
+        PrintListingText(session.Ui().LastListing().text, longListing, context.out);
         return static_cast<int>(kExitDone);
     };
     return RunRemote(context, parsed.options, run);

@@ -22,11 +22,32 @@ void RecordingSessionUi::DirectoryChanged(const std::string& directory) {
     Record({"DirectoryChanged", directory});
 }
 void RecordingSessionUi::ListingStarted() { Record({"ListingStarted", ""}); }
-void RecordingSessionUi::ListingComplete() { Record({"ListingComplete", ""}); }
-void RecordingSessionUi::QueueEntryStarted(int index) {
-    Record({"QueueEntryStarted", std::to_string(index)});
+void RecordingSessionUi::ListingComplete(const CListing& listing) {
+    {
+        std::lock_guard lock(mutex_);
+        listings_.push_back(listing);
+    }
+    Record({"ListingComplete", listing.folder});
 }
-void RecordingSessionUi::QueueChanged() { Record({"QueueChanged", ""}); }
+void RecordingSessionUi::QueueEntryStarted(QueueEntryId id) {
+    Record({"QueueEntryStarted", std::to_string(id)});
+}
+void RecordingSessionUi::QueueChanged(const CFtpSession&, const CQueueChange& change) {
+    std::string detail;
+    switch (change.kind) {
+    case CQueueChange::Kind::Added: detail = "added"; break;
+    case CQueueChange::Kind::Removed: detail = "removed"; break;
+    case CQueueChange::Kind::Changed: detail = "changed"; break;
+    case CQueueChange::Kind::Moved: detail = "moved"; break;
+    }
+    for (QueueEntryId id : change.entries) detail += "|" + std::to_string(id);
+    Record({"QueueChanged", detail});
+}
+
+std::vector<CListing> RecordingSessionUi::Listings() const {
+    std::lock_guard lock(mutex_);
+    return listings_;
+}
 void RecordingSessionUi::QueueRunFinished() { Record({"QueueRunFinished", ""}); }
 void RecordingSessionUi::Refresh() { Record({"Refresh", ""}); }
 void RecordingSessionUi::ShowLoginMessage(const std::string& host, const std::string& message) {
@@ -166,5 +187,6 @@ void RecordingSessionUi::Clear() {
     std::lock_guard lock(mutex_);
     lines_.clear();
     calls_.clear();
+    listings_.clear();
     overwriteQuestions_.clear();
 }

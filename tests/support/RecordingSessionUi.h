@@ -24,9 +24,13 @@ public:
     void AddLogLine(const CLogLine& line) override;
     void DirectoryChanged(const std::string& directory) override;
     void ListingStarted() override;
-    void ListingComplete() override;
-    void QueueEntryStarted(int index) override;
-    void QueueChanged() override;
+    // Recorded with the folder as detail; the listing itself is kept (Listings()).
+    void ListingComplete(const CListing& listing) override;
+    // Recorded with the entry's identity as detail.
+    void QueueEntryStarted(QueueEntryId id) override;
+    // Recorded with the detail "added|removed|changed|moved" and "|id" per entry. Arrives on
+    // any thread (the test's own for its edits), which the recorder's lock allows.
+    void QueueChanged(const CFtpSession& session, const CQueueChange& change) override;
     void QueueRunFinished() override;
     void Refresh() override;
     void ShowLoginMessage(const std::string& host, const std::string& message) override;
@@ -50,6 +54,8 @@ public:
     void SetOverwriteAnswer(COverwriteAnswer answer);
 
     std::vector<CLogLine> Lines() const;
+    // Every listing handed over, in order.
+    std::vector<CListing> Listings() const;
     std::vector<Call> Calls() const;
     // Number of log pieces whose text is exactly `text`.
     int CountLines(const std::string& text) const;
@@ -74,6 +80,7 @@ private:
     mutable std::condition_variable changed_;
     std::vector<CLogLine> lines_;
     std::vector<Call> calls_;
+    std::vector<CListing> listings_;
     int messageBoxAnswer_ = IDCANCEL;
     COverwriteAnswer overwriteAnswer_{0, false};
     std::vector<COverwriteQuestion> overwriteQuestions_;

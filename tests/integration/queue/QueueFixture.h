@@ -48,8 +48,24 @@ public:
         std::lock_guard lock(hookMutex_);
         hooks_[text] = std::move(action);
     }
+    // Runs `action` on the worker when the next entry starts, before it is transferred.
+    void OnEntryStarted(std::function<void(QueueEntryId)> action) {
+        std::lock_guard lock(hookMutex_);
+        entryHook_ = std::move(action);
+    }
+    void QueueEntryStarted(QueueEntryId id) override {
+        std::function<void(QueueEntryId)> action;
+        {
+            std::lock_guard lock(hookMutex_);
+            action = std::move(entryHook_);
+            entryHook_ = nullptr;
+        }
+        if (action) action(id);
+        RecordingSessionUi::QueueEntryStarted(id);
+    }
 
 private:
+    std::function<void(QueueEntryId)> entryHook_;
     std::mutex hookMutex_;
     std::map<std::string, std::function<void()>> hooks_;
 };
@@ -96,7 +112,7 @@ protected:
     }
 
     void OpenSession(const CSessionSite& site) {
-        session = std::make_unique<CFtpSession>(settings, site);
+        session = std::make_unique<CFtpSession>(Publish(), site);
         session->SetUi(&ui);
         ASSERT_TRUE(session->Start());
         ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kWait)) << ui.Transcript();
@@ -141,7 +157,14 @@ protected:
         return count;
     }
 
+    // The table a test fills in; Publish() makes it the one the sessions follow (a
+    // running worker from its next operation on).
     CSettings settings;
+    CSharedSettings sharedSettings;
+    CSharedSettings& Publish() {
+        sharedSettings.Replace(settings);
+        return sharedSettings;
+    }
     HookedUi ui;
     std::unique_ptr<CFtpSession> session;
     fs::path work;

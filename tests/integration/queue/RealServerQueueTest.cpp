@@ -341,6 +341,7 @@ TEST_P(RealServerQueue, StoppedEntriesFollowAutoResetAndTheAnswer) {
     for (const auto& c : cases) {
         SCOPED_TRACE("case " + std::to_string(n));
         settings.AutoReset = c.autoReset;
+        Publish();  // the run that follows takes it
         ui.SetMessageBoxAnswer(c.answer);
         const fs::path target = work / ("s" + std::to_string(n++));
         fs::create_directories(target);

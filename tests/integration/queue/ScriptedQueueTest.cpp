@@ -108,7 +108,7 @@ TEST_F(ScriptedQueue, BusyPartnerEndsTheRunProperlyAndRequeuesTheEntry) {
     CSessionSite otherSite;
     otherSite.address = "127.0.0.1";
     otherSite.port = 1;  // never connected: the session is only held busy
-    CFtpSession partner(settings, otherSite);
+    CFtpSession partner(Publish(), otherSite);
     RecordingSessionUi partnerUi;
     partner.SetUi(&partnerUi);
     ASSERT_TRUE(partner.TryBeginCommand());

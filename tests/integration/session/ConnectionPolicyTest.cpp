@@ -105,9 +105,10 @@ TEST_P(RefusedConnection, IsRetriedThenGivenUp) {
             EXPECT_EQ(line.prefix, 1);
         }
         // The attempt was remembered as the last connection.
-        EXPECT_EQ(settings.LastAddress, "127.0.0.1");
-        EXPECT_EQ(settings.LastUser, "alice");
-        EXPECT_EQ(settings.LastPassword, "secret");
+        const auto table = sharedSettings.Current();
+        EXPECT_EQ(table->LastAddress, "127.0.0.1");
+        EXPECT_EQ(table->LastUser, "alice");
+        EXPECT_EQ(table->LastPassword, "secret");
         // Gave up and went offline.
         EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
         EXPECT_FALSE(session->IsBusy());

@@ -156,7 +156,12 @@ TEST_P(Operations, ListingIsWrittenToTheCache) {
     RFILE_DATA entry;
     ASSERT_EQ(cache.LookupCachedEntry("127.0.0.1", "/pub/x.txt", entry), 0);
     EXPECT_EQ(entry.FileSize(), 1u);
-    EXPECT_TRUE(ui.WaitForCall("ListingComplete", "", kLogWait, 2));
+    // The pane is handed the folder with its listing, not a pointer to the worker's text.
+    ASSERT_TRUE(ui.WaitForCall("ListingComplete", "/pub", kLogWait));
+    const std::vector<CListing> listings = ui.Listings();
+    ASSERT_FALSE(listings.empty());
+    EXPECT_EQ(listings.back().folder, "/pub");
+    EXPECT_NE(listings.back().text.find("x.txt"), std::string::npos) << listings.back().text;
 }
 
 TEST_P(Operations, DownloadWholeThenResumedIsByteForByte) {

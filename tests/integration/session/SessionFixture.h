@@ -30,7 +30,7 @@ protected:
     }
 
     void Open(const CSessionSite& site) {
-        session = std::make_unique<CFtpSession>(settings, site);
+        session = std::make_unique<CFtpSession>(Publish(), site);
         session->SetUi(&ui);
         ASSERT_TRUE(session->Start());
     }
@@ -100,7 +100,14 @@ protected:
                ui.CountLines("Not logged in, can't execute command!") == refused + 1;
     }
 
+    // The table a test fills in; Publish() makes it the one the sessions follow (a
+    // running worker from its next operation on).
     CSettings settings;
+    CSharedSettings sharedSettings;
+    CSharedSettings& Publish() {
+        sharedSettings.Replace(settings);
+        return sharedSettings;
+    }
     RecordingSessionUi ui;
     std::unique_ptr<CFtpSession> session;
 };

@@ -65,13 +65,13 @@ TEST_P(SiteToSite, CopiesTheFileByteForByte) {
     const std::string content = Content(200000);
     ASSERT_TRUE(source.createFile("pub/copy.bin", content));
 
-    partner = std::make_unique<CFtpSession>(settings, SiteOf(target));
+    partner = std::make_unique<CFtpSession>(Publish(), SiteOf(target));
     partner->SetUi(&partnerUi);
     ASSERT_TRUE(partner->Start());
     ASSERT_TRUE(partnerUi.WaitForLine("Listing Complete", kLogWait)) << partnerUi.Transcript();
 
     CFtpSession* receiving = partner.get();
-    session = std::make_unique<CFtpSession>(settings, SiteOf(source));
+    session = std::make_unique<CFtpSession>(Publish(), SiteOf(source));
     session->SetUi(&ui);
     session->SetQueueRunner([receiving](CFtpSession& s) {
         return s.SiteToSiteWithRetry("/pub/copy.bin", "/in", *receiving, 0);
@@ -93,13 +93,13 @@ TEST_P(SiteToSite, ARefusedStoreEndsTheCopy) {
     tvtest::FtpTestServer& source = GetParam().fromPyftpdlib ? *pyftpdlib : *vsftpd;
     tvtest::FtpTestServer& target = GetParam().fromPyftpdlib ? *vsftpd : *pyftpdlib;
     ASSERT_TRUE(source.createFile("pub/copy.bin", Content(50000)));
-    partner = std::make_unique<CFtpSession>(settings, SiteOf(target));
+    partner = std::make_unique<CFtpSession>(Publish(), SiteOf(target));
     partner->SetUi(&partnerUi);
     ASSERT_TRUE(partner->Start());
     ASSERT_TRUE(partnerUi.WaitForLine("Listing Complete", kLogWait)) << partnerUi.Transcript();
 
     CFtpSession* receiving = partner.get();
-    session = std::make_unique<CFtpSession>(settings, SiteOf(source));
+    session = std::make_unique<CFtpSession>(Publish(), SiteOf(source));
     session->SetUi(&ui);
     session->SetQueueRunner([receiving](CFtpSession& s) {
         return s.SiteToSiteWithRetry("/pub/copy.bin", "/no/such/folder", *receiving, 0);

@@ -106,7 +106,7 @@ protected:
         site.username = "alice";
         site.password = "secret";
         site.passive = passive ? 1 : 0;
-        session = std::make_unique<CFtpSession>(settings, site);
+        session = std::make_unique<CFtpSession>(Publish(), site);
         session->SetUi(&ui);
         session->SetQueueRunner(std::move(job));
         ASSERT_TRUE(session->Start());

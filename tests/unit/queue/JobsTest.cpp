@@ -122,7 +122,7 @@ TEST(ThrottledSaver, RewritesAutosaveWhenTheQueueChanges)
     CTransferQueue queue;
     CThrottledSaver saver([&] { return SaveAutosave(dataFolder, {{"h", &queue}}, settings); }, 1s,
                           clock.Function());
-    queue.SetChangeListener([&] { saver.MarkChanged(); });
+    queue.SetChangeListener([&](const CQueueChange&) { saver.MarkChanged(); });
 
     auto entry = std::make_unique<CQueueEntry>();
     entry->remotePath = "/a";

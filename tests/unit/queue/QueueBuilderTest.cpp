@@ -67,20 +67,20 @@ TEST(QueueBuilder, DownloadsTakeSizeAndKindFromFindEntry)
     EXPECT_EQ(result.appended, 3);
     ASSERT_EQ(queue.Size(), 3u);
 
-    const CQueueEntry* dir = queue.FindEntry("/home/me/in", "/pub/dir", QUEUE_DOWNLOAD);
-    ASSERT_NE(dir, nullptr);
+    const std::optional<CQueueEntry> dir = queue.FindEntry("/home/me/in", "/pub/dir", QUEUE_DOWNLOAD);
+    ASSERT_TRUE(dir);
     EXPECT_EQ(dir->kind, KIND_DIRECTORY);
     EXPECT_EQ(dir->afterDownloadAction, 2);
     EXPECT_EQ(dir->pattern, "*");
     EXPECT_EQ(dir->includeSubdirectories, 1);
 
-    const CQueueEntry* big = queue.FindEntry("/home/me/in", "/pub/big.iso", QUEUE_DOWNLOAD);
-    ASSERT_NE(big, nullptr);
+    const std::optional<CQueueEntry> big = queue.FindEntry("/home/me/in", "/pub/big.iso", QUEUE_DOWNLOAD);
+    ASSERT_TRUE(big);
     EXPECT_EQ(big->kind, KIND_FILE);
     EXPECT_EQ(big->Size(), 6'000'000'000ULL);
 
-    const CQueueEntry* unknown = queue.FindEntry("/home/me/in", "/pub/unknown", QUEUE_DOWNLOAD);
-    ASSERT_NE(unknown, nullptr);
+    const std::optional<CQueueEntry> unknown = queue.FindEntry("/home/me/in", "/pub/unknown", QUEUE_DOWNLOAD);
+    ASSERT_TRUE(unknown);
     EXPECT_TRUE(unknown->SizeUnknown());
     EXPECT_EQ(unknown->ExpectedSize(), -1);
     EXPECT_EQ(unknown->kind, KIND_FILE);
@@ -93,7 +93,7 @@ TEST(QueueBuilder, QueueingTheSameDownloadTwiceLeavesOneEntryAtTheFirstPosition)
     const CQueueBuildResult again = QueueDownloads(queue, {Remote("a")}, "/pub/", "/in", 0, {});
     EXPECT_EQ(again.replaced, 1);
     EXPECT_EQ(queue.Size(), 2u);
-    EXPECT_EQ(queue.First()->remotePath, "/pub/a");
+    EXPECT_EQ(queue.Find(queue.Ids().front())->remotePath, "/pub/a");
     // Into another folder it is another job.
     QueueDownloads(queue, {Remote("a")}, "/pub", "/elsewhere", 0, {});
     EXPECT_EQ(queue.Size(), 3u);
@@ -107,7 +107,7 @@ TEST(QueueBuilder, HostileNamesAreNeverQueued)
         "/pub", "/in", 0, {});
     EXPECT_EQ(result.appended, 1);
     EXPECT_EQ(result.warnings.size(), 4u);
-    EXPECT_EQ(queue.First()->remotePath, "/pub/fine");
+    EXPECT_EQ(queue.Find(queue.Ids().front())->remotePath, "/pub/fine");
 
     CTransferQueue uploads;
     EXPECT_EQ(QueueUploads(uploads, {Local(".."), Local("a/b")}, "/home/me", "/in").warnings.size(), 2u);
@@ -126,17 +126,17 @@ TEST(QueueBuilder, UploadsTakeSizeAndKindFromTheFileSystem)
                  folder.Path(), "/incoming");
     ASSERT_EQ(queue.Size(), 3u);
 
-    const CQueueEntry* file = queue.FindEntry(folder / "file.bin", "/incoming", QUEUE_UPLOAD);
-    ASSERT_NE(file, nullptr);
+    const std::optional<CQueueEntry> file = queue.FindEntry(folder / "file.bin", "/incoming", QUEUE_UPLOAD);
+    ASSERT_TRUE(file);
     EXPECT_EQ(file->Size(), 1234u);
     EXPECT_EQ(file->kind, KIND_FILE);
 
-    const CQueueEntry* tree = queue.FindEntry(folder / "tree", "/incoming", QUEUE_UPLOAD);
-    ASSERT_NE(tree, nullptr);
+    const std::optional<CQueueEntry> tree = queue.FindEntry(folder / "tree", "/incoming", QUEUE_UPLOAD);
+    ASSERT_TRUE(tree);
     EXPECT_EQ(tree->kind, KIND_DIRECTORY);
 
-    const CQueueEntry* gone = queue.FindEntry(folder / "gone", "/incoming", QUEUE_UPLOAD);
-    ASSERT_NE(gone, nullptr);
+    const std::optional<CQueueEntry> gone = queue.FindEntry(folder / "gone", "/incoming", QUEUE_UPLOAD);
+    ASSERT_TRUE(gone);
     EXPECT_EQ(gone->Size(), 42u);
 }
 
@@ -149,14 +149,14 @@ TEST(QueueBuilder, SiteToSiteAndDeleteEntries)
 
     QueueSiteToSite(queue, {Remote("dir")}, "/src", partner, "target.example", "/dst",
                     known.Finder());
-    const CQueueEntry* copy = queue.FindEntry("ftp://target.example/dst", "/src/dir", QUEUE_DOWNLOAD);
-    ASSERT_NE(copy, nullptr);
+    const std::optional<CQueueEntry> copy = queue.FindEntry("ftp://target.example/dst", "/src/dir", QUEUE_DOWNLOAD);
+    ASSERT_TRUE(copy);
     EXPECT_EQ(copy->partner, partner);
     EXPECT_EQ(copy->kind, KIND_DIRECTORY);
 
     QueueDeletes(queue, {Remote("dir"), Remote("file")}, "/src", known.Finder());
-    const CQueueEntry* deleteDir = queue.FindEntry("", "/src/dir", QUEUE_DELETE);
-    ASSERT_NE(deleteDir, nullptr);
+    const std::optional<CQueueEntry> deleteDir = queue.FindEntry("", "/src/dir", QUEUE_DELETE);
+    ASSERT_TRUE(deleteDir);
     EXPECT_EQ(deleteDir->kind, KIND_DIRECTORY);
-    ASSERT_NE(queue.FindEntry("", "/src/file", QUEUE_DELETE), nullptr);
+    ASSERT_TRUE(queue.FindEntry("", "/src/file", QUEUE_DELETE));
 }

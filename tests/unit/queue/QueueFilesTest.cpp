@@ -28,6 +28,20 @@ protected:
         result = LoadQueueFile(folder / "q.tvq", sessions, sites, settings);
         return result.error;
     }
+    // A copy of the first entry of the host's queue (an empty entry when there is none).
+    CQueueEntry FirstEntry(const std::string& host)
+    {
+        CQueueEntry first;
+        bool found = false;
+        if (FakeSessions::Session* session = sessions.Find(host))
+            session->queue.ForEach([&](const CQueueEntry& e) {
+                if (!found)
+                    first = e;
+                found = true;
+            });
+        EXPECT_TRUE(found) << host;
+        return first;
+    }
     std::vector<std::string> Remotes(const std::string& host)
     {
         std::vector<std::string> remotes;
@@ -190,8 +204,8 @@ TEST_F(QueueFilesTest, CrLfFilesReadLikeLfFiles)
     ASSERT_EQ(Load("[h]\r\n0\t/a\t0\t/l\t0\t1\t\t0\t1\r\n\r\n[g]\r\r\n0\t/b\t0\t/l\t0\t1\t*\t0\r\n"), "");
     EXPECT_EQ(Remotes("h"), (std::vector<std::string>{"/a"}));
     EXPECT_EQ(Remotes("g"), (std::vector<std::string>{"/b"}));
-    EXPECT_EQ(sessions.Find("h")->queue.First()->pattern, "*");
-    EXPECT_EQ(sessions.Find("g")->queue.First()->includeSubdirectories, 1);
+    EXPECT_EQ(FirstEntry("h").pattern, "*");
+    EXPECT_EQ(FirstEntry("g").includeSubdirectories, 1);
 }
 
 TEST_F(QueueFilesTest, HostileLinesAndSectionsAreLeftOutWithWarnings)
@@ -215,7 +229,7 @@ TEST_F(QueueFilesTest, SiteToSiteEntriesFindTheirPartnerAgain)
               "");
     FakeSessions::Session* target = sessions.Find("target.example");
     ASSERT_NE(target, nullptr);
-    EXPECT_EQ(sessions.Find("source.example")->queue.First()->partner, FakeSessions::Id(*target));
+    EXPECT_EQ(FirstEntry("source.example").partner, FakeSessions::Id(*target));
     EXPECT_TRUE(target->queue.IsEmpty());
 
     sessions.refuseCreation = true;

@@ -19,7 +19,16 @@ protected:
         site.address = "127.0.0.1";
         site.username = "alice";
         site.password = "secret";
-        session = std::make_unique<CFtpSession>(settings, site);
+        Rebuild();
+    }
+
+    // A new session over the settings as they stand: the services of a worker follow the
+    // table of its current operation, and these tests run no worker.
+    void Rebuild() {
+        if (session) session->SetUi(nullptr);
+        session.reset();
+        shared.Replace(settings);
+        session = std::make_unique<CFtpSession>(shared, site);
         session->SetUi(&ui);
     }
 
@@ -34,6 +43,7 @@ protected:
     }
 
     CSettings settings;
+    CSharedSettings shared;
     CSessionSite site;
     RecordingSessionUi ui;
     std::unique_ptr<CFtpSession> session;
@@ -104,8 +114,9 @@ TEST_F(SessionServices, WaitToRetryPausesSilentlyAfterItsLine) {
 TEST_F(SessionServices, ServerClosedPromptFollowsSetting) {
     for (int pClose : {0, 1}) {
         RecordingSessionUi fresh;
-        session->SetUi(&fresh);
         settings.pClose = pClose;
+        Rebuild();
+        session->SetUi(&fresh);
         session->OnServerClosed();
         int windows = 0;
         for (const auto& call : fresh.Calls()) {
@@ -121,6 +132,7 @@ TEST_F(SessionServices, ServerClosedPromptFollowsSetting) {
 TEST_F(SessionServices, LoginMessageShownOnlyWithSetting) {
     session->ReportLogin("230 Welcome\r\n");
     settings.pLogin = 1;
+    Rebuild();
     session->ReportLogin("230 Hello\r\n");
     const auto calls = ui.Calls();
     ASSERT_EQ(calls.size(), 1u);
@@ -145,7 +157,7 @@ TEST_F(SessionServices, CancelStopsOnlyABusySession) {
 }
 
 TEST_F(SessionServices, CancelOnADrivenSessionStopsTheDriverOnce) {
-    CFtpSession driver(settings, site);
+    CFtpSession driver(shared, site);
     RecordingSessionUi driverUi;
     driver.SetUi(&driverUi);
     driver.SetPairFlag(true);
@@ -169,6 +181,7 @@ TEST_F(SessionServices, DisconnectInterruptsTheWait) {
 
 TEST_F(SessionServices, AntiIdleCountsWhileOfflineWithoutSending) {
     settings.AntiIdleCommandInterval = 3;
+    shared.Replace(settings);  // the interface thread's tick reads the current table
     for (int i = 0; i < 5; ++i) session->AntiIdleTick();
     EXPECT_EQ(session->AntiIdleSeconds(), 5);
 }
@@ -194,8 +207,9 @@ TEST(AntiIdleCommand, EachChoiceIsAHarmlessCommand) {
 }
 
 TEST(SessionIdentity, AnonymousSitesUseTheAnonymousLogin) {
-    CSettings settings;
-    settings.AnonymousPass = "guest@example.org";
+    CSettings table;
+    table.AnonymousPass = "guest@example.org";
+    CSharedSettings settings(table);
     CSessionSite site;
     site.address = "ftp.example.org";
     site.username = "alice";
@@ -212,8 +226,9 @@ TEST(SessionIdentity, AnonymousSitesUseTheAnonymousLogin) {
 }
 
 TEST(SessionIdentity, ASiteRecordGivesTheSessionItsConnection) {
-    CSettings settings;
-    settings.AnonymousPass = "guest@example.org";
+    CSettings table;
+    table.AnonymousPass = "guest@example.org";
+    CSharedSettings settings(table);
     CSiteSetting record;
     record.address = "ftp.example.org";
     record.port = 2121;
@@ -234,7 +249,7 @@ TEST(SessionIdentity, ASiteRecordGivesTheSessionItsConnection) {
 }
 
 TEST(SessionIdentity, TransferTypeFollowsTheSessionSetting) {
-    CSettings settings;
+    CSharedSettings settings;
     CFtpSession session(settings, CSessionSite{});
     EXPECT_EQ(session.TransferTypeSetting(), TRANSFER_AUTO);
     EXPECT_EQ(session.ChooseTransferType("a.txt"), TRANSFER_ASCII);

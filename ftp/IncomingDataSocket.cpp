@@ -139,6 +139,7 @@ void CIncomingDataSocket::BeginReceive(bool listing, bool text)
     lineEnds.Reset();
     listingBytes = 0;
     transferError = 0;
+    bytesMoved = 0;
     receiveDoneEvent.Reset();
 }
 
@@ -146,6 +147,7 @@ void CIncomingDataSocket::BeginSend()
 {
     listingMode = false;
     transferError = 0;
+    bytesMoved = 0;
     sendResult = 0;
     sendDoneEvent.Reset();
     // Some servers open an active connection as soon as PORT arrives, before the upload
@@ -163,6 +165,23 @@ bool CIncomingDataSocket::OpenFile(const std::string& path, const char* mode)
     if (opened == nullptr) {
         session.Log("Unable to open local file " + path + ": " + ErrnoText(mode ? errno : EINVAL) + ".",
                     LOG_ERROR);
+        return false;
+    }
+    file.reset(opened);
+    return true;
+}
+
+bool CIncomingDataSocket::AdoptFile(int fd, const std::string& path, bool forWriting)
+{
+    file.reset();
+    filePath = path;
+    fileForWriting = forWriting;
+    std::FILE* opened = fd >= 0 ? ::fdopen(fd, forWriting ? "ab" : "rb") : nullptr;
+    if (opened == nullptr) {
+        session.Log("Unable to open local file " + path + ": " + ErrnoText(fd >= 0 ? errno : EBADF) + ".",
+                    LOG_ERROR);
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     file.reset(opened);
@@ -327,6 +346,7 @@ bool CIncomingDataSocket::WriteToFile(const char* bytes, std::size_t count)
         }
         written += static_cast<std::size_t>(done);
     }
+    bytesMoved += count;
     return true;
 }
 
@@ -400,6 +420,7 @@ void CIncomingDataSocket::OnSend(int error)
             return;  // the next send notification goes on
         }
         chunkSent += count;
+        bytesMoved += static_cast<std::uint64_t>(count);
         session.AddTransferredBytes(static_cast<std::uint64_t>(count));
     }
     chunkSentEvent.Set();

@@ -66,6 +66,9 @@ public:
     // The local file of the next transfer. mode: "wb" or "ab" (download), "rb" (upload).
     // False, with the reason logged as an Error line naming the file, when it can't open.
     bool OpenFile(const std::string& path, const char* mode);
+    // The same for a file the caller has opened itself (a download's partial file, opened
+    // without following links): the socket takes over `fd` and closes it.
+    bool AdoptFile(int fd, const std::string& path, bool forWriting);
     // Positions the open file (an upload resumed at the server's size).
     bool SeekFile(std::int64_t offset);
     bool HasFile() const { return file != nullptr; }
@@ -93,6 +96,9 @@ public:
     int SendResult() const { return sendResult; }
     // Socket error that ended the transfer, kLocalFileError, or 0.
     int TransferError() const { return transferError; }
+    // Bytes of the current download or upload that went to the file or over the wire
+    // (a resumed transfer counts from its offset on).
+    std::uint64_t BytesMoved() const { return bytesMoved; }
     bool ListingMode() const { return listingMode; }
     void SetListingMode(bool on) { listingMode = on; }
 
@@ -152,6 +158,7 @@ private:
     CEvent receiveDoneEvent;  // manual-reset, initially set
     int sendResult = 0;
     int transferError = 0;
+    std::uint64_t bytesMoved = 0;
     bool listingMode = false;
     std::size_t listingBytes = 0;
     CEvent proxyListenEvent{/*manualReset=*/true, /*initialState=*/false};

@@ -92,6 +92,9 @@ public:
     // Sent: one line for the transfer log of all sites ("Download:" + the local path,
     // "Upload:" + the remote path, "Delete:" + the remote path).
     virtual void AddTransferLogLine(const std::string&) {}
+    // Sent: the overwrite rules left a file alone; its name and why ("target is newer",
+    // "same size and time", "already complete", "Skip was chosen").
+    virtual void FileSkipped(const std::string& /*fileName*/, const std::string& /*reason*/) {}
     // Posted: the worker finished a command taken from the mailbox (a SessionCommandCode)
     // with this FtpResult.
     virtual void CommandFinished(int /*code*/, int /*result*/) {}

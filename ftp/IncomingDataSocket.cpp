@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "ftp/FtpTypes.h"
@@ -140,6 +141,7 @@ void CIncomingDataSocket::BeginReceive(bool listing, bool text)
     listingBytes = 0;
     transferError = 0;
     bytesMoved = 0;
+    writebackStart = 0;
     receiveDoneEvent.Reset();
 }
 
@@ -347,6 +349,14 @@ bool CIncomingDataSocket::WriteToFile(const char* bytes, std::size_t count)
         written += static_cast<std::size_t>(done);
     }
     bytesMoved += count;
+    // A large download is handed to the disk as it arrives: the flush before it takes
+    // its final name then waits for the last piece only, not for the whole file.
+    if (bytesMoved - writebackStart >= kWritebackStep) {
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end > 0)
+            ::sync_file_range(fd, 0, end, SYNC_FILE_RANGE_WRITE);
+        writebackStart = bytesMoved;
+    }
     return true;
 }
 

@@ -40,6 +40,8 @@ constexpr int kMaxDataBufferSize = 1024 * 1024;
 constexpr int kReceiveBytesPerEvent = 1024 * 1024;
 // A listing longer than this is refused as hostile (no real directory comes close).
 constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
+// A download's bytes are handed to the disk in steps of this size while they arrive.
+constexpr std::uint64_t kWritebackStep = 16u << 20;
 // transferError when the local file failed (write, flush or read), not the socket.
 constexpr int kLocalFileError = -1;
 
@@ -159,6 +161,7 @@ private:
     int sendResult = 0;
     int transferError = 0;
     std::uint64_t bytesMoved = 0;
+    std::uint64_t writebackStart = 0;  // bytesMoved when the disk was last handed data
     bool listingMode = false;
     std::size_t listingBytes = 0;
     CEvent proxyListenEvent{/*manualReset=*/true, /*initialState=*/false};

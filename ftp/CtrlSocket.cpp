@@ -53,7 +53,12 @@ CCtrlSocket::CCtrlSocket(SessionLink& owner)
     overwriteDecisions.fill(OVERWRITE_UNDECIDED);
 }
 
-CCtrlSocket::~CCtrlSocket() = default;
+CCtrlSocket::~CCtrlSocket()
+{
+    // Downloads still waiting for their final names are complete: they get them, without
+    // a word to a session that may be going away itself.
+    completedDownloads.Finish([](const CCompletedDownloads::Download&, bool, const std::string&) {});
+}
 
 std::string CCtrlSocket::ReplyCode(int i) const
 {
@@ -277,7 +282,7 @@ void CCtrlSocket::ParseReceivedReply()
 
 void CCtrlSocket::OnActionFailed()
 {
-    if (session.ActionFailedPromptEnabled())
+    if (session.ActionFailedPromptEnabled() && !quietRefusals)
         session.ReportActionFailed(replyText);
     // The server refused the transfer: its data connection will never complete.
     if (SameWord(commandVerb, "STOR"))

@@ -19,6 +19,7 @@
 
 #include "ftp/SiteToSitePartner.h"
 #include "ftp/CachedEntryLookup.h"
+#include "ftp/CompletedDownloads.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/IncomingDataSocket.h"
 #include "ftp/OverwriteChoice.h"
@@ -26,6 +27,18 @@
 #include "ftp/SessionLink.h"
 #include "net/MySocket.h"
 #include "platform/Event.h"
+
+// The two sides of a transfer as the overwrite decision sees them. Source and target are
+// the paths shown in the question; facts hold the local and remote sides.
+struct CTransferPair {
+    int direction = DIRECTION_DOWNLOAD;
+    std::string source;
+    std::string target;
+    std::string fileName;  // named in skip reports
+    bool targetExists = false;
+    bool sourceKnown = false;  // a download without a listing entry knows nothing of it
+    CFilePairFacts facts;
+};
 
 class CCtrlSocket : public CMySocket {
 public:
@@ -79,6 +92,13 @@ public:
     int SiteToSite(const std::string& source, const std::string& destination,
                    SiteToSitePartner& partner, int flags);
 
+    // Downloads of a tree take their final names in batches, so that their data reaches
+    // the disk with one flush per batch; with batching off (the default) each download
+    // does so before it returns. CommitDownloads renames what is waiting: FTP_OK, or
+    // FTP_FAILED when a file could not be finished (logged).
+    void BatchDownloads(bool on) { batchDownloads = on; }
+    int CommitDownloads();
+
     // The file name alone when the path lies in the current remote directory, else the
     // whole path.
     std::string RemoteName(const std::string& path) const;
@@ -113,6 +133,28 @@ private:
     int DecideOverwrite(int direction, const CFilePairFacts& facts, const std::string& source,
                         const std::string& target);
     bool CompletedTransfer() const;
+
+    // ---- What downloads and uploads share ----
+    // Into the remote file's folder when asked (or always), the file name for the
+    // messages, progress from zero.
+    int BeginTransfer(const std::string& remotePath, const std::string& fileName, int flags);
+    std::string FullRemotePath(const std::string& remotePath) const;
+    // The overwrite decision for the pair; a skip is reported with its reason and comes
+    // back as OVERWRITE_SKIP, as does a resume with nothing left to send.
+    int TransferAction(const CTransferPair& pair);
+    // SIZE of a remote file in binary mode; `known` false when the server does not say.
+    int RemoteSize(const std::string& remotePath, std::uint64_t& size, bool& known);
+    // A command whose refusal is an answer (no such file), not a failure to show.
+    int SendQuietly(const std::string& command);
+    // The final reply of a transfer: FTP_OK completed, FTP_NOT_AVAILABLE refused (55x),
+    // FTP_FAILED (logged as failedLine) otherwise.
+    int TransferReplyResult(const std::string& failedLine);
+    // One STOR of the local file, to the target or its temporary name, resumed at
+    // resumeAt (or where an earlier attempt left the temporary file), sizes checked.
+    int Store(const std::string& localPath, const std::string& remotePath, const std::string& fullRemote,
+              std::uint64_t resumeAt, bool viaTemporary, int flags);
+    int FinishUpload(const std::string& remotePath, int flags);
+
     int OpenDataConnection();
     int ConnectPassiveDataSocket();
     // Active mode through a SOCKS proxy: the proxy listens (BIND) and PORT names it.
@@ -172,6 +214,11 @@ private:
     // address the PASV reply named.
     std::string dataConnectHost;
     int transferType = -1;
+    bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
+    bool temporaryRenameRefused = false;  // uploads go straight to their final names
+    bool quietRefusals = false;           // a refusal of the command in flight is no failure
+    bool batchDownloads = false;
+    CCompletedDownloads completedDownloads;
     std::array<int, OVERWRITE_CLASS_COUNT> overwriteDecisions;
     CCachedEntryLookup downloadEntries;  // the remote entries a download compares against
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "ftp/FtpTypes.h"
@@ -139,6 +140,8 @@ void CIncomingDataSocket::BeginReceive(bool listing, bool text)
     lineEnds.Reset();
     listingBytes = 0;
     transferError = 0;
+    bytesMoved = 0;
+    writebackStart = 0;
     receiveDoneEvent.Reset();
 }
 
@@ -146,6 +149,7 @@ void CIncomingDataSocket::BeginSend()
 {
     listingMode = false;
     transferError = 0;
+    bytesMoved = 0;
     sendResult = 0;
     sendDoneEvent.Reset();
     // Some servers open an active connection as soon as PORT arrives, before the upload
@@ -163,6 +167,23 @@ bool CIncomingDataSocket::OpenFile(const std::string& path, const char* mode)
     if (opened == nullptr) {
         session.Log("Unable to open local file " + path + ": " + ErrnoText(mode ? errno : EINVAL) + ".",
                     LOG_ERROR);
+        return false;
+    }
+    file.reset(opened);
+    return true;
+}
+
+bool CIncomingDataSocket::AdoptFile(int fd, const std::string& path, bool forWriting)
+{
+    file.reset();
+    filePath = path;
+    fileForWriting = forWriting;
+    std::FILE* opened = fd >= 0 ? ::fdopen(fd, forWriting ? "ab" : "rb") : nullptr;
+    if (opened == nullptr) {
+        session.Log("Unable to open local file " + path + ": " + ErrnoText(fd >= 0 ? errno : EBADF) + ".",
+                    LOG_ERROR);
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     file.reset(opened);
@@ -327,6 +348,15 @@ bool CIncomingDataSocket::WriteToFile(const char* bytes, std::size_t count)
         }
         written += static_cast<std::size_t>(done);
     }
+    bytesMoved += count;
+    // A large download is handed to the disk as it arrives: the flush before it takes
+    // its final name then waits for the last piece only, not for the whole file.
+    if (bytesMoved - writebackStart >= kWritebackStep) {
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end > 0)
+            ::sync_file_range(fd, 0, end, SYNC_FILE_RANGE_WRITE);
+        writebackStart = bytesMoved;
+    }
     return true;
 }
 
@@ -400,6 +430,7 @@ void CIncomingDataSocket::OnSend(int error)
             return;  // the next send notification goes on
         }
         chunkSent += count;
+        bytesMoved += static_cast<std::uint64_t>(count);
         session.AddTransferredBytes(static_cast<std::uint64_t>(count));
     }
     chunkSentEvent.Set();

@@ -40,6 +40,8 @@ constexpr int kMaxDataBufferSize = 1024 * 1024;
 constexpr int kReceiveBytesPerEvent = 1024 * 1024;
 // A listing longer than this is refused as hostile (no real directory comes close).
 constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
+// A download's bytes are handed to the disk in steps of this size while they arrive.
+constexpr std::uint64_t kWritebackStep = 16u << 20;
 // transferError when the local file failed (write, flush or read), not the socket.
 constexpr int kLocalFileError = -1;
 
@@ -66,6 +68,9 @@ public:
     // The local file of the next transfer. mode: "wb" or "ab" (download), "rb" (upload).
     // False, with the reason logged as an Error line naming the file, when it can't open.
     bool OpenFile(const std::string& path, const char* mode);
+    // The same for a file the caller has opened itself (a download's partial file, opened
+    // without following links): the socket takes over `fd` and closes it.
+    bool AdoptFile(int fd, const std::string& path, bool forWriting);
     // Positions the open file (an upload resumed at the server's size).
     bool SeekFile(std::int64_t offset);
     bool HasFile() const { return file != nullptr; }
@@ -93,6 +98,9 @@ public:
     int SendResult() const { return sendResult; }
     // Socket error that ended the transfer, kLocalFileError, or 0.
     int TransferError() const { return transferError; }
+    // Bytes of the current download or upload that went to the file or over the wire
+    // (a resumed transfer counts from its offset on).
+    std::uint64_t BytesMoved() const { return bytesMoved; }
     bool ListingMode() const { return listingMode; }
     void SetListingMode(bool on) { listingMode = on; }
 
@@ -152,6 +160,8 @@ private:
     CEvent receiveDoneEvent;  // manual-reset, initially set
     int sendResult = 0;
     int transferError = 0;
+    std::uint64_t bytesMoved = 0;
+    std::uint64_t writebackStart = 0;  // bytesMoved when the disk was last handed data
     bool listingMode = false;
     std::size_t listingBytes = 0;
     CEvent proxyListenEvent{/*manualReset=*/true, /*initialState=*/false};

@@ -49,3 +49,13 @@ int ChooseOverwriteAction(int defaultSetting, int direction, const CFilePairFact
         return defaultSetting;
     return AutoOverwriteAction(direction, facts);
 }
+
+std::string SkipReason(int direction, const CFilePairFacts& facts)
+{
+    const int time = TimeRelation(direction, facts);
+    if (time < 0)
+        return "target is newer";
+    if (time == 0 && SizeRelation(direction, facts) == 0)
+        return "same size and time";
+    return {};
+}

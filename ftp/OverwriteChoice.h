@@ -41,6 +41,11 @@ int AutoOverwriteAction(int direction, const CFilePairFacts& facts);
 // Auto, then the Auto table.
 int ChooseOverwriteAction(int defaultSetting, int direction, const CFilePairFacts& facts);
 
+// Why a pair that is skipped may be left alone, as said to the user: "target is newer"
+// (the source is older), "same size and time", or empty when the comparison gives no
+// reason to skip (a skip then came from the user's or the setting's choice).
+std::string SkipReason(int direction, const CFilePairFacts& facts);
+
 // What the overwrite confirmation shows.
 struct COverwriteRequest {
     std::string sourceFile;

@@ -102,6 +102,8 @@ public:
     virtual void CountProcessedFile() {}
     // One line of the transfer log ("Download:" + path and the like).
     virtual void LogTransfer(const std::string&) {}
+    // The overwrite rules left a file alone: its name and why ("target is newer").
+    virtual void ReportSkipped(const std::string& /*fileName*/, const std::string& /*reason*/) {}
 
     // Settings the operations follow.
     virtual bool AlwaysRefreshSetting() const { return false; }
@@ -110,6 +112,8 @@ public:
     virtual bool OverwritePromptEnabled() const { return false; }
     virtual int DefaultOverwriteActionSetting() const { return 3; }
     virtual bool CanResume() const { return true; }
+    // Uploads go to a temporary name beside the target and are renamed when complete.
+    virtual bool UploadToTemporaryName() const { return true; }
     // 0 ASCII or 1 image for a file of that name.
     virtual int TransferTypeFor(const std::string&) const { return 1; }
     // Asks the user what to do with an existing target; the action chosen (0 to 3) and

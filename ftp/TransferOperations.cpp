@@ -1,15 +1,17 @@
 // The operations that move data over a data connection: the listing, the download and
 // the upload, with the overwrite decision and resume that the transfers share.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <utime.h>
+#include <memory>
 
 #include "ftp/CtrlSocket.h"
 #include "ftp/IncomingDataSocket.h"
+#include "ftp/PartialDownload.h"
 #include "ftp/RemotePath.h"
 #include "listing/DirectoryCache.h"
 #include "listing/PathRules.h"
@@ -35,12 +37,23 @@ LocalFileFacts StatLocalFile(const std::string& path)
     return facts;
 }
 
-void SetLocalFileTime(const std::string& path, std::int64_t modified)
+// The number of a "213 <size>" reply; false when there is none or it does not fit.
+bool ParseSizeReply(const std::string& text, std::uint64_t& size)
 {
-    struct utimbuf times {};
-    times.actime = static_cast<time_t>(modified);
-    times.modtime = static_cast<time_t>(modified);
-    ::utime(path.c_str(), &times);
+    std::size_t at = 3;
+    while (at < text.size() && text[at] == ' ')
+        ++at;
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+        if (digits >= 19)
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
+    }
+    if (digits == 0)
+        return false;
+    size = value;
+    return true;
 }
 
 }  // namespace
@@ -218,95 +231,186 @@ int CCtrlSocket::DecideOverwrite(int direction, const CFilePairFacts& facts,
     return action == OVERWRITE_AUTO ? autoAction : action;
 }
 
-int CCtrlSocket::Download(const std::string& localPath, const std::string& remotePath, int flags)
+int CCtrlSocket::BeginTransfer(const std::string& remotePath, const std::string& fileName, int flags)
 {
-    std::string remoteDirectory = RemoteDirectoryOf(remotePath);
     if ((flags & OPFLAG_CHANGE_TO_FILE_DIR) || session.AlwaysRefreshSetting()) {
-        int r = Cwd(remoteDirectory, OPFLAG_REFRESH);
+        int r = Cwd(RemoteDirectoryOf(remotePath), OPFLAG_REFRESH);
         if (r != FTP_OK)
             return r;
     }
-    std::string fileName = FileNamePart(remotePath);
     session.SetCurrentFileName(fileName);
     session.SetTransferredBytes(0);
-    LocalFileFacts local = StatLocalFile(localPath);
-    if (!local.exists && (flags & OPFLAG_ONLY_IF_EXISTS))
+    return FTP_OK;
+}
+
+std::string CCtrlSocket::FullRemotePath(const std::string& remotePath) const
+{
+    if (!remotePath.empty() && remotePath.front() != '/')
+        return JoinPath(session.CurrentRemoteDirectory(), remotePath);
+    return remotePath;
+}
+
+int CCtrlSocket::TransferAction(const CTransferPair& pair)
+{
+    if (!pair.targetExists)
+        return OVERWRITE_OVERWRITE;  // nothing to compare: the file is sent whole
+    int action;
+    if (!pair.sourceKnown) {
+        // Without the source's entry there is nothing to compare: a size and time of zero
+        // would make every target look newer and skip it.
+        const int setting = session.DefaultOverwriteActionSetting();
+        action = setting == OVERWRITE_AUTO ? OVERWRITE_OVERWRITE : setting;
+    } else {
+        action = DecideOverwrite(pair.direction, pair.facts, pair.source, pair.target);
+    }
+    if (action == OVERWRITE_SKIP) {
+        std::string reason = pair.sourceKnown ? SkipReason(pair.direction, pair.facts) : std::string();
+        session.ReportSkipped(pair.fileName, reason.empty() ? "Skip was chosen" : reason);
+        return OVERWRITE_SKIP;
+    }
+    const bool download = pair.direction == DIRECTION_DOWNLOAD;
+    const std::uint64_t sourceSize = download ? pair.facts.remoteSize : pair.facts.localSize;
+    const std::uint64_t targetSize = download ? pair.facts.localSize : pair.facts.remoteSize;
+    if (action == OVERWRITE_RESUME && pair.sourceKnown && targetSize >= sourceSize) {
+        // Nothing is left to send; a longer target is not this file, so it is sent anew.
+        if (targetSize == sourceSize) {
+            session.ReportSkipped(pair.fileName, "already complete");
+            return OVERWRITE_SKIP;
+        }
+        action = OVERWRITE_OVERWRITE;
+    }
+    return action;
+}
+
+int CCtrlSocket::SendQuietly(const std::string& command)
+{
+    quietRefusals = true;
+    const int r = SendCommand(command, 1);
+    quietRefusals = false;
+    return r;
+}
+
+int CCtrlSocket::RemoteSize(const std::string& remotePath, std::uint64_t& size, bool& known)
+{
+    // In ASCII mode a server's SIZE is not what the transfer moves (and some refuse it).
+    known = false;
+    if (sizeUnsupported || transferType != 1)
+        return FTP_OK;
+    int r = SendQuietly("size " + RemoteName(remotePath));
+    if (r != FTP_OK)
+        return r;
+    const std::string code = ReplyCode(0);
+    if (code == "213")
+        known = ParseSizeReply(replyText, size);
+    else if (code == "500" || code == "502" || code == "202")
+        sizeUnsupported = true;
+    return FTP_OK;
+}
+
+int CCtrlSocket::TransferReplyResult(const std::string& failedLine)
+{
+    if (replyCount == 1 && replyCodes[0].compare(0, 2, "55") == 0)
+        return FTP_NOT_AVAILABLE;
+    if (!CompletedTransfer()) {
+        // The server ended the transfer itself (425, 426, ...): it is incomplete.
+        session.Log(failedLine, LOG_ERROR);
+        return FTP_FAILED;
+    }
+    return FTP_OK;
+}
+
+int CCtrlSocket::Download(const std::string& localPath, const std::string& remotePath, int flags)
+{
+    const std::string fileName = FileNamePart(remotePath);
+    int r = BeginTransfer(remotePath, fileName, flags);
+    if (r != FTP_OK)
+        return r;
+    const std::string failedLine = "Failed to receive " + fileName + ".";
+    auto owned = std::make_unique<CPartialDownload>();
+    CPartialDownload& part = *owned;
+    std::string why;
+    if (!part.Inspect(localPath, why)) {
+        session.Log("Refusing to download " + fileName + ": " + why + ".", LOG_ERROR);
+        return FTP_NOT_AVAILABLE;
+    }
+    if (!part.TargetExists() && (flags & OPFLAG_ONLY_IF_EXISTS))
         return FTP_OK;
 
     // The remote entry's size and time come from the cached listing of its directory;
     // list the directory when the cache does not know the file yet.
-    std::string fullRemote = remotePath;
-    if (!fullRemote.empty() && fullRemote.front() != '/')
-        fullRemote = JoinPath(session.CurrentRemoteDirectory(), remotePath);
+    const std::string fullRemote = FullRemotePath(remotePath);
     RFILE_DATA remote;
     bool remoteKnown = false;
     if (CDirectoryCache* cache = session.DirectoryCache()) {
         remoteKnown = downloadEntries.Find(*cache, session.Host(), fullRemote, remote);
         if (!remoteKnown) {
             std::string directory = RemoteDirectoryOf(fullRemote);
-            int r = SamePath(directory, session.CurrentRemoteDirectory())
-                        ? RefreshListing()
-                        : Cwd(directory, OPFLAG_REFRESH);
+            r = SamePath(directory, session.CurrentRemoteDirectory()) ? RefreshListing()
+                                                                      : Cwd(directory, OPFLAG_REFRESH);
             if (r == FTP_INTERRUPTED || r == FTP_CLOSED)
                 return r;
             remoteKnown = downloadEntries.Find(*cache, session.Host(), fullRemote, remote);
         }
     }
 
-    int action = OVERWRITE_OVERWRITE;
-    if (!local.exists) {
-        // Nothing to compare: the file is fetched whole.
-    } else if (!remoteKnown) {
-        // Without the remote entry there is nothing to compare: a size and time of zero
-        // would make every local file look newer and skip it.
-        action = session.DefaultOverwriteActionSetting() == OVERWRITE_AUTO
-                     ? OVERWRITE_OVERWRITE
-                     : session.DefaultOverwriteActionSetting();
-    } else {
-        CFilePairFacts facts{local.size, local.modified, remote.FileSize(), remote.tmModified};
-        action = DecideOverwrite(DIRECTION_DOWNLOAD, facts, remotePath, localPath);
-    }
+    CTransferPair pair{DIRECTION_DOWNLOAD, remotePath, localPath, fileName, part.TargetExists(), remoteKnown,
+                       {part.TargetSize(), part.TargetTime(), remote.FileSize(), remote.tmModified}};
+    const int action = TransferAction(pair);
     if (action == OVERWRITE_SKIP)
         return FTP_OK;
-    if (action == OVERWRITE_RESUME && remoteKnown && local.size >= remote.FileSize()) {
-        // Nothing is left to fetch; a longer local file is not this one, so fetch it anew.
-        if (local.size == remote.FileSize()) {
-            session.Log("File " + fileName + " is already complete.", LOG_STATE);
-            return FTP_OK;
-        }
-        action = OVERWRITE_OVERWRITE;
-    }
 
-    int r = SetType(session.TransferTypeFor(fileName));
+    r = SetType(session.TransferTypeFor(fileName));
     if (r != FTP_OK)
         return r;
+    const bool binary = transferType == 1;
+    // The size the file must have: the server's word right before RETR, else its listing.
+    std::int64_t sourceSize = remoteKnown ? static_cast<std::int64_t>(remote.FileSize()) : -1;
+    std::uint64_t stated = 0;
+    bool sizeStated = false;
+    r = RemoteSize(remotePath, stated, sizeStated);
+    if (r != FTP_OK)
+        return r;
+    if (sizeStated)
+        sourceSize = static_cast<std::int64_t>(stated);
+
+    CPartialDownload::Mode mode = CPartialDownload::Mode::Fresh;
+    if (action == OVERWRITE_RESUME && part.TargetExists())
+        mode = CPartialDownload::Mode::ResumeTarget;
+    else if (part.PartialSize() > 0 && session.CanResume() && sourceSize >= 0 &&
+             part.PartialSize() <= static_cast<std::uint64_t>(sourceSize))
+        mode = CPartialDownload::Mode::ResumePartial;  // what an interrupted attempt left
+                                                       // (a whole one only wants its name)
+
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
         return FTP_FAILED;
-    r = OpenDataConnection();
-    if (r != FTP_OK) {
-        data->ForceClose(false);
-        return r;
-    }
-    const char* mode = "wb";
-    if (action == OVERWRITE_RESUME) {
-        bool canResume = false;
-        r = Rest(local.size, canResume);
-        if (r != FTP_OK) {
-            data->ForceClose(false);
-            return r;
-        }
-        if (canResume) {
-            mode = "ab";
-            session.SetTransferredBytes(local.size);
-        }
-    }
     // The file is opened before RETR: when it cannot be, nothing is fetched.
-    if (!data->OpenFile(localPath, mode)) {
-        data->ForceClose(false);
+    const int fd = part.Open(mode, why);
+    if (fd < 0) {
+        session.Log("Unable to open local file: " + why + ".", LOG_ERROR);
         return FTP_FAILED;
     }
-    data->BeginReceive(/*listing=*/false, /*text=*/transferType == 0);
+    if (!data->AdoptFile(fd, part.PartialPath(), /*forWriting=*/true)) {
+        part.Abandon();
+        return FTP_FAILED;
+    }
+    r = OpenDataConnection();
+    if (r == FTP_OK && part.ResumeOffset() > 0) {
+        bool canResume = false;
+        r = Rest(part.ResumeOffset(), canResume);
+        if (r == FTP_OK && canResume) {
+            session.SetTransferredBytes(part.ResumeOffset());
+        } else if (r == FTP_OK && !part.Restart(why)) {
+            session.Log("Unable to open local file: " + why + ".", LOG_ERROR);
+            r = FTP_FAILED;
+        }
+    }
+    if (r != FTP_OK) {
+        data->ForceClose(false);
+        part.Abandon();
+        return r;
+    }
+    data->BeginReceive(/*listing=*/false, /*text=*/!binary);
     r = SendCommand("retr " + RemoteName(remotePath), 0);
     if (r == FTP_OK)
         r = ConnectPassiveDataSocket();
@@ -318,89 +422,163 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
             r = FTP_FAILED;
     }
     if (r != FTP_OK) {
-        session.Log("Failed to receive " + fileName + ".", LOG_ERROR);
+        session.Log(failedLine, LOG_ERROR);
         data->ForceClose(false);
         if (r == FTP_INTERRUPTED || r == FTP_TIMEOUT)
             Abort();
     }
     data->CloseFile();
-    if (remoteKnown && remote.tmModified != 0)
-        SetLocalFileTime(localPath, remote.tmModified);
-    if (r != FTP_OK)
-        return r;
-    r = WaitForReply();
-    if (r != FTP_OK)
-        return r;
-    if (replyCount == 1 && replyCodes[0].compare(0, 2, "55") == 0)
-        return FTP_NOT_AVAILABLE;
-    if (!CompletedTransfer()) {
-        // The server ended the transfer itself (425, 426, ...): the file is incomplete.
-        session.Log("Failed to receive " + fileName + ".", LOG_ERROR);
-        return FTP_FAILED;
+    if (r == FTP_OK && data->TransferError() != 0)
+        r = FTP_FAILED;  // the last bytes could not be written
+    if (r == FTP_OK)
+        r = WaitForReply();
+    if (r == FTP_OK)
+        r = TransferReplyResult(failedLine);
+    // A byte count that differs from the source's size is no complete file, whatever the
+    // server said (a data connection closed early with "226", or padded). In ASCII mode
+    // the line ends change the count.
+    if (r == FTP_OK && !part.Verify(binary ? sourceSize : -1, remoteKnown ? remote.tmModified : 0, why)) {
+        session.Log("Failed to receive " + fileName + ": " + why + ".", LOG_ERROR);
+        // A listing that no longer tells the truth is read again by the next attempt.
+        if (!sizeStated)
+            InvalidateCachedDir(RemoteDirectoryOf(fullRemote));
+        r = FTP_FAILED;
     }
+    if (r != FTP_OK) {
+        part.Abandon();
+        return r;
+    }
+    // Received and checked; the file takes its name with the batch it belongs to.
     session.Log("File " + fileName + " received successfully.", LOG_STATE);
-    session.CountProcessedFile();
-    session.LogTransfer("Download:" + localPath);
+    const std::uint64_t size = part.CurrentSize();
+    completedDownloads.Add({std::move(owned), fileName, localPath, size});
+    if (!batchDownloads || completedDownloads.Due())
+        return CommitDownloads();
     return FTP_OK;
+}
+
+int CCtrlSocket::CommitDownloads()
+{
+    int result = FTP_OK;
+    completedDownloads.Finish([&](const CCompletedDownloads::Download& download, bool ok, const std::string& why) {
+        if (!ok) {
+            session.Log("Failed to receive " + download.fileName + ": " + why + ".", LOG_ERROR);
+            result = FTP_FAILED;
+            return;
+        }
+        session.CountProcessedFile();
+        session.LogTransfer("Download:" + download.localPath);
+    });
+    return result;
 }
 
 int CCtrlSocket::Upload(const std::string& localPath, const std::string& remotePath, int flags)
 {
-    std::string remoteDirectory = RemoteDirectoryOf(remotePath);
-    if ((flags & OPFLAG_CHANGE_TO_FILE_DIR) || session.AlwaysRefreshSetting()) {
-        int r = Cwd(remoteDirectory, OPFLAG_REFRESH);
-        if (r != FTP_OK)
-            return r;
-    }
-    std::string fileName = FileNamePart(localPath);
-    session.SetCurrentFileName(fileName);
-    session.SetTransferredBytes(0);
+    const std::string fileName = FileNamePart(localPath);
+    int r = BeginTransfer(remotePath, fileName, flags);
+    if (r != FTP_OK)
+        return r;
 
-    std::string fullRemote = remotePath;
-    if (!fullRemote.empty() && fullRemote.front() != '/')
-        fullRemote = JoinPath(session.CurrentRemoteDirectory(), remotePath);
+    const std::string fullRemote = FullRemotePath(remotePath);
     RFILE_DATA remote;
     bool remoteExists = false;
     if (CDirectoryCache* cache = session.DirectoryCache())
         remoteExists = cache->LookupCachedEntry(session.Host(), fullRemote, remote) == 0;
+    if (!remoteExists && (flags & OPFLAG_ONLY_IF_EXISTS))
+        return FTP_OK;
 
     LocalFileFacts local = StatLocalFile(localPath);
-    int action = OVERWRITE_OVERWRITE;
-    if (!remoteExists) {
-        if (flags & OPFLAG_ONLY_IF_EXISTS)
-            return FTP_OK;
-    } else {
-        CFilePairFacts facts{local.size, local.modified, remote.FileSize(), remote.tmModified};
-        action = DecideOverwrite(DIRECTION_UPLOAD, facts, localPath, remotePath);
-    }
+    CTransferPair pair{DIRECTION_UPLOAD, localPath, remotePath, fileName, remoteExists, /*sourceKnown=*/true,
+                       {local.size, local.modified, remote.FileSize(), remote.tmModified}};
+    const int action = TransferAction(pair);
     if (action == OVERWRITE_SKIP)
         return FTP_OK;
-    if (action == OVERWRITE_RESUME && remoteExists && remote.FileSize() >= local.size) {
-        if (remote.FileSize() == local.size) {
-            session.Log("File " + fileName + " is already complete.", LOG_STATE);
-            return FTP_OK;
-        }
-        action = OVERWRITE_OVERWRITE;
-    }
 
+    r = SetType(session.TransferTypeFor(fileName));
+    if (r != FTP_OK)
+        return r;
+    // Under a temporary name beside the target, renamed once complete: other readers of
+    // the server never see half a file, and a later run finds what an interrupted one
+    // left. A Resume the user chose goes on with the target itself.
+    const bool viaTemporary =
+        session.UploadToTemporaryName() && !temporaryRenameRefused && action != OVERWRITE_RESUME;
+    r = Store(localPath, remotePath, fullRemote, action == OVERWRITE_RESUME ? remote.FileSize() : 0,
+              viaTemporary, flags);
+    if (r != FTP_OK || !viaTemporary)
+        return r == FTP_OK ? FinishUpload(remotePath, flags) : r;
+
+    const std::string temporary = remotePath + kPartialSuffix;
+    quietRefusals = true;
+    r = Rename(RemoteName(temporary), RemoteName(remotePath), 0);
+    quietRefusals = false;
+    if (r == FTP_OK)
+        return FinishUpload(remotePath, flags);
+    if (r != FTP_FAILED)
+        return r;  // interrupted, timed out or the connection is gone
+    session.Log("The server refused to rename " + FileNamePart(temporary) + " to " + FileNamePart(remotePath) +
+                    "; uploads on this connection now write their final names directly.",
+                LOG_WARNING);
+    temporaryRenameRefused = true;
+    r = SendQuietly("dele " + RemoteName(temporary));
+    if (r != FTP_OK)
+        return r;
+    r = Store(localPath, remotePath, fullRemote, 0, /*viaTemporary=*/false, flags);
+    return r == FTP_OK ? FinishUpload(remotePath, flags) : r;
+}
+
+int CCtrlSocket::FinishUpload(const std::string& remotePath, int flags)
+{
+    if (flags & OPFLAG_REFRESH)
+        RefreshListing();
+    session.CountProcessedFile();
+    session.LogTransfer("Upload:" + remotePath);
+    return FTP_OK;
+}
+
+int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePath, const std::string& fullRemote,
+                       std::uint64_t resumeAt, bool viaTemporary, int flags)
+{
+    const std::string storePath = viaTemporary ? remotePath + kPartialSuffix : remotePath;
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
         return FTP_FAILED;
     // The file is opened before anything is sent: when it cannot be, nothing is stored.
-    if (!data->OpenFile(localPath, "rb"))
+    // Its size is taken from the open file, the one that is sent.
+    const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        session.Log("Unable to open local file " + localPath + ": " + std::strerror(errno) + ".", LOG_ERROR);
+        if (fd >= 0)
+            ::close(fd);
         return FTP_FAILED;
+    }
+    if (!data->AdoptFile(fd, localPath, /*forWriting=*/false))
+        return FTP_FAILED;
+    const std::uint64_t localSize = static_cast<std::uint64_t>(info.st_size);
+    const bool binary = transferType == 1;
 
-    int r = SetType(session.TransferTypeFor(fileName));
+    // What an interrupted upload left under the temporary name is continued when it can be.
+    std::uint64_t offset = resumeAt;
+    int r = FTP_OK;
+    if (viaTemporary && session.CanResume()) {
+        std::uint64_t stored = 0;
+        bool known = false;
+        r = RemoteSize(storePath, stored, known);
+        if (r == FTP_OK && known && stored > 0 && stored < localSize)
+            offset = stored;
+    }
     if (r == FTP_OK)
         r = OpenDataConnection();
-    if (r == FTP_OK && action == OVERWRITE_RESUME) {
+    if (r == FTP_OK && offset > 0) {
         bool canResume = false;
-        r = Rest(remote.FileSize(), canResume);
-        if (r == FTP_OK && canResume) {
-            if (!data->SeekFile(static_cast<std::int64_t>(remote.FileSize())))
+        r = Rest(offset, canResume);
+        if (r == FTP_OK && !canResume)
+            offset = 0;
+        if (r == FTP_OK && offset > 0) {
+            if (!data->SeekFile(static_cast<std::int64_t>(offset)))
                 r = FTP_FAILED;
             else
-                session.SetTransferredBytes(remote.FileSize());
+                session.SetTransferredBytes(offset);
         }
     }
     if (r != FTP_OK) {
@@ -410,7 +588,7 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
     }
     InvalidateCachedDir(RemoteDirectoryOf(fullRemote));
     data->BeginSend();
-    r = SendCommand("stor " + RemoteName(remotePath), 0);
+    r = SendCommand("stor " + RemoteName(storePath), 0);
     if (r == FTP_OK)
         r = ConnectPassiveDataSocket();
     if (r != FTP_OK) {
@@ -441,25 +619,37 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
     }
     if (sendResult == FTP_CLOSED)
         return FTP_CLOSED;
-    if (sendResult == FTP_OK) {
-        r = WaitForReply();
-        if (r != FTP_OK)
-            return r;
+    const std::string failedLine = "Failed to send file " + FileNamePart(localPath) + ".";
+    if (sendResult != FTP_OK) {
+        // The reply tells whether the server refused the file itself.
+        WaitForReply();
         if (replyCount == 1 && replyCodes[0].compare(0, 2, "55") == 0)
-            return FTP_NOT_AVAILABLE;
-        if (!CompletedTransfer())
-            return FTP_FAILED;
+            sendResult = FTP_NOT_AVAILABLE;
         if (flags & OPFLAG_REFRESH)
             RefreshListing();
-        session.CountProcessedFile();
-        session.LogTransfer("Upload:" + remotePath);
-        return FTP_OK;
+        return sendResult;
     }
-    // The reply tells whether the server refused the file itself.
-    WaitForReply();
-    if (replyCount == 1 && replyCodes[0].compare(0, 2, "55") == 0)
-        sendResult = FTP_NOT_AVAILABLE;
-    if (flags & OPFLAG_REFRESH)
-        RefreshListing();
-    return sendResult;
+    r = WaitForReply();
+    if (r == FTP_OK)
+        r = TransferReplyResult(failedLine);
+    if (r != FTP_OK || !binary)
+        return r;
+    // In binary mode the server must hold exactly the local file's bytes.
+    const std::uint64_t sent = offset + data->BytesMoved();
+    if (sent != localSize) {
+        session.Log("Failed to send file " + FileNamePart(localPath) + ": " + std::to_string(sent) +
+                        " bytes were sent of " + std::to_string(localSize) + " (the file changed meanwhile?).",
+                    LOG_ERROR);
+        return FTP_FAILED;
+    }
+    std::uint64_t stored = 0;
+    bool known = false;
+    r = RemoteSize(storePath, stored, known);
+    if (r == FTP_OK && known && stored != localSize) {
+        session.Log("Failed to send file " + FileNamePart(localPath) + ": the server holds " +
+                        std::to_string(stored) + " bytes of " + std::to_string(localSize) + ".",
+                    LOG_ERROR);
+        return FTP_FAILED;
+    }
+    return r;
 }

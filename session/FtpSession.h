@@ -223,7 +223,11 @@ public:
     void SetTransferring(bool on) override { transferring_ = on; }
     // Queue items completed in the current queue run.
     void CountProcessedFile() override { ++filesProcessed_; }
-    void ResetFilesProcessed() { filesProcessed_ = 0; }
+    void ResetFilesProcessed() { filesProcessed_ = 0; filesSkipped_ = 0; }
+    // Files the overwrite rules skipped in the current queue run.
+    int FilesSkipped() const { return filesSkipped_; }
+    void ReportSkipped(const std::string& fileName, const std::string& reason) override;
+    bool UploadToTemporaryName() const override { return settings_.UploadTemporaryName != 0; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
     bool ListingEnabled() const override { return listingEnabled_; }
 
@@ -297,6 +301,7 @@ private:
     void StartPartners();
     void RunAfterDownloadAction(const CQueueEntry& entry);
     int ProcessDownloadEntry(CQueueEntry& entry, int flags);
+    int WalkDownloadEntry(CQueueEntry& entry, int flags);
     int ProcessUploadEntry(CQueueEntry& entry);
     int ProcessDeleteEntry(CQueueEntry& entry);
     // Appends the items of remoteBase/relativeDirectory, from the cache unless
@@ -347,6 +352,7 @@ private:
     std::atomic<bool> transferring_{false};
     std::atomic<int> antiIdleSeconds_{0};
     std::atomic<int> filesProcessed_{0};
+    std::atomic<int> filesSkipped_{0};
     std::atomic<std::int64_t> expectedTransferSize_{-1};
     std::atomic<bool> pairFlag_{false};
 

@@ -22,13 +22,38 @@ bool PathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-// Creates the local folder unless it exists; false when there is none afterwards.
-bool EnsureLocalDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
-        struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+enum class LocalFolder { Ready, Link, Failed };
+
+// Creates the local folder unless it exists. A link found in its place is refused: a
+// download never writes through a link it did not make. Only the folder the user chose
+// may be one (linkAllowed).
+LocalFolder EnsureLocalDirectory(const std::string& path, bool linkAllowed) {
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return LocalFolder::Failed;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return LocalFolder::Failed;
+    if (S_ISLNK(info.st_mode)) {
+        if (!linkAllowed) return LocalFolder::Link;
+        if (::stat(path.c_str(), &info) != 0) return LocalFolder::Failed;
     }
-    return false;
+    return S_ISDIR(info.st_mode) ? LocalFolder::Ready : LocalFolder::Failed;
+}
+
+// The first folder beneath base on the way to base/relativeFolder that is a link (the
+// folder may have been swapped for one since it was made); empty when there is none.
+std::string LinkOnTheWay(const std::string& base, const std::string& relativeFolder) {
+    std::string path = base;
+    std::size_t start = 0;
+    while (start < relativeFolder.size()) {
+        std::size_t end = relativeFolder.find('/', start);
+        if (end == std::string::npos) end = relativeFolder.size();
+        if (end > start) {
+            path = JoinPath(path, relativeFolder.substr(start, end - start));
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return path;
+        }
+        start = end + 1;
+    }
+    return {};
 }
 
 // The path part of a site-to-site target "ftp://host/path": from the first "/" after the
@@ -155,6 +180,23 @@ int CFtpSession::ExpandLocal(std::list<CQueueFile>& pending, const std::string& 
 }
 
 int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
+    // The entry's files take their final names in batches, all of them before the entry
+    // counts as done.
+    if (ctrl_) ctrl_->BatchDownloads(true);
+    int r = WalkDownloadEntry(entry, flags);
+    if (ctrl_) {
+        ctrl_->BatchDownloads(false);
+        if (ctrl_->CommitDownloads() != FTP_OK) {
+            // Files of the entry are missing although their items are gone: the next cycle
+            // walks the whole tree again (what arrived is skipped as the same).
+            entry.expanded = 0;
+            if (r == FTP_OK) r = FTP_FAILED;
+        }
+    }
+    return r;
+}
+
+int CFtpSession::WalkDownloadEntry(CQueueEntry& entry, int flags) {
     const bool cacheOnly = (flags & 0x10) != 0;
     CFtpSession* partner = entry.partner;
     const int transferFlags = entry.updateOnly ? OPFLAG_ONLY_IF_EXISTS : 0;
@@ -163,15 +205,27 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
     auto destinationExists = [&](const std::string& path) {
         return partner != nullptr ? partner->IsRemoteDirCached(path) : PathExists(path);
     };
+    // Links in the local tree are refused, not retried: the walk drops them and the entry
+    // ends as not done.
+    bool refused = false;
+    bool linkRefused = false;  // the last folder to make was a link
     // Creates the receiving directory; FTP_OK when it is there.
-    auto makeDestination = [&](const std::string& path) -> int {
+    auto makeDestination = [&](const std::string& path, bool linkAllowed) -> int {
+        linkRefused = false;
         if (cacheOnly) return FTP_OK;
         if (partner != nullptr) {
             return RunOnPartner(*partner, [path](CCtrlSocket& ctrl) {
                 return ctrl.MakeDir(path, OPFLAG_LIST_PARENT_FIRST);
             });
         }
-        if (EnsureLocalDirectory(path)) return FTP_OK;
+        switch (EnsureLocalDirectory(path, linkAllowed)) {
+        case LocalFolder::Ready: return FTP_OK;
+        case LocalFolder::Link:
+            Log("Refusing to download into " + path + ": it is a link; it is left alone.", LOG_ERROR);
+            refused = linkRefused = true;
+            return FTP_NOT_AVAILABLE;
+        case LocalFolder::Failed: break;
+        }
         Log("Unable to create the local folder " + path, LOG_ERROR);
         return FTP_NOT_AVAILABLE;
     };
@@ -217,7 +271,7 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
             if (!root) entry.remoteBase = ParentPath(entry.remoteBase);
             const std::string destination = root ? entry.localBase : JoinPath(entry.localBase, name);
             if (entry.updateOnly && !destinationExists(destination)) return FTP_OK;
-            r = makeDestination(destination);
+            r = makeDestination(destination, root);
             if (r == FTP_OK)
                 r = ExpandRemoteDirectory(entry.pending, entry.remoteBase, name, entry.pattern,
                                           entry.includeSubdirectories);
@@ -233,14 +287,29 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
         int r = FTP_OK;
         if (!item->directory) {
             expectedTransferSize_ = std::int64_t(item->Size());
+            const std::string folder = ParentPath(item->relativePath);
+            const std::string link = partner == nullptr && !cacheOnly ? LinkOnTheWay(entry.localBase, folder)
+                                                                      : std::string();
+            if (!link.empty()) {
+                Log("Refusing to download " + item->relativePath + ": " + link +
+                        " is a link; it is left alone.",
+                    LOG_ERROR);
+                refused = true;
+                item = entry.pending.erase(item);
+                continue;
+            }
             if (!cacheOnly)
-                r = transfer(Joined(entry.localBase, ParentPath(item->relativePath)),
+                r = transfer(Joined(entry.localBase, folder),
                              JoinPath(entry.remoteBase, item->relativePath));
         } else {
             const std::string destination = JoinPath(entry.localBase, item->relativePath);
             if (!entry.updateOnly || cacheOnly || destinationExists(destination)) {
-                r = makeDestination(destination);
+                r = makeDestination(destination, false);
                 if (r != FTP_OK && partner != nullptr) return r;
+                if (linkRefused) {
+                    item = entry.pending.erase(item);
+                    continue;
+                }
                 if (r == FTP_OK)
                     r = ExpandRemoteDirectory(entry.pending, entry.remoteBase, item->relativePath,
                                               entry.pattern, entry.includeSubdirectories);
@@ -253,7 +322,8 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
         if (r == FTP_INTERRUPTED || r == FTP_CLOSED) return r;
         ++item;
     }
-    return entry.pending.empty() ? FTP_OK : FTP_FAILED;
+    if (!entry.pending.empty()) return FTP_FAILED;
+    return refused ? FTP_NOT_AVAILABLE : FTP_OK;
 }
 
 int CFtpSession::ProcessUploadEntry(CQueueEntry& entry) {

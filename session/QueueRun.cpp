@@ -149,11 +149,18 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
 
 void CFtpSession::FinishQueueRun(const std::vector<CFtpSession*>& partnersUsed) {
     Log(std::to_string(FilesProcessed()) + " files processed successfully", LOG_STATE);
+    if (FilesSkipped() > 0) Log(std::to_string(FilesSkipped()) + " files skipped", LOG_STATE);
     SetListingEnabled(true);
     for (CFtpSession* partner : partnersUsed)
         CSessionRegistry::IfAlive(partner, [](CFtpSession& alive) { alive.Ui().Refresh(); });
     if (IsLoggedIn()) Ui().Refresh();
     Ui().QueueRunFinished();
+}
+
+void CFtpSession::ReportSkipped(const std::string& fileName, const std::string& reason) {
+    ++filesSkipped_;
+    Log("Skipped " + fileName + ": " + reason + ".", LOG_STATE);
+    Ui().FileSkipped(fileName, reason);
 }
 
 void CFtpSession::RunAfterDownloadAction(const CQueueEntry& entry) {

@@ -120,6 +120,9 @@ public:
     // Worker, informs: one line for the transfer log of all sites ("Download:" + the local
     // path, "Upload:" + the remote path, "Delete:" + the remote path).
     virtual void AddTransferLogLine(const std::string&) {}
+    // Worker, informs: the overwrite rules left a file alone; its name and why ("target is
+    // newer", "same size and time", "already complete", "Skip was chosen").
+    virtual void FileSkipped(const std::string& /*fileName*/, const std::string& /*reason*/) {}
     // Worker, informs: the worker finished a command taken from the mailbox (a
     // SessionCommandCode) with this FtpResult.
     virtual void CommandFinished(int /*code*/, int /*result*/) {}

@@ -24,6 +24,8 @@ struct CSettings {
     int SaveLocalDir = 1;
     std::string DefaultLocalDirectory;   // the current directory at start-up
     int DefaultOverwriteAction = 3;      // 0 Skip, 1 Resume, 2 Overwrite, 3 Auto
+    // Uploads go to NAME.tvpart beside the target and are renamed once complete.
+    int UploadTemporaryName = 1;
     std::string CacheHomeDirectory;      // data folder followed by "cache"
     std::string ViewerPath = "xdg-open";
     int KeepAlive = 1;

@@ -59,6 +59,7 @@ void ReadSettings(ISettingsStore& store, CSettings& s, const std::string& dataFo
     readInt("SaveLocalDir", s.SaveLocalDir, defaults.SaveLocalDir);
     readString("DefaultLocalDirectory", s.DefaultLocalDirectory, currentDirectory);
     readInt("DefaultOverwriteAction", s.DefaultOverwriteAction, defaults.DefaultOverwriteAction);
+    readInt("UploadTemporaryName", s.UploadTemporaryName, defaults.UploadTemporaryName);
     readString("CacheHomeDirectory", s.CacheHomeDirectory, dataFolder + "cache");
     readString("ViewerPath", s.ViewerPath, defaults.ViewerPath);
     readInt("KeepAlive", s.KeepAlive, defaults.KeepAlive);
@@ -153,6 +154,7 @@ bool WriteSettings(ISettingsStore& store, const CSettings& s, const MessageSink&
     plainInt("ProxyUseAuth", s.ProxyUseAuth);
     plainString("ProxyUser", s.ProxyUser);
     plainString("ProxyPassword", EncodePassword(s.ProxyPassword));
+    plainInt("UploadTemporaryName", s.UploadTemporaryName);
     // The unchecked values become durable here.
     return store.Flush() && all;
 }

@@ -187,6 +187,7 @@ std::vector<CliQueueRun::SiteSummary> CliQueueRun::Summaries() const
         summary.host = site.session->HostName();
         summary.entriesBefore = site.entriesBefore;
         summary.files = site.ui->FilesDone();
+        summary.skipped = site.ui->FilesSkipped();
         summary.connectFailed = site.ui->ConnectGaveUp() && site.ui->QueueRunsFinished() == 0;
         site.session->Queue().ForEach([&](const CQueueEntry& entry) {
             ++summary.entriesLeft;

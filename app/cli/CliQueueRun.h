@@ -53,6 +53,7 @@ public:
         int stopped = 0;
         int failed = 0;
         int files = 0;          // files downloaded, uploaded or deleted
+        int skipped = 0;        // files the overwrite rules left alone
         bool connectFailed = false;
     };
     std::vector<SiteSummary> Summaries() const;

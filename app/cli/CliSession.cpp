@@ -158,6 +158,14 @@ void CliSessionUi::AddTransferLogLine(const std::string& text)
         m_output.transferLog->AppendText(text + "\n");
 }
 
+void CliSessionUi::FileSkipped(const std::string& fileName, const std::string& reason)
+{
+    ++m_filesSkipped;
+    // With -v the log line has said it already.
+    if (!m_output.quiet && !m_output.verbose)
+        PrintMessage("skipped " + fileName + ": " + reason);
+}
+
 void CliSessionUi::QueueChanged(const CFtpSession&, const CQueueChange&)
 {
     if (m_output.queueChanged)

@@ -64,6 +64,8 @@ public:
     int QueueRunsFinished() const { return m_queueRunsFinished; }
     // Files downloaded, uploaded or deleted, as the transfer log records them.
     int FilesDone() const { return m_filesDone; }
+    // Files the overwrite rules left alone (each one is said as it happens).
+    int FilesSkipped() const { return m_filesSkipped; }
     void PrintProgress(const std::string& text);
     void EndProgress();
 
@@ -83,6 +85,7 @@ public:
     void OpenDownloadedFile(const std::string&, int) override {}
     // "Download:", "Upload:" and "Delete:" lines of the transfer log.
     void AddTransferLogLine(const std::string& text) override;
+    void FileSkipped(const std::string& fileName, const std::string& reason) override;
 
 private:
     bool InCommand() const;
@@ -93,6 +96,7 @@ private:
     std::atomic<int> m_queueRunsFinished{0};
     std::atomic<int> m_commandsFinished{0};
     std::atomic<int> m_filesDone{0};
+    std::atomic<int> m_filesSkipped{0};
 
     mutable std::mutex m_mutex;
     bool m_collecting = false;

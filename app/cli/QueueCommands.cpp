@@ -187,14 +187,17 @@ int RunRecursive(CliContext& context, const CommandArgs& parsed, RecursiveComman
     QueueProgress progress(context, parsed.options, session, run.UiOf(session));
     status = run.RunAll([&] { progress.Tick(); });
     const int files = run.UiOf(session).FilesDone();
+    const int skipped = run.UiOf(session).FilesSkipped();
     run.CloseAll(true);
     if (!parsed.options.quiet) {
         if (command == RecursiveCommand::Cache)
             std::fprintf(context.err, "tollvane-cli: %s %s\n", shownRemote.c_str(),
                          status == kExitDone ? "is cached" : "is cached only in part");
         else
-            std::fprintf(context.err, "tollvane-cli: %d file%s %s%s\n", files, files == 1 ? "" : "s",
-                         DoneVerb(command), status == kExitDone ? "" : "; the rest was not done");
+            std::fprintf(context.err, "tollvane-cli: %d file%s %s%s%s\n", files, files == 1 ? "" : "s",
+                         DoneVerb(command),
+                         skipped > 0 ? (", " + std::to_string(skipped) + " skipped").c_str() : "",
+                         status == kExitDone ? "" : "; the rest was not done");
         if (status == kExitFailed)
             std::fprintf(context.err, "tollvane-cli: %s: not everything could be done (see the lines above)\n",
                          shownRemote.c_str());
@@ -295,6 +298,8 @@ int RunJob(CliContext& context, const std::vector<std::string>& args)
         std::string line = site.host + ": " + std::to_string(site.entriesBefore - site.entriesLeft) + " of " +
                            std::to_string(site.entriesBefore) + " entries done, " + std::to_string(site.files) +
                            " files transferred";
+        if (site.skipped > 0)
+            line += ", " + std::to_string(site.skipped) + " skipped";
         if (site.entriesLeft > 0)
             line += ", " + std::to_string(site.entriesLeft) + " left (" + std::to_string(site.stopped) +
                     " stopped, " + std::to_string(site.failed) + " failed)";

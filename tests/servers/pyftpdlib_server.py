@@ -10,10 +10,11 @@ import errno
 import logging
 import os
 import sys
+import time
 import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 FULL_PERMISSIONS = "elradfmwMT"
@@ -30,6 +31,8 @@ def parse_arguments():
     parser.add_argument("--no-anonymous", action="store_true")
     parser.add_argument("--allow-foreign", action="store_true",
                         help="accept PORT to, and PASV connections from, other addresses")
+    parser.add_argument("--max-rate", type=int, default=0,
+                        help="bytes per second per data connection, both ways (0: no limit)")
     return parser.parse_args()
 
 
@@ -49,6 +52,31 @@ def main():
 
     class Handler(FTPHandler):
         pass
+
+    if arguments.max_rate > 0:
+        class Throttled(ThrottledDTPHandler):
+            """Paces evenly from the first byte on (the stock handler lets a burst of
+            a second's worth through first, then sleeps)."""
+            read_limit = arguments.max_rate
+            write_limit = arguments.max_rate
+
+            def _throttle_bandwidth(self, len_chunk, max_speed):
+                if not hasattr(self, "_paced_since"):
+                    self._paced_since = time.monotonic()
+                    self._paced_bytes = 0
+                self._paced_bytes += len_chunk
+                ahead = self._paced_since + self._paced_bytes / max_speed - time.monotonic()
+                if ahead <= 0.01:
+                    return
+
+                def resume():
+                    self.add_channel(events=self.ioloop.READ if self.receive else self.ioloop.WRITE)
+
+                self.del_channel()
+                self._cancel_throttler()
+                self._throttler = self.ioloop.call_later(ahead, resume, _errback=self.handle_error)
+
+        Handler.dtp_handler = Throttled
 
     Handler.authorizer = authorizer
     Handler.permit_foreign_addresses = arguments.allow_foreign

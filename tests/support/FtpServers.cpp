@@ -374,6 +374,9 @@ bool VsftpdServer::writeConfiguration(int port) {
             "anon_umask=000\n"
             "local_umask=000\n"
             "file_open_mode=0666\n";
+    if (options_.maxBytesPerSecond > 0)
+        conf << "anon_max_rate=" << options_.maxBytesPerSecond << "\n"
+             << "local_max_rate=" << options_.maxBytesPerSecond << "\n";
     if (asRoot) {
         // The named user is a virtual user: the PAM configuration in our folder checks
         // its password against our own user database, and vsftpd runs its session as
@@ -487,6 +490,10 @@ bool PyftpdlibServer::commandLine(std::vector<std::string>& argv,
         argv.push_back("--no-anonymous");
     if (options_.allowForeignDataAddresses)
         argv.push_back("--allow-foreign");
+    if (options_.maxBytesPerSecond > 0) {
+        argv.push_back("--max-rate");
+        argv.push_back(std::to_string(options_.maxBytesPerSecond));
+    }
     return true;
 }
 

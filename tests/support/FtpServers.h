@@ -28,6 +28,9 @@ struct FtpServerOptions {
     bool allowForeignDataAddresses = false;
     // Anonymous logins are accepted (with write permission).
     bool allowAnonymous = true;
+    // Bytes per second each data connection moves at most, both ways (0: no limit), so
+    // that a test can interrupt a transfer at a chosen point.
+    long maxBytesPerSecond = 0;
 };
 
 class FtpTestServer {

@@ -54,9 +54,9 @@ protected:
     void SetUp() override
     {
         if (GetParam() == ServerKind::Vsftpd)
-            server_ = std::make_unique<tvtest::VsftpdServer>();
+            server_ = std::make_unique<tvtest::VsftpdServer>(ServerOptions());
         else
-            server_ = std::make_unique<tvtest::PyftpdlibServer>();
+            server_ = std::make_unique<tvtest::PyftpdlibServer>(ServerOptions());
         ASSERT_TRUE(server_->start()) << server_->error();
         char pattern[] = "/tmp/tv-cli-it-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -74,10 +74,14 @@ protected:
         fs::remove_all(root_, ec);
     }
 
+    // What the test's server is started with.
+    virtual tvtest::FtpServerOptions ServerOptions() const { return {}; }
+
     // Runs the program with short time-outs and no retries; the password travels in the
     // environment, never on the command line.
-    // `interruptWhen`: sends Ctrl-C (SIGINT) once it holds.
-    Outcome Run(std::vector<std::string> args, const std::function<bool()>& interruptWhen = {})
+    // `interruptWhen`: sends Ctrl-C (SIGINT), or `signal`, once it holds.
+    Outcome Run(std::vector<std::string> args, const std::function<bool()>& interruptWhen = {},
+                int signal = SIGINT)
     {
         args.insert(args.begin(), {"--timeout", "2", "--error-retry", "0", "--file-retry", "0", "--retry-delay", "1"});
         const std::string program = TOLLVANE_BINARY_DIR "/app/tollvane-cli";
@@ -107,7 +111,7 @@ protected:
         bool interrupted = false;
         while (::waitpid(pid, &status, WNOHANG) == 0) {
             if (interruptWhen && !interrupted && interruptWhen()) {
-                ::kill(pid, SIGINT);
+                ::kill(pid, signal);
                 interrupted = true;
             }
             if (std::chrono::steady_clock::now() > limit) {

@@ -188,16 +188,19 @@ TEST_P(CliJobTest, CtrlCKeepsWhatIsLeftAndTheNextRunOfTheAutosaveFinishesIt)
 
     const Outcome stopped = Run({"--binary", "run", root_ + "/job.tvq"}, [&] {
         std::error_code ec;
-        return fs::exists(local + "/large.bin", ec) && fs::file_size(local + "/large.bin", ec) > 0;
+        return fs::exists(local + "/large.bin.tvpart", ec) && fs::file_size(local + "/large.bin.tvpart", ec) > 0;
     });
     EXPECT_EQ(stopped.exitCode, 4) << Transcript(stopped);
-    EXPECT_LT(fs::file_size(local + "/large.bin"), size);
+    // What arrived waits under the partial name, never under the final one.
+    EXPECT_LT(fs::file_size(local + "/large.bin.tvpart"), size);
+    EXPECT_FALSE(fs::exists(local + "/large.bin"));
     EXPECT_EQ(Autosave(), job);
     EXPECT_NE(stopped.err.find("continues them"), std::string::npos) << stopped.err;
 
     const Outcome resumed = Run({"--binary", "--overwrite", "resume", "run", root_ + "/data/Tollvane/autosave.tvq"});
     EXPECT_EQ(resumed.exitCode, 0) << Transcript(resumed);
     EXPECT_EQ(fs::file_size(local + "/large.bin"), size);
+    EXPECT_FALSE(fs::exists(local + "/large.bin.tvpart"));
     for (const auto& [path, content] : files)
         EXPECT_EQ(ReadAll(local + "/tree/" + path), content) << path;
     EXPECT_EQ(Autosave(), "");

@@ -204,13 +204,15 @@ TEST_P(CliServerTest, CtrlCAbortsATransferAndExitsFour)
     const std::uint64_t size = 2ull << 30;
     ASSERT_TRUE(server_->createFile("incoming/large.bin", ""));
     fs::resize_file(server_->localPath("incoming/large.bin"), size);
-    const std::string local = Local("large.bin");
+    const std::string partial = Local("large.bin.tvpart");
     const Outcome outcome = Run({"--binary", "get", Url("/large.bin")}, [&] {
         std::error_code ec;
-        return fs::exists(local, ec) && fs::file_size(local, ec) > 0;
+        return fs::exists(partial, ec) && fs::file_size(partial, ec) > 0;
     });
     EXPECT_EQ(outcome.exitCode, 4) << Transcript(outcome);
-    EXPECT_LT(fs::file_size(local), size);
+    // What arrived is kept for resuming, under the partial name only.
+    EXPECT_LT(fs::file_size(partial), size);
+    EXPECT_FALSE(fs::exists(Local("large.bin")));
     const std::string log = ReadAll(root_ + "/data/Tollvane/transfer.log");
     EXPECT_NE(log.find("Error:>\t\tInterrupted by user\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Command:>\tABOR\n"), std::string::npos) << log;

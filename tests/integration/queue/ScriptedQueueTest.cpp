@@ -133,6 +133,7 @@ TEST_F(ScriptedQueue, ConnectionDroppedMidTransferReconnectsAndTheRunContinues) 
     const auto transfer = [&](ScriptStep retr) {
         return std::vector<ScriptStep>{
             ScriptStep::on("TYPE I", "200 Binary\r\n"),
+            ScriptStep::on("SIZE one.bin", "502 Not implemented\r\n"),
             ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
             std::move(retr),
         };

@@ -183,7 +183,7 @@ TEST_P(Operations, DownloadWholeThenResumedIsByteForByte) {
     const int retrBefore = ui.CountLines("RETR data.bin") + ui.CountLines("RETR /pub/data.bin");
     ASSERT_EQ(Run(Transfer(CMD_DOWNLOAD, "/pub/data.bin", "data.bin")), FTP_OK) << ui.Transcript();
     EXPECT_EQ(ui.CountLines("RETR data.bin") + ui.CountLines("RETR /pub/data.bin"), retrBefore);
-    EXPECT_EQ(ui.CountLines("File data.bin is already complete."), 1);
+    EXPECT_EQ(ui.CountLines("Skipped data.bin: already complete."), 1) << ui.Transcript();
 }
 
 TEST_P(Operations, TextDownloadGetsThisSystemsLineEnds) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -43,6 +44,9 @@ std::vector<ScriptStep> EmptyListing(bool passive) {
     return {ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
             ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n")};
 }
+
+// SIZE answered as by a server without the command: the transfer goes on without it.
+ScriptStep SizeUnknown() { return ScriptStep::on("SIZE .*", "502 Command not implemented\r\n"); }
 
 Script Online(bool passive, std::vector<ScriptStep> more) {
     Script script = Login();
@@ -216,16 +220,16 @@ TEST_F(TransferFaults, DownloadDataFaults) {
     auto port = [] { return ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"); };
     const DataFaultCase cases[] = {
         {"data connection reset early", true,
-         {ScriptStep::on("TYPE I", "200 ok\r\n"), pasv(),
+         {ScriptStep::on("TYPE I", "200 ok\r\n"), SizeUnknown(), pasv(),
           ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData(bytes, 1000, /*abortive=*/true)
               .afterData("426 Broken\r\n")},
          FTP_FAILED, false},
         {"active data connection never opened", false,
-         {ScriptStep::on("TYPE I", "200 ok\r\n"), port(),
+         {ScriptStep::on("TYPE I", "200 ok\r\n"), SizeUnknown(), port(),
           ScriptStep::on("RETR f.bin", "150 Opening\r\n").refuseData().afterData("425 No data connection\r\n")},
          FTP_FAILED, false},
         {"stalled transfer ends by the idle limit", true,
-         {ScriptStep::on("TYPE I", "200 ok\r\n"), pasv(),
+         {ScriptStep::on("TYPE I", "200 ok\r\n"), SizeUnknown(), pasv(),
           ScriptStep::on("RETR f.bin", "150 Here\r\n").holdData(),
           },
          FTP_TIMEOUT, true},
@@ -254,8 +258,9 @@ TEST_F(TransferFaults, UploadEndsWhenTheServerNeverOpensTheDataConnection) {
     tvtest::ScriptedServer server;
     server.addConnection(Online(false, {
         ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"),
         ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
-        ScriptStep::on("STOR up.bin", "425 Can't open data connection\r\n"),
+        ScriptStep::on("STOR up.bin.tvpart", "425 Can't open data connection\r\n"),
         ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
     }));
     ASSERT_TRUE(server.start()) << server.error();
@@ -272,8 +277,9 @@ TEST_F(TransferFaults, StopEndsAnUploadThatNeverStarted) {
     tvtest::ScriptedServer server;
     server.addConnection(Online(false, {
         ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"),
         ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
-        ScriptStep::on("STOR up.bin", "150 Opening\r\n").refuseData(),
+        ScriptStep::on("STOR up.bin.tvpart", "150 Opening\r\n").refuseData(),
         ScriptStep::on("ABOR", "226 Aborted\r\n"),
     }));
     ASSERT_TRUE(server.start()) << server.error();
@@ -291,6 +297,7 @@ TEST_F(TransferFaults, ServiceClosingDuringATransferEndsIt) {
     tvtest::ScriptedServer server;
     server.addConnection(Online(true, {
         ScriptStep::on("TYPE I", "200 ok\r\n"),
+        SizeUnknown(),
         ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
         ScriptStep::on("RETR f.bin", "150 Here\r\n"),
         ScriptStep::send("421 Service closing\r\n").delayReply(200).thenClose(),
@@ -339,6 +346,7 @@ TEST_F(TransferFaults, ResumePastFourGiBStartsAtTheRightByte) {
     script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
     script.push_back(ScriptStep::on("LIST", "150 Here\r\n").sendData(listing).afterData("226 Done\r\n"));
     script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
+    script.push_back(ScriptStep::on("SIZE big.bin", "213 " + std::to_string(kLocalSize + 10) + "\r\n"));
     script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
     script.push_back(ScriptStep::on("REST " + std::to_string(kLocalSize), "350 Restarting\r\n"));
     script.push_back(ScriptStep::on("RETR big.bin", "150 Here\r\n").sendData("0123456789").afterData("226 Done\r\n"));
@@ -398,15 +406,15 @@ TEST_F(TransferFaults, RetryLimitsOfTheFileWrappers) {
     };
     const RetryCase cases[] = {
         {"three attempts, retry lines numbered from 0", 2,
-         Joined({type}, Repeat(3, refusedRetr)), {}, download, FTP_FAILED,
+         Joined({type, SizeUnknown()}, Repeat(3, refusedRetr)), {}, download, FTP_FAILED,
          {"Retrying file transfer #0", "Retrying file transfer #1",
           "Max errors reached, go on to next file"},
          {"Retrying file transfer #2"}},
         {"FileRetry 0: one attempt and no pause", 0,
-         Joined({type}, refusedRetr), {}, download, FTP_FAILED,
+         Joined({type, SizeUnknown()}, refusedRetr), {}, download, FTP_FAILED,
          {"Max errors reached, go on to next file"}, {"Waiting to retry..."}},
         {"a refused download is not retried", 2,
-         {type, port, ScriptStep::on("RETR f.bin", "550 No such file\r\n")}, {}, download,
+         {type, SizeUnknown(), port, ScriptStep::on("RETR f.bin", "550 No such file\r\n")}, {}, download,
          FTP_NOT_AVAILABLE, {}, {"Waiting to retry...", "Max errors reached, go on to next file"}},
         {"a refused delete is retried", 1,
          {ScriptStep::on("DELE /f.bin", "550 Busy\r\n"), ScriptStep::on("DELE /f.bin", "250 Deleted\r\n")},
@@ -421,7 +429,8 @@ TEST_F(TransferFaults, RetryLimitsOfTheFileWrappers) {
            ScriptStep::on("PASS secret", "230 In\r\n"), ScriptStep::on("DELE /f.bin", "250 Deleted\r\n")}},
          remove, FTP_OK, {"Retrying to delete file #0"}, {}},
         {"an upload whose attempts all time out reports a closed connection", 0,
-         {type, port, ScriptStep::on("STOR up.bin", "150 Opening\r\n").refuseData(),
+         {type, ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"), port,
+          ScriptStep::on("STOR up.bin.tvpart", "150 Opening\r\n").refuseData(),
           ScriptStep::on("ABOR", "226 Aborted\r\n")},
          {}, upload, FTP_CLOSED, {"Operation timed out", "Max errors reached, go on to next file"}, {}},
     };
@@ -457,7 +466,7 @@ TEST_F(TransferFaults, RetryDelayZeroPausesForTheTimeout) {
     settings.Timeout = 30;
     settings.FileRetry = 1;
     tvtest::ScriptedServer server;
-    server.addConnection(Online(false, {ScriptStep::on("TYPE I", "200 ok\r\n"),
+    server.addConnection(Online(false, {ScriptStep::on("TYPE I", "200 ok\r\n"), SizeUnknown(),
                                         ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
                                         ScriptStep::on("RETR f.bin", "451 Local error\r\n")}));
     ASSERT_TRUE(server.start()) << server.error();
@@ -493,6 +502,7 @@ TEST_F(TransferFaults, IdleLimitCountsFromTheLastData) {
         tvtest::ScriptedServer server;
         server.addConnection(Online(true, {
             ScriptStep::on("TYPE I", "200 ok\r\n"),
+            SizeUnknown(),
             ScriptStep::on("PASV", "227 Entering Passive Mode ({pasv})\r\n").listenPassive(),
             ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData(bytes).dataInChunks(c.pieces, c.gapMs)
                 .afterData("226 Done\r\n"),
@@ -507,6 +517,147 @@ TEST_F(TransferFaults, IdleLimitCountsFromTheLastData) {
             std::ifstream in(work / "f.bin", std::ios::binary);
             EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
         }
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+    }
+}
+
+std::string RandomText(std::size_t size) {
+    std::mt19937 random(7);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+std::string FileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A download counts as complete only with the source's byte count: from SIZE right before
+// RETR, else from the listing. A data connection closed early or padded fails, whatever
+// the closing reply says; the target never takes a wrong file, and a download that
+// failed before its first byte leaves no file at all.
+TEST_F(TransferFaults, DownloadWhoseByteCountDiffersFromTheSourceFails) {
+    settings.CacheHomeDirectory = (work / "cache").string();
+    const std::string bytes = RandomText(100000);
+    const std::string listing = "-rw-r--r-- 1 u g 100000 Jan 01 2020 f.bin\r\n";
+    const auto stated = [](std::size_t size) {
+        return ScriptStep::on("SIZE f.bin", "213 " + std::to_string(size) + "\r\n");
+    };
+    const auto retr = [](const std::string& sent) {
+        return ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData(sent).afterData("226 Done\r\n");
+    };
+    struct Case {
+        const char* name;
+        ScriptStep size;
+        ScriptStep transfer;
+        int result;
+        std::string partial;  // left under the partial name
+    } cases[] = {
+        {"226 after an early close", stated(100000), retr(bytes.substr(0, 95000)), FTP_FAILED,
+         bytes.substr(0, 95000)},
+        {"padded", stated(100000), retr(bytes + "12345"), FTP_FAILED, bytes + "12345"},
+        {"short, the size from the listing", SizeUnknown(), retr(bytes.substr(0, 95000)), FTP_FAILED,
+         bytes.substr(0, 95000)},
+        {"SIZE is newer than the listing", stated(95000), retr(bytes.substr(0, 95000)), FTP_OK, ""},
+        {"whole", stated(100000), retr(bytes), FTP_OK, ""},
+        {"refused before the first byte", stated(100000), ScriptStep::on("RETR f.bin", "550 Gone\r\n"),
+         FTP_NOT_AVAILABLE, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work / "cache");
+        fs::remove(work / "f.bin.tvpart");
+        Script script = Login();
+        script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+        script.push_back(ScriptStep::on("LIST", "150 Here\r\n").sendData(listing).afterData("226 Done\r\n"));
+        script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
+        script.push_back(c.size);
+        script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+        script.push_back(c.transfer);
+        tvtest::ScriptedServer server;
+        server.addConnection(script);
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), false);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        EXPECT_EQ(Run(Download("f.bin")), c.result) << ui.Transcript();
+        EXPECT_EQ(server.error(), "");
+        if (c.result == FTP_OK) {
+            EXPECT_EQ(FileText(work / "f.bin"), c.transfer.dataBytes);
+        } else {
+            EXPECT_FALSE(fs::exists(work / "f.bin")) << "a wrong file took the target's name";
+        }
+        EXPECT_EQ(fs::exists(work / "f.bin.tvpart"), !c.partial.empty());
+        if (!c.partial.empty()) {
+            EXPECT_TRUE(FileText(work / "f.bin.tvpart") == c.partial);
+        }
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+        fs::remove(work / "f.bin");
+    }
+}
+
+// Uploads go to a temporary name beside the target and are renamed once the server holds
+// every byte; what an interrupted attempt left there is continued; a server that refuses
+// the rename gets the file under its final name, and the log says so once.
+TEST_F(TransferFaults, UploadsGoThroughATemporaryName) {
+    const auto probe = [](const std::string& reply) { return ScriptStep::on("SIZE up.bin.tvpart", reply); };
+    const auto port = ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n");
+    const auto stor = [](const std::string& name) {
+        return ScriptStep::on("STOR " + name, "150 Send it\r\n").receiveData().afterData("226 Got it\r\n");
+    };
+    const auto renamed = std::vector<ScriptStep>{ScriptStep::on("RNFR up.bin.tvpart", "350 Go on\r\n"),
+                                                 ScriptStep::on("RNTO up.bin", "250 Renamed\r\n")};
+    struct Case {
+        const char* name;
+        std::vector<ScriptStep> steps;  // after TYPE I
+        int result;
+        std::string received;
+        int refusalLines;
+    } cases[] = {
+        {"renamed when complete",
+         Joined({probe("550 No such file\r\n"), port, stor("up.bin.tvpart"), probe("213 7\r\n")}, renamed),
+         FTP_OK, "payload", 0},
+        {"resumed where an earlier attempt stopped",
+         Joined({probe("213 3\r\n"), port, ScriptStep::on("REST 3", "350 Restarting\r\n"), stor("up.bin.tvpart"),
+                 probe("213 7\r\n")},
+                renamed),
+         FTP_OK, "load", 0},
+        {"the server holds fewer bytes than were sent",
+         {probe("550 No such file\r\n"), port, stor("up.bin.tvpart"), probe("213 5\r\n")}, FTP_FAILED, "payload",
+         0},
+        {"rename refused: stored again under the final name",
+         {probe("550 No such file\r\n"), port, stor("up.bin.tvpart"), probe("213 7\r\n"),
+          ScriptStep::on("RNFR up.bin.tvpart", "350 Go on\r\n"), ScriptStep::on("RNTO up.bin", "553 Not allowed\r\n"),
+          ScriptStep::on("DELE up.bin.tvpart", "250 Deleted\r\n"), port, stor("up.bin"),
+          ScriptStep::on("SIZE up.bin", "213 7\r\n"),
+          // The next upload on this connection goes straight to its final name.
+          port, stor("up.bin"), ScriptStep::on("SIZE up.bin", "213 7\r\n")},
+         FTP_OK, "payloadpayloadpayload", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tvtest::ScriptedServer server;
+        server.addConnection(Online(false, Joined({ScriptStep::on("TYPE I", "200 ok\r\n")}, c.steps)));
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), false);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        EXPECT_EQ(Run(Upload("up.bin", "payload")), c.result) << ui.Transcript();
+        if (c.refusalLines > 0) {
+            EXPECT_EQ(Run(Upload("up.bin", "payload")), FTP_OK) << ui.Transcript();
+        }
+        EXPECT_TRUE(server.waitUntilDone(5000)) << server.error() << ui.Transcript();
+        EXPECT_EQ(server.error(), "");
+        EXPECT_EQ(server.dataReceived(0), c.received);
+        EXPECT_EQ(ui.CountLines("The server refused to rename up.bin.tvpart to up.bin; uploads on this connection "
+                                "now write their final names directly."),
+                  c.refusalLines)
+            << ui.Transcript();
         session->StopThread();
         session.reset();
         ui.Clear();

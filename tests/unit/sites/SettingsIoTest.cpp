@@ -115,7 +115,7 @@ TEST(Settings, WrittenInTheShutdownOrder)
         "pActionFailed", "pLogin", "pOverwrite", "pClose", "pDelete", "pDisconnect",
         "TextFileExtension", "CheckContent", "PreviewLen", "ErrorRetry", "FileRetry",
         "AlwaysRetry", "SaveQueue", "RetryDelay", "ProxyType", "ProxyHost", "ProxyPort",
-        "ProxyUseAuth", "ProxyUser", "ProxyPassword"};
+        "ProxyUseAuth", "ProxyUser", "ProxyPassword", "UploadTemporaryName"};
     EXPECT_EQ(store.WriteOrder(), expected);
 }
 

@@ -227,7 +227,7 @@ public:
     // Files the overwrite rules skipped in the current queue run.
     int FilesSkipped() const { return filesSkipped_; }
     void ReportSkipped(const std::string& fileName, const std::string& reason) override;
-    bool UploadToTemporaryName() const override { return settings_.UploadTemporaryName != 0; }
+    bool UploadToTemporaryName() const override { return Settings().UploadTemporaryName != 0; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
     bool ListingEnabled() const override { return listingEnabled_; }
 

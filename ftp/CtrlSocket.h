@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "ftp/SiteToSitePartner.h"
 #include "ftp/CachedEntryLookup.h"
@@ -219,6 +220,9 @@ private:
     bool quietRefusals = false;           // a refusal of the command in flight is no failure
     bool batchDownloads = false;
     CCompletedDownloads completedDownloads;
+    // Folders this connection made: uploads into them look for no earlier partial file.
+    static constexpr std::size_t kMaxCreatedFolders = 100000;
+    std::unordered_set<std::string> createdFolders;
     std::array<int, OVERWRITE_CLASS_COUNT> overwriteDecisions;
     CCachedEntryLookup downloadEntries;  // the remote entries a download compares against
 };

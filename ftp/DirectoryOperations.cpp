@@ -141,6 +141,9 @@ int CCtrlSocket::MakeDir(const std::string& path, int flags)
         return r;
     if (!StartsWith(ReplyCode(0), "2"))
         return FTP_NOT_AVAILABLE;
+    // A folder made just now holds no upload an earlier run left unfinished.
+    if (createdFolders.size() < kMaxCreatedFolders)
+        createdFolders.insert(FullRemotePath(path));
     if (flags & OPFLAG_REFRESH)
         return RefreshListing();
     return FTP_OK;

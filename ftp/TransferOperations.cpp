@@ -560,7 +560,7 @@ int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePa
     // What an interrupted upload left under the temporary name is continued when it can be.
     std::uint64_t offset = resumeAt;
     int r = FTP_OK;
-    if (viaTemporary && session.CanResume()) {
+    if (viaTemporary && session.CanResume() && createdFolders.count(RemoteDirectoryOf(fullRemote)) == 0) {
         std::uint64_t stored = 0;
         bool known = false;
         r = RemoteSize(storePath, stored, known);

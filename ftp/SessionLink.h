@@ -9,6 +9,7 @@
 #include "ftp/FtpTypes.h"
 #include "ftp/OverwriteChoice.h"
 #include "ftp/ProxyConnection.h"
+#include "listing/DirectoryCache.h"
 
 class CEvent;
 class CDirectoryCache;
@@ -42,6 +43,8 @@ public:
     virtual std::string Host() const = 0;
     virtual int Port() const = 0;
     virtual std::string UserName() const = 0;
+    // The folder of this server and account in the directory cache.
+    std::string CacheSite() const { return CacheSiteName(Host(), Port(), UserName()); }
     virtual std::string Password() const = 0;
 
     // Logged-in flag: set after a successful login, cleared when the server closes.

@@ -1,6 +1,7 @@
 // The queue run: the entries in queue order, cycle after cycle, until everything
 // succeeded, everything left is stopped, the cycle limit is reached or the user stops it.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,12 +48,19 @@ int CFtpSession::RunQueue() {
     // flag makes the session reconnect and run the queue again. A run that stopped for a
     // busy partner waits for the user to start it again.
     if (queue_.AllStopped() || r == FTP_INTERRUPTED || partnerBusy) queueRunPending_ = false;
-    if (r == FTP_CLOSED && WaitToRetry() == FTP_INTERRUPTED) return FTP_INTERRUPTED;
+    if (r == FTP_CLOSED && queueRunPending_) {
+        AnnounceRetry("queue run on a new connection to " + host_ + ":" + std::to_string(port_),
+                      reconnectsWithoutProgress_ + 1, settings_.AlwaysRetry ? -1 : settings_.ErrorRetry);
+        if (WaitToRetry() == FTP_INTERRUPTED) return FTP_INTERRUPTED;
+    }
     return r;
 }
 
 int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy) {
     const bool alwaysRetry = settings_.AlwaysRetry != 0;
+    // Another cycle tries the failed files again, so "FileRetry" limits it as well: with
+    // 0 a failed file is never tried again.
+    const int maxCycles = std::min(settings_.ErrorRetry, settings_.FileRetry);
     int cycle = 0;
     int r = FTP_OK;
     CQueueEntry* entry = queue_.First();
@@ -105,7 +113,7 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
                 if (r == FTP_OK) {
                     queue_.Remove(entry);  // tells the queue view
                 } else {
-                    const bool lastCycle = cycle >= settings_.ErrorRetry && !alwaysRetry;
+                    const bool lastCycle = cycle >= maxCycles && !alwaysRetry;
                     entry->status = (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || lastCycle)
                                         ? STATUS_STOPPED
                                         : STATUS_ERROR;
@@ -127,10 +135,11 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
             return r;
         }
         ++cycle;
-        if (cycle > settings_.ErrorRetry && !alwaysRetry) {
+        if (cycle > maxCycles && !alwaysRetry) {
             Log("Max cycles reached, stop queue transfer.", LOG_ERROR);
             return r;
         }
+        AnnounceRetry("pass over the queue's failed entries", cycle, alwaysRetry ? -1 : maxCycles);
         r = WaitToRetry();
         if (r != FTP_TIMEOUT) return r;
         char line[80];

@@ -33,7 +33,7 @@ bool Contains(unsigned mask, int result) { return result >= 0 && result < 32 && 
 }  // namespace
 
 // The common loop; `operation` runs one attempt on the current control connection.
-static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy,
+static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy, const std::string& what,
                         const std::function<int()>& operation) {
     const int fileRetry = session.FileRetrySetting();
     int r = FTP_FAILED;
@@ -46,6 +46,7 @@ static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy,
             if (r != FTP_OK) return r;
         }
         if (attempt < fileRetry) {
+            session.AnnounceRetry(what, attempt + 1, fileRetry);
             r = session.WaitToRetry();
             if (r != FTP_TIMEOUT) return r;
             char line[96];
@@ -71,7 +72,7 @@ int CFtpSession::DownloadWithRetry(const std::string& localFolder, const std::st
     const std::string localPath = JoinPath(localFolder, name);
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED, FTP_NOT_AVAILABLE, FTP_CLOSED}), false, kRetryTransfer, false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "download of " + remoteFile, [&]() -> int {
         return ctrl_ ? ctrl_->Download(localPath, remoteFile, flags) : FTP_CLOSED;
     });
 }
@@ -81,7 +82,7 @@ int CFtpSession::UploadWithRetry(const std::string& localFile, const std::string
     const std::string remotePath = JoinPath(remoteFolder, FileNamePart(localFile));
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED, FTP_NOT_AVAILABLE, FTP_CLOSED}), false, kRetryTransfer, true};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "upload of " + localFile, [&]() -> int {
         return ctrl_ ? ctrl_->Upload(localFile, remotePath, flags) : FTP_CLOSED;
     });
 }
@@ -89,7 +90,7 @@ int CFtpSession::UploadWithRetry(const std::string& localFile, const std::string
 int CFtpSession::DeleteWithRetry(const std::string& remotePath, int flags) {
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED}), true, "Retrying to delete file #%d", false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "deletion of " + remotePath, [&]() -> int {
         return ctrl_ ? ctrl_->Delete(remotePath, flags) : FTP_CLOSED;
     });
 }
@@ -97,7 +98,7 @@ int CFtpSession::DeleteWithRetry(const std::string& remotePath, int flags) {
 int CFtpSession::RemoveDirWithRetry(const std::string& remotePath, int flags) {
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED}), true, "Retrying to delete directory #%d", false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "removal of " + remotePath, [&]() -> int {
         return ctrl_ ? ctrl_->RemoveDir(remotePath, flags) : FTP_CLOSED;
     });
 }
@@ -106,7 +107,7 @@ int CFtpSession::SiteToSiteWithRetry(const std::string& source, const std::strin
                                      CFtpSession& partner, int flags) {
     const std::string destination = JoinPath(targetFolder, FileNamePart(source));
     static const RetryPolicy policy{Results({FTP_OK, FTP_INTERRUPTED}), true, kRetryTransfer, false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "copy of " + source, [&]() -> int {
         if (!ctrl_ || !partner.ctrl_) return FTP_CLOSED;
         return ctrl_->SiteToSite(source, destination, *partner.ctrl_, flags);
     });

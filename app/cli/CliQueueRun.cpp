@@ -87,7 +87,7 @@ int CliQueueRun::Connect(CFtpSession& session, std::string& directory)
 // to reconnect for the rest of the queue, or when connecting has been given up.
 bool CliQueueRun::RunEnded(const Site& site) const
 {
-    if (site.ui->ConnectGaveUp() && !site.session->IsConnected())
+    if (site.ui->ConnectFailed() && !site.session->IsConnected())
         return true;
     return site.ui->QueueRunsFinished() > 0 && !site.session->IsBusy();
 }
@@ -109,7 +109,7 @@ void CliQueueRun::StartPartners()
         if (!partner->session->HasThread())
             partner->session->Start();
     for (Site* partner : partners)
-        while (!partner->session->IsLoggedIn() && !partner->ui->ConnectGaveUp() && !InterruptRequested())
+        while (!partner->session->IsLoggedIn() && !partner->ui->ConnectFailed() && !InterruptRequested())
             std::this_thread::sleep_for(kPollInterval);
 }
 
@@ -178,7 +178,7 @@ std::vector<CliQueueRun::SiteSummary> CliQueueRun::Summaries() const
         summary.host = site.session->HostName();
         summary.entriesBefore = site.entriesBefore;
         summary.files = site.ui->FilesDone();
-        summary.connectFailed = site.ui->ConnectGaveUp() && site.ui->QueueRunsFinished() == 0;
+        summary.connectFailed = site.ui->ConnectFailed() && site.ui->QueueRunsFinished() == 0;
         site.session->Queue().ForEach([&](const CQueueEntry& entry) {
             ++summary.entriesLeft;
             if (entry.status == STATUS_STOPPED)

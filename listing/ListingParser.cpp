@@ -246,14 +246,19 @@ int ParseDosLine(ListedEntry& entry, std::string_view line)
     std::string_view name;
     if (!NameAfterField(line, count, 2, fields, name))
         return 0;
-    if (directory && count > 3) {
+    if (directory) {
         // "<DIR>" stands padded in the size column; the name starts where a size line's
         // name does (22 columns after the time) when the blanks reach that far, else at
         // the first character after the blanks.
         const std::size_t column = fields[1].pos + fields[1].len + 22;
         const std::size_t afterDir = fields[2].pos + fields[2].len;
-        const std::size_t blanksEnd = fields[3].pos;
-        name = line.substr(blanksEnd >= column && column > afterDir ? column : blanksEnd);
+        std::size_t blanksEnd = afterDir;
+        while (blanksEnd < line.size() && IsListingWhiteSpace(line[blanksEnd]))
+            ++blanksEnd;
+        if (column > afterDir && column < line.size() && blanksEnd >= column)
+            name = line.substr(column);
+        else if (blanksEnd < line.size())
+            name = line.substr(blanksEnd);
     }
     if (!IsSafeEntryName(name))
         return 0;

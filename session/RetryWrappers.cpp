@@ -37,10 +37,11 @@ static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy, const s
                         const std::function<int()>& operation) {
     const int fileRetry = session.FileRetrySetting();
     int r = FTP_FAILED;
+    int last = FTP_FAILED;
     for (int attempt = 0; attempt <= fileRetry; ++attempt) {
         r = operation();
         if (Contains(policy.returnAtOnce, r)) return r;
-        const int last = r;
+        last = r;
         if (r == FTP_CLOSED && policy.reconnectOnClose) {
             r = session.ConnectWithRetry();
             if (r != FTP_OK) return r;
@@ -57,7 +58,8 @@ static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy, const s
             if (policy.closedWhenLastTimedOut && last == FTP_TIMEOUT) return FTP_CLOSED;
         }
     }
-    return FTP_FAILED;
+    // A refusal by the server that stood to the last attempt stays a refusal.
+    return last == FTP_NOT_AVAILABLE ? FTP_NOT_AVAILABLE : FTP_FAILED;
 }
 
 int CFtpSession::DownloadWithRetry(const std::string& localFolder, const std::string& remoteFile,

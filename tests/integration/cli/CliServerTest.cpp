@@ -34,7 +34,9 @@ TEST_P(CliServerTest, ListsAFolderAsReceivedAndInColumns)
     EXPECT_EQ(offline.exitCode, 0) << offline.err;
     EXPECT_EQ(offline.out, raw.out);
     const Outcome search = Run({"search", "*.txt"});
-    EXPECT_EQ(search.out, "ftp://" + server_->host() + "/incoming/b.txt\n");
+    // The URL names the account and the port (not 21) the listing came from.
+    EXPECT_EQ(search.out, "ftp://" + std::string(server_->hasUser() ? server_->userName() + "@" : "") +
+                              server_->host() + ":" + std::to_string(server_->port()) + "/incoming/b.txt\n");
 
     // The text comes from the session itself, so it needs no cache.
     const Outcome uncached = Run({"--set", "EnableCache=0", "ls", Url("")});

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ftp/FtpTypes.h"
 #include "ftp/OverwriteChoice.h"
@@ -90,7 +91,9 @@ public:
 
     // The listing text the data socket collects (through the session's data link).
     virtual void ClearListingText() {}
-    virtual std::string ListingText() const { return {}; }
+    // The text of the last listing; valid until the next listing starts. A view, so that
+    // a listing of many megabytes is not copied on its way to the cache and the caller.
+    virtual std::string_view ListingText() const { return {}; }
     virtual void ListingStarted() {}
     virtual void ListingComplete() {}
     virtual bool ListingEnabled() const { return true; }

@@ -224,7 +224,7 @@ public:
         return cache_.Settings().homeDirectory.empty() ? nullptr : &cache_;
     }
     void ClearListingText() override { listingText_.clear(); }
-    std::string ListingText() const override { return listingText_; }
+    std::string_view ListingText() const override { return listingText_; }
     void AppendListingText(const char* text, std::size_t length) override;
     void ListingStarted() override { Ui().ListingStarted(); }
     void ListingComplete() override { Ui().ListingComplete(); }

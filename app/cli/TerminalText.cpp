@@ -54,6 +54,12 @@ std::string EscapeForTerminal(std::string_view text, bool keepLayout)
 {
     std::string out;
     out.reserve(text.size());
+    AppendEscapedForTerminal(out, text, keepLayout);
+    return out;
+}
+
+void AppendEscapedForTerminal(std::string& out, std::string_view text, bool keepLayout)
+{
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c < 0x7F) {
@@ -76,5 +82,4 @@ std::string EscapeForTerminal(std::string_view text, bool keepLayout)
         AppendEscaped(out, c);
         ++i;
     }
-    return out;
 }

@@ -11,3 +11,5 @@
 // one per byte. Valid UTF-8 passes unchanged. With keepLayout, tabs, "\n" and a
 // "\r" right before it stay (a listing or a log line printed as it is).
 std::string EscapeForTerminal(std::string_view text, bool keepLayout = false);
+// The same, appended to `out` (no allocation of its own for text that needs no escape).
+void AppendEscapedForTerminal(std::string& out, std::string_view text, bool keepLayout = false);

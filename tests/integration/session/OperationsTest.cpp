@@ -154,7 +154,9 @@ TEST_P(Operations, ListingIsWrittenToTheCache) {
     ASSERT_EQ(Run(Command(CMD_LIST, "/pub")), FTP_OK) << ui.Transcript();
     CDirectoryCache cache(CacheSettings{settings.CacheHomeDirectory, true, false});
     RFILE_DATA entry;
-    ASSERT_EQ(cache.LookupCachedEntry("127.0.0.1", "/pub/x.txt", entry), 0);
+    // The cache folder names the server's port (not 21) and the account.
+    EXPECT_NE(session->CacheSite().find("127.0.0.1:" + std::to_string(server->port())), std::string::npos);
+    ASSERT_EQ(cache.LookupCachedEntry(session->CacheSite(), "/pub/x.txt", entry), 0);
     EXPECT_EQ(entry.FileSize(), 1u);
     EXPECT_TRUE(ui.WaitForCall("ListingComplete", "", kLogWait, 2));
 }

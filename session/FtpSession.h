@@ -122,6 +122,9 @@ public:
     // that lists by itself turns it off, so each listing is fetched once. Only while no
     // worker runs.
     void SetListOnLogin(bool on) { listOnLogin_ = on; }
+    // How many extra cycles a queue run makes over the entries that failed; -1 (the
+    // default) follows "ErrorRetry". Only while no worker runs.
+    void SetQueueCycleLimit(int cycles) { queueCycleLimit_ = cycles; }
     // The size of the file a queue run is transferring, for the progress display; -1 when
     // it is not known. The whole 64-bit size: progress past 4 GB stays right.
     std::int64_t ExpectedTransferSize() const { return expectedTransferSize_; }
@@ -331,6 +334,7 @@ private:
     std::atomic<std::int64_t> expectedTransferSize_{-1};
     std::atomic<bool> pairFlag_{false};
     std::atomic<bool> listOnLogin_{true};
+    std::atomic<int> queueCycleLimit_{-1};
     // Reconnects in a row that the session made by itself without a file completing in
     // between (worker thread).
     std::atomic<int> reconnectsWithoutProgress_{0};

@@ -1,7 +1,6 @@
 // The queue run: the entries in queue order, cycle after cycle, until everything
 // succeeded, everything left is stopped, the cycle limit is reached or the user stops it.
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -58,9 +57,8 @@ int CFtpSession::RunQueue() {
 
 int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy) {
     const bool alwaysRetry = settings_.AlwaysRetry != 0;
-    // Another cycle tries the failed files again, so "FileRetry" limits it as well: with
-    // 0 a failed file is never tried again.
-    const int maxCycles = std::min(settings_.ErrorRetry, settings_.FileRetry);
+    const int limit = queueCycleLimit_;
+    const int maxCycles = limit >= 0 ? limit : settings_.ErrorRetry;
     int cycle = 0;
     int r = FTP_OK;
     CQueueEntry* entry = queue_.First();

@@ -222,10 +222,13 @@ CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int 
 
 bool CFtpSession::MayReconnectByItself(bool pauseFirst) {
     // A server that drops every connection soon after the login (a "421" to the first
-    // command, or to every transfer) would otherwise be reconnected to for ever.
+    // command, or to every transfer) would otherwise be reconnected to for ever. Going on
+    // after a connection that worked was lost is no retry; each reconnect after that
+    // without a file done, and each after a failed set-up, is one.
     const int made = reconnectsWithoutProgress_;
     const bool limited = !settings_.AlwaysRetry;
-    if (made >= settings_.ErrorRetry && limited) {
+    const int allowed = pauseFirst ? settings_.ErrorRetry : settings_.ErrorRetry + 1;
+    if (made >= allowed && limited) {
         Log("Max errors reached, stop.", LOG_ERROR);
         reconnectsWithoutProgress_ = 0;
         queueRunPending_ = false;

@@ -42,6 +42,9 @@ CliQueueRun::Site& CliQueueRun::Adopt(std::unique_ptr<CFtpSession> session)
     site.ui->Attach(site.session.get());
     site.session->SetUi(site.ui.get());
     site.session->SetTransferTypeSetting(m_transferType);
+    // Another pass over the failed entries tries their files again: on the command line
+    // --file-retry limits it too, so that 0 means a failed file is never tried again.
+    site.session->SetQueueCycleLimit(std::min(m_settings.ErrorRetry, m_settings.FileRetry));
     m_sites.push_back(std::move(site));
     return m_sites.back();
 }

@@ -99,8 +99,11 @@ std::string LongListingLine(const ListedEntry& entry)
 namespace {
 
 // One entry of a listing as the long form keeps it while sorting: offsets into the text
-// instead of copies, 32 bytes an entry.
+// instead of copies, and the first 16 bytes of the name folded to lower case as two
+// numbers that order as the name does, so most comparisons never touch the text. 48 bytes
+// an entry.
 struct SortedEntry {
+    std::uint64_t key[2];
     std::uint32_t nameOffset;
     std::uint32_t nameLength;
     std::uint32_t attributeOffset; // the attribute is 10 bytes long, or absent (kNoAttribute)
@@ -109,6 +112,22 @@ struct SortedEntry {
     std::uint64_t size;
 };
 constexpr std::uint32_t kNoAttribute = 0xFFFFFFFF;
+constexpr std::size_t kKeyBytes = sizeof(SortedEntry::key);
+
+// Names hold no NUL byte, so the zeros after a short name order it before longer ones,
+// as the byte-wise comparison does.
+void FillSortKey(SortedEntry& entry, std::string_view name)
+{
+    for (std::size_t word = 0; word < 2; ++word) {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::size_t at = word * 8 + i;
+            const unsigned char c = at < name.size() ? static_cast<unsigned char>(AsciiLower(name[at])) : 0;
+            value = (value << 8) | c;
+        }
+        entry.key[word] = value;
+    }
+}
 
 // The entries in the pane's order by name (folders first, then names without regard to
 // case), "." and ".." left out as the pane does.
@@ -125,10 +144,16 @@ void PrintEntries(std::string_view text, std::FILE* out)
     ForEachListingLine(text, [&](std::string_view line) {
         ListedEntry entry;
         const ListLineResult result = ParseListingLine(line, entry, now);
-        if (result == ListLineResult::Entry)
-            entries.push_back({offsetOf(entry.name), std::uint32_t(entry.name.size()),
-                               entry.attribute.size() == 10 ? offsetOf(entry.attribute) : kNoAttribute,
-                               entry.directory, entry.modified, entry.size});
+        if (result == ListLineResult::Entry) {
+            SortedEntry& sorted = entries.emplace_back();
+            FillSortKey(sorted, entry.name);
+            sorted.nameOffset = offsetOf(entry.name);
+            sorted.nameLength = std::uint32_t(entry.name.size());
+            sorted.attributeOffset = entry.attribute.size() == 10 ? offsetOf(entry.attribute) : kNoAttribute;
+            sorted.directory = entry.directory;
+            sorted.modified = entry.modified;
+            sorted.size = entry.size;
+        }
         return result != ListLineResult::EndOfListing;
     });
     const auto nameOf = [&](const SortedEntry& entry) { return text.substr(entry.nameOffset, entry.nameLength); };
@@ -137,7 +162,14 @@ void PrintEntries(std::string_view text, std::FILE* out)
     std::sort(entries.begin(), entries.end(), [&](const SortedEntry& a, const SortedEntry& b) {
         if (a.directory != b.directory)
             return a.directory;
-        const int order = CompareNoCase(nameOf(a), nameOf(b));
+        if (a.key[0] != b.key[0])
+            return a.key[0] < b.key[0];
+        if (a.key[1] != b.key[1])
+            return a.key[1] < b.key[1];
+        // Equal first 16 bytes: the rest of the names decides.
+        const int order = (a.nameLength > kKeyBytes || b.nameLength > kKeyBytes)
+                              ? CompareNoCase(nameOf(a), nameOf(b))
+                              : (a.nameLength > b.nameLength) - (a.nameLength < b.nameLength);
         return order != 0 ? order < 0 : a.nameOffset < b.nameOffset;
     });
     std::string lines;

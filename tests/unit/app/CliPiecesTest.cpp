@@ -385,7 +385,10 @@ TEST(LongListing, PrintsOneLinePerEntryFoldersFirstByName)
     const std::string text = "total 3\r\n"
                              "-rw-r--r-- 1 u g 1 Jan  1  2020 beta\r\n"
                              "drwxr-xr-x 1 u g 0 Jan  1  2020 zeta\r\n"
-                             "-rw-r--r-- 1 u g 2 Jan  1  2020 Alpha \r\n";
+                             "-rw-r--r-- 1 u g 2 Jan  1  2020 Alpha \r\n"
+                             "-rw-r--r-- 1 u g 3 Jan  1  2020 a-long-common-prefix-2\r\n"
+                             "-rw-r--r-- 1 u g 4 Jan  1  2020 A-Long-Common-Prefix-1\r\n"
+                             "-rw-r--r-- 1 u g 5 Jan  1  2020 a-long-common-prefix\r\n";
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&buffer, &size);
@@ -397,7 +400,8 @@ TEST(LongListing, PrintsOneLinePerEntryFoldersFirstByName)
     std::istringstream lines(printed);
     for (std::string line; std::getline(lines, line);)
         names.push_back(line.substr(0, line.find('\t')));
-    EXPECT_EQ(names, (std::vector<std::string>{"zeta", "Alpha ", "beta"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"zeta", "a-long-common-prefix", "A-Long-Common-Prefix-1",
+                                               "a-long-common-prefix-2", "Alpha ", "beta"}));
 }
 
 TEST(TerminalText, EscapesControlCharactersAndKeepsUtf8)

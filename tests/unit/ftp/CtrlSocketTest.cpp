@@ -406,9 +406,14 @@ TEST_F(CtrlSocketTest, LoginAcceptsOnlyItsCodes)
         {"welcome other than 220", {ScriptStep::send("421 Too many users\r\n").thenStall()}, FTP_FAILED, ""},
         {"user refused", {ScriptStep::send("220 Hi\r\n"), ScriptStep::on("USER .*", "500 What\r\n")},
          FTP_FAILED, "USER user\r\n"},
+        // A refusal, which is not worth retrying: the same password stays wrong.
         {"password refused",
          {ScriptStep::send("220 Hi\r\n"), ScriptStep::on("USER .*", "331 Pass\r\n"),
           ScriptStep::on("PASS .*", "530 Login incorrect\r\n")},
+         FTP_NOT_AVAILABLE, kLoginBytes},
+        {"password answered otherwise",
+         {ScriptStep::send("220 Hi\r\n"), ScriptStep::on("USER .*", "331 Pass\r\n"),
+          ScriptStep::on("PASS .*", "421 Too many users\r\n")},
          FTP_FAILED, kLoginBytes},
         {"no welcome at all", {ScriptStep::send("").thenStall()}, FTP_TIMEOUT, ""},
     };

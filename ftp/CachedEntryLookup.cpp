@@ -23,10 +23,10 @@ bool CCachedEntryLookup::VersionOf(const std::string& path, FileVersion& version
     return true;
 }
 
-bool CCachedEntryLookup::Find(const CDirectoryCache& cache, const std::string& host,
+bool CCachedEntryLookup::Find(const CDirectoryCache& cache, const std::string& site,
                               const std::string& remoteFile, RFILE_DATA& entry)
 {
-    const std::string path = cache.GetCacheListPath(host, ParentPath(remoteFile));
+    const std::string path = cache.GetCacheListPath(site, ParentPath(remoteFile));
     FileVersion current;
     if (path.empty() || !VersionOf(path, current)) {
         listPath.clear();

@@ -8,7 +8,7 @@
 //
 // Usage:
 //   RFILE_DATA remote;
-//   bool known = lookup.Find(cache, host, "/pub/a.txt", remote);
+//   bool known = lookup.Find(cache, site, "/pub/a.txt", remote);
 
 #include <string>
 #include <unordered_map>
@@ -22,8 +22,9 @@ class CDirectoryCache;
 class CCachedEntryLookup {
 public:
     // True with `entry` set when the cached listing of the file's folder has an entry of
-    // exactly that name (the first one, as the cache itself answers).
-    bool Find(const CDirectoryCache& cache, const std::string& host, const std::string& remoteFile,
+    // exactly that name (the first one, as the cache itself answers). `site`: the cache
+    // folder of the server and account (CacheSiteName).
+    bool Find(const CDirectoryCache& cache, const std::string& site, const std::string& remoteFile,
               RFILE_DATA& entry);
 
 private:

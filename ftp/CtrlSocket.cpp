@@ -142,10 +142,8 @@ void CCtrlSocket::LogCommand(const std::string& line)
         session.Log(line, LOG_COMMAND);
         return;
     }
-    std::string masked = line;
-    for (std::size_t i = 5; i < masked.size(); ++i)
-        masked[i] = '*';
-    session.Log(masked, LOG_COMMAND);
+    // A fixed mask: the log must not tell the password's length either.
+    session.Log(std::string(kMaskedPasswordCommand), LOG_COMMAND);
 }
 
 void CCtrlSocket::OnSend(int error)
@@ -454,6 +452,9 @@ int CCtrlSocket::Login()
         r = SendCommand("pass " + session.Password(), 1);
         if (r != FTP_OK)
             return r;
+        // "530": the server refused this login; asking again would not change that.
+        if (ReplyCode(0) == "530" || (code == "530" && ReplyCode(0)[0] == '5'))
+            return FTP_NOT_AVAILABLE;
         if (!IsOneOf(ReplyCode(0), {"230", "332", "202"}))
             return FTP_FAILED;
         loginMessage += replyText;

@@ -41,6 +41,9 @@ struct CTransferPair {
     CFilePairFacts facts;
 };
 
+// How the password command appears in the log, whatever the password.
+inline constexpr char kMaskedPasswordCommand[] = "PASS ********";
+
 class CCtrlSocket : public CMySocket {
 public:
     explicit CCtrlSocket(SessionLink& session);
@@ -130,6 +133,9 @@ protected:
 
 private:
     int Login();
+    // The result of a command whose reply was not the expected one: FTP_NOT_AVAILABLE for a
+    // 55x refusal, else FTP_FAILED.
+    int RefusedOrFailed() const;
     // The action for an existing target (OverwriteAction), asking the user when set to.
     int DecideOverwrite(int direction, const CFilePairFacts& facts, const std::string& source,
                         const std::string& target);

@@ -41,12 +41,14 @@ void CCtrlSocket::InvalidateCachedDir(const std::string& directory)
         full = session.CurrentRemoteDirectory();
     else if (full.front() != '/')
         full = JoinPath(session.CurrentRemoteDirectory(), full);
-    cache->DeleteCachedList(session.Host(), full);
+    cache->DeleteCachedList(session.CacheSite(), full);
 }
 
 int CCtrlSocket::Cwd(const std::string& requested, int flags)
 {
-    std::string path = TrimBlanks(requested);
+    // Blanks at either end may belong to a folder's name: only a path of blanks alone is
+    // taken as no path.
+    std::string path = TrimBlanks(requested).empty() ? std::string() : requested;
     if (path.empty() || SamePath(session.CurrentRemoteDirectory(), path))
         path = ".";
     if (path == "." && !(flags & OPFLAG_SEND_ALWAYS))
@@ -103,6 +105,13 @@ int CCtrlSocket::Pwd()
     return FTP_OK;
 }
 
+int CCtrlSocket::RefusedOrFailed() const
+{
+    // A 55x reply refuses the object itself (no such file, no permission): trying again
+    // will not change it, and the caller tells the user so.
+    return StartsWith(ReplyCode(0), "55") ? FTP_NOT_AVAILABLE : FTP_FAILED;
+}
+
 int CCtrlSocket::Delete(const std::string& path, int flags)
 {
     InvalidateCachedDir(RemoteDirectoryOf(path));
@@ -110,7 +119,7 @@ int CCtrlSocket::Delete(const std::string& path, int flags)
     if (r != FTP_OK)
         return r;
     if (ReplyCode(0) != "250")
-        return FTP_FAILED;
+        return RefusedOrFailed();
     if (flags & OPFLAG_REFRESH)
         RefreshListing();
     session.CountProcessedFile();
@@ -131,7 +140,7 @@ int CCtrlSocket::MakeDir(const std::string& path, int flags)
         std::string full = path;
         if (!full.empty() && full.front() != '/')
             full = JoinPath(session.CurrentRemoteDirectory(), path);
-        if (cache->LookupCachedEntry(session.Host(), full, entry) == 0 && entry.bDirectory) {
+        if (cache->LookupCachedEntry(session.CacheSite(), full, entry) == 0 && entry.bDirectory) {
             session.Log("Directory " + path + " already exists. No need to create.", LOG_STATE);
             return FTP_OK;
         }
@@ -164,7 +173,7 @@ int CCtrlSocket::RemoveDir(const std::string& path, int flags)
     if (r != FTP_OK)
         return r;
     if (ReplyCode(0) != "250")
-        return FTP_FAILED;
+        return RefusedOrFailed();
     if (flags & OPFLAG_REFRESH)
         return RefreshListing();
     return FTP_OK;
@@ -176,12 +185,12 @@ int CCtrlSocket::Rename(const std::string& oldPath, const std::string& newPath, 
     if (r != FTP_OK)
         return r;
     if (ReplyCode(0) != "350")
-        return FTP_FAILED;
+        return RefusedOrFailed();
     r = SendCommand("rnto " + newPath, 1);
     if (r != FTP_OK)
         return r;
     if (ReplyCode(0) != "250")
-        return FTP_FAILED;
+        return RefusedOrFailed();
     if (flags & OPFLAG_REFRESH)
         return RefreshListing();
     return FTP_OK;

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ftp/FtpTypes.h"
 #include "ftp/OverwriteChoice.h"
 #include "ftp/ProxyConnection.h"
+#include "listing/DirectoryCache.h"
 
 class CEvent;
 class CDirectoryCache;
@@ -42,6 +44,8 @@ public:
     virtual std::string Host() const = 0;
     virtual int Port() const = 0;
     virtual std::string UserName() const = 0;
+    // The folder of this server and account in the directory cache.
+    std::string CacheSite() const { return CacheSiteName(Host(), Port(), UserName()); }
     virtual std::string Password() const = 0;
 
     // Logged-in flag: set after a successful login, cleared when the server closes.
@@ -87,7 +91,9 @@ public:
 
     // The listing text the data socket collects (through the session's data link).
     virtual void ClearListingText() {}
-    virtual std::string ListingText() const { return {}; }
+    // The text of the last listing; valid until the next listing starts. A view, so that
+    // a listing of many megabytes is not copied on its way to the cache and the caller.
+    virtual std::string_view ListingText() const { return {}; }
     virtual void ListingStarted() {}
     virtual void ListingComplete() {}
     virtual bool ListingEnabled() const { return true; }

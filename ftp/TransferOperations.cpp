@@ -175,7 +175,7 @@ int CCtrlSocket::List(const std::string& directory, const std::string& arguments
             if (r == FTP_OK) {
                 session.Log("Listing Complete", LOG_STATE);
                 if (CDirectoryCache* cache = session.DirectoryCache())
-                    cache->UpdateDirectoryCache(session.Host(), session.CurrentRemoteDirectory(),
+                    cache->UpdateDirectoryCache(session.CacheSite(), session.CurrentRemoteDirectory(),
                                                 session.ListingText());
                 if (session.ListingEnabled())
                     session.ListingComplete();
@@ -342,14 +342,14 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     RFILE_DATA remote;
     bool remoteKnown = false;
     if (CDirectoryCache* cache = session.DirectoryCache()) {
-        remoteKnown = downloadEntries.Find(*cache, session.Host(), fullRemote, remote);
+        remoteKnown = downloadEntries.Find(*cache, session.CacheSite(), fullRemote, remote);
         if (!remoteKnown) {
             std::string directory = RemoteDirectoryOf(fullRemote);
             r = SamePath(directory, session.CurrentRemoteDirectory()) ? RefreshListing()
                                                                       : Cwd(directory, OPFLAG_REFRESH);
             if (r == FTP_INTERRUPTED || r == FTP_CLOSED)
                 return r;
-            remoteKnown = downloadEntries.Find(*cache, session.Host(), fullRemote, remote);
+            remoteKnown = downloadEntries.Find(*cache, session.CacheSite(), fullRemote, remote);
         }
     }
 
@@ -483,7 +483,7 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
     RFILE_DATA remote;
     bool remoteExists = false;
     if (CDirectoryCache* cache = session.DirectoryCache())
-        remoteExists = cache->LookupCachedEntry(session.Host(), fullRemote, remote) == 0;
+        remoteExists = cache->LookupCachedEntry(session.CacheSite(), fullRemote, remote) == 0;
     if (!remoteExists && (flags & OPFLAG_ONLY_IF_EXISTS))
         return FTP_OK;
 

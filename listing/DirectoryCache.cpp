@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
-#include <unordered_set>
+#include <ctime>
+#include <unordered_map>
 
 #include "listing/AsciiCase.h"
 #include "listing/FolderEntries.h"
@@ -82,6 +83,33 @@ std::string CacheKey(std::string_view address, std::string_view remoteDirectory)
             key += c; // "/" is already this platform's separator
     }
     return key;
+}
+
+std::string CacheSiteName(std::string_view host, int port, std::string_view user)
+{
+    std::string name;
+    if (!user.empty() && user != "anonymous" && user != "ftp") {
+        for (char c : user) {
+            switch (c) {
+            case '%': name += "%37"; break;
+            case ':': name += "%58"; break;
+            case '/': name += "%47"; break;
+            case '@': name += "%64"; break;
+            default: name += c;
+            }
+        }
+        name += '@';
+    }
+    const bool otherPort = port != 21 && port > 0;
+    const bool bracket = otherPort && host.find(':') != std::string_view::npos;
+    if (bracket)
+        name += '[';
+    name += host;
+    if (bracket)
+        name += ']';
+    if (otherPort)
+        name += ':' + std::to_string(port);
+    return name;
 }
 
 int ReadListFile(const std::string& path, RFILE_LIST& list)
@@ -182,15 +210,23 @@ bool CDirectoryCache::WriteListFile(const std::string& folder, const std::string
 
 void CDirectoryCache::PruneVanishedFolders(const std::string& folder, std::string_view listingText)
 {
-    RFILE_LIST entries;
-    ParseListing(listingText, entries);
-    std::unordered_set<std::string> listedNames;
-    for (const RFILE_DATA& entry : entries)
-        listedNames.insert(AsciiLower(CacheKey("", entry.strName))); // folder names are escaped
-
+    // Only the few subfolders are kept in memory, never the entries of a big listing.
+    std::unordered_multimap<std::string, std::string> vanished; // lower-case name -> folder name
     for (const FolderChild& child : ReadFolder(folder))
-        if (child.isDirectory && !listedNames.count(AsciiLower(child.name)))
-            DeleteCacheFolder(JoinPath(folder, child.name));
+        if (child.isDirectory)
+            vanished.emplace(AsciiLower(child.name), child.name);
+    if (vanished.empty())
+        return;
+    const std::int64_t now = std::time(nullptr);
+    ForEachListingLine(listingText, [&](std::string_view line) {
+        ListedEntry entry;
+        const ListLineResult result = ParseListingLine(line, entry, now);
+        if (result == ListLineResult::Entry)
+            vanished.erase(AsciiLower(CacheKey("", entry.name))); // folder names are escaped
+        return result != ListLineResult::EndOfListing && !vanished.empty();
+    });
+    for (const auto& [lower, name] : vanished)
+        DeleteCacheFolder(JoinPath(folder, name));
 }
 
 bool CDirectoryCache::DeleteCachedList(std::string_view address, std::string_view remoteDirectory)

@@ -26,6 +26,14 @@ public:
 
 inline constexpr std::string_view kListFileName = "files.lis";
 
+// The cache folder of one server and account, so that two servers on one host or two
+// accounts on one server never share listings: the host alone for port 21 and an
+// anonymous login (the form caches had before ports and accounts were told apart, so those
+// stay valid); else "user@" before the host and ":port" after it when the port is not 21
+// (an IPv6 host then in brackets). "%", ":", "/" and "@" in the user name are written as
+// "%37", "%58", "%47" and "%64". The offline search shows this as the URL's host part.
+std::string CacheSiteName(std::string_view host, int port, std::string_view user);
+
 // The site address followed by the remote directory with "%" written as "%37" and ":" as
 // "%58" (in that order, so an escape is never escaped again).
 std::string CacheKey(std::string_view address, std::string_view remoteDirectory);

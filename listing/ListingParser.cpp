@@ -1,7 +1,9 @@
 #include "listing/ListingParser.h"
 
+#include <algorithm>
 #include <array>
 #include <ctime>
+#include <functional>
 #include <limits>
 
 #include "listing/LocalTime.h"
@@ -101,16 +103,22 @@ bool IsSafeEntryName(std::string_view name)
            name.find('\0') == std::string_view::npos;
 }
 
-std::string_view NameFrom(std::string_view line, std::size_t fieldCount, std::size_t nameField,
-                          const std::array<FieldSpan, 9>& fields)
+// The name column: everything after the single blank that ends the field before it, so
+// names keep leading and trailing blanks (and a name of blanks only is a name). A line
+// that ends with that field has no name and is not an entry.
+bool NameAfterField(std::string_view line, std::size_t fieldCount, std::size_t field,
+                    const std::array<FieldSpan, 9>& fields, std::string_view& name)
 {
-    // A line without a name column is taken whole as the name.
-    if (nameField >= fieldCount)
-        return line;
-    return line.substr(fields[nameField].pos);
+    if (field >= fieldCount)
+        return false;
+    const std::size_t start = fields[field].pos + fields[field].len + 1;
+    if (start >= line.size())
+        return false;
+    name = line.substr(start);
+    return true;
 }
 
-int ParseUnixLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
+int ParseUnixLine(ListedEntry& entry, std::string_view line, std::int64_t now)
 {
     std::array<FieldSpan, 9> fields{};
     const std::size_t count = SplitFields(line, fields);
@@ -155,18 +163,21 @@ int ParseUnixLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
         !LocalCalendarToTime(int(year) - 1, month, int(day), int(hour), int(minute), modified))
         return 0;
 
-    std::string_view name = NameFrom(line, count, 8 - shift, fields);
-    const std::size_t arrow = name.find(" -> ");
+    std::string_view name;
+    if (!NameAfterField(line, count, 7 - shift, fields, name))
+        return 0;
+    // Only a link carries its target after " -> "; any other name is taken whole.
+    const std::size_t arrow = permissions[0] == 'l' ? name.find(" -> ") : std::string_view::npos;
     if (arrow != std::string_view::npos)
         name = name.substr(0, arrow);
     if (!IsSafeEntryName(name))
         return 0;
 
-    entry.strAttribute.assign(permissions);
-    entry.SetFileSize(ReadSize(field(4 - shift)));
-    entry.bDirectory = permissions[0] != '-';
-    entry.tmModified = modified;
-    entry.strName.assign(name);
+    entry.attribute = permissions;
+    entry.size = ReadSize(field(4 - shift));
+    entry.directory = permissions[0] != '-';
+    entry.modified = modified;
+    entry.name = name;
     return 1;
 }
 
@@ -215,7 +226,7 @@ bool ReadDosTime(std::string_view time, int& hour, int& minute)
     return true;
 }
 
-int ParseDosLine(RFILE_DATA& entry, std::string_view line)
+int ParseDosLine(ListedEntry& entry, std::string_view line)
 {
     std::array<FieldSpan, 9> fields{};
     const std::size_t count = SplitFields(line, fields);
@@ -230,16 +241,33 @@ int ParseDosLine(RFILE_DATA& entry, std::string_view line)
     if (!LocalCalendarToTime(year, month, day, hour, minute, modified))
         return 0;
 
-    const std::string_view name = NameFrom(line, count, 3, fields);
+    const std::string_view sizeOrDir = field(2);
+    const bool directory = sizeOrDir == "<DIR>";
+    std::string_view name;
+    if (!NameAfterField(line, count, 2, fields, name))
+        return 0;
+    if (directory) {
+        // "<DIR>" stands padded in the size column; the name starts where a size line's
+        // name does (22 columns after the time) when the blanks reach that far, else at
+        // the first character after the blanks.
+        const std::size_t column = fields[1].pos + fields[1].len + 22;
+        const std::size_t afterDir = fields[2].pos + fields[2].len;
+        std::size_t blanksEnd = afterDir;
+        while (blanksEnd < line.size() && IsListingWhiteSpace(line[blanksEnd]))
+            ++blanksEnd;
+        if (column > afterDir && column < line.size() && blanksEnd >= column)
+            name = line.substr(column);
+        else if (blanksEnd < line.size())
+            name = line.substr(blanksEnd);
+    }
     if (!IsSafeEntryName(name))
         return 0;
 
-    const std::string_view sizeOrDir = field(2);
-    entry.bDirectory = sizeOrDir == "<DIR>";
-    entry.SetFileSize(entry.bDirectory ? 0 : ReadSize(sizeOrDir));
-    entry.strAttribute.clear();
-    entry.tmModified = modified;
-    entry.strName.assign(name);
+    entry.directory = directory;
+    entry.size = directory ? 0 : ReadSize(sizeOrDir);
+    entry.attribute = {};
+    entry.modified = modified;
+    entry.name = name;
     return 1;
 }
 
@@ -248,6 +276,22 @@ int ParseDosLine(RFILE_DATA& entry, std::string_view line)
 bool IsListingWhiteSpace(unsigned char c)
 {
     return kWhiteSpace[c];
+}
+
+std::size_t LeadingWhiteSpace(std::string_view text)
+{
+    std::size_t count = 0;
+    while (count < text.size() && IsListingWhiteSpace(text[count]))
+        ++count;
+    return count;
+}
+
+std::string_view WithoutLineEnd(std::string_view line)
+{
+    // A cached line may end in CR CR LF (a CR LF written through a text-mode translation).
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    return line;
 }
 
 std::string_view TrimListingWhiteSpace(std::string_view text)
@@ -307,17 +351,29 @@ int MonthFromName(std::string_view name)
     return 0;
 }
 
-int ParseListLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
+int ParseListLine(ListedEntry& entry, std::string_view line, std::int64_t now)
 {
-    if (line.empty())
-        return 0;
-    // Leading white space is not expected, but the layout is chosen by field 0.
-    const std::string_view trimmed = TrimListingWhiteSpace(line);
-    if (trimmed.empty())
+    // Leading white space is not expected, but the layout is chosen by field 0. At the
+    // end only the line end goes: blanks there belong to the name.
+    const std::string_view trimmed = WithoutLineEnd(line.substr(LeadingWhiteSpace(line)));
+    if (TrimListingWhiteSpace(trimmed).empty())
         return 0;
     if (IsDigit(trimmed[0]))
         return ParseDosLine(entry, trimmed);
     return ParseUnixLine(entry, trimmed, now);
+}
+
+int ParseListLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
+{
+    ListedEntry listed;
+    if (!ParseListLine(listed, line, now))
+        return 0;
+    entry.strName.assign(listed.name);
+    entry.strAttribute.assign(listed.attribute);
+    entry.tmModified = listed.modified;
+    entry.SetFileSize(listed.size);
+    entry.bDirectory = listed.directory;
+    return 1;
 }
 
 int ParseListLine(RFILE_DATA& entry, std::string_view line)
@@ -325,17 +381,28 @@ int ParseListLine(RFILE_DATA& entry, std::string_view line)
     return ParseListLine(entry, line, std::int64_t(std::time(nullptr)));
 }
 
-ListLineResult ParseListingLine(std::string_view rawLine, RFILE_DATA& entry)
+template <class Entry>
+static ListLineResult ParseListingLineInto(std::string_view rawLine, Entry& entry, std::int64_t now)
 {
-    const std::string_view line = TrimListingWhiteSpace(rawLine);
+    const std::string_view line = WithoutLineEnd(rawLine.substr(LeadingWhiteSpace(rawLine)));
     if (line.substr(0, 5) == "total")
         return ListLineResult::Skipped;
-    if (line.empty())
+    if (TrimListingWhiteSpace(line).empty())
         return ListLineResult::EndOfListing;
-    return ParseListLine(entry, line) ? ListLineResult::Entry : ListLineResult::Skipped;
+    return ParseListLine(entry, line, now) ? ListLineResult::Entry : ListLineResult::Skipped;
 }
 
-void ParseListing(std::string_view text, RFILE_LIST& list)
+ListLineResult ParseListingLine(std::string_view rawLine, RFILE_DATA& entry)
+{
+    return ParseListingLineInto(rawLine, entry, std::int64_t(std::time(nullptr)));
+}
+
+ListLineResult ParseListingLine(std::string_view rawLine, ListedEntry& entry, std::int64_t now)
+{
+    return ParseListingLineInto(rawLine, entry, now);
+}
+
+void ForEachListingLine(std::string_view text, const std::function<bool(std::string_view)>& onLine)
 {
     std::size_t i = 0;
     while (true) {
@@ -348,17 +415,27 @@ void ParseListing(std::string_view text, RFILE_LIST& list)
             end = text.size();
         // A line too long for the list-file reader is skipped here too, so the cached
         // listing reads back as the live one.
-        if (end - i > CTextLineReader::kMaxLineLength + 2) {
-            i = end;
-            continue;
-        }
-        // Parsed in place; "." and ".." are rejected by the line parser itself.
-        list.emplace_front();
-        const ListLineResult result = ParseListingLine(text.substr(i, end - i), list.front());
-        if (result != ListLineResult::Entry)
-            list.pop_front();
-        if (result == ListLineResult::EndOfListing)
+        if (end - i <= CTextLineReader::kMaxLineLength + 2 && !onLine(text.substr(i, end - i)))
             return;
         i = end;
     }
+}
+
+void ParseListing(std::string_view text, RFILE_LIST& list)
+{
+    const std::int64_t now = std::time(nullptr);
+    ForEachListingLine(text, [&](std::string_view line) {
+        ListedEntry listed;
+        const ListLineResult result = ParseListingLine(line, listed, now);
+        if (result == ListLineResult::Entry) {
+            // "." and ".." are rejected by the line parser itself.
+            RFILE_DATA& entry = list.emplace_front();
+            entry.strName.assign(listed.name);
+            entry.strAttribute.assign(listed.attribute);
+            entry.tmModified = listed.modified;
+            entry.SetFileSize(listed.size);
+            entry.bDirectory = listed.directory;
+        }
+        return result != ListLineResult::EndOfListing;
+    });
 }

@@ -6,6 +6,7 @@
 // reads back as the live one did.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@
 // Space, tab, LF, VT, FF, CR and the no-break space byte 0xA0.
 bool IsListingWhiteSpace(unsigned char c);
 std::string_view TrimListingWhiteSpace(std::string_view text);
+// How many white-space characters the text starts with.
+std::size_t LeadingWhiteSpace(std::string_view text);
+// The line without its line end (any run of CR and LF at its end); other white space at the
+// end stays, since it belongs to the last field (a name may end in blanks).
+std::string_view WithoutLineEnd(std::string_view line);
 
 // Field n (from 0) of the line. With separator 0 any listing white space separates;
 // otherwise only that character. Runs of separators count as one and leading ones are
@@ -26,10 +32,22 @@ int GetFieldPos(std::string_view line, int n);
 // "Jan" gives 1 ... "Dec" 12, exact and case-sensitive; anything else 0.
 int MonthFromName(std::string_view name);
 
-// Parses one trimmed listing line into the entry. Returns 1 when the line was accepted,
+// Parses one listing line into the entry; leading white space and the line end are
+// ignored, blanks before the line end belong to the name. Returns 1 when the line was accepted,
 // 0 when it was rejected (the entry is then undefined). `now` is the clock the Unix
 // layout uses for the current year and the one-day-in-the-future rule.
 int ParseListLine(RFILE_DATA& entry, std::string_view line, std::int64_t now);
+
+// An entry as it stands in the listing text: the texts point into the line, so it costs a
+// few words of memory and lives as long as the text does.
+struct ListedEntry {
+    std::string_view name;
+    std::string_view attribute; // Unix permission text, empty for DOS listings
+    std::int64_t modified = 0;
+    std::uint64_t size = 0;
+    bool directory = false;
+};
+int ParseListLine(ListedEntry& entry, std::string_view line, std::int64_t now);
 int ParseListLine(RFILE_DATA& entry, std::string_view line);
 
 // What one raw line of a listing or list file contributes.
@@ -39,8 +57,14 @@ enum class ListLineResult {
     EndOfListing, // an empty (or white-space only) line: nothing after it is read
 };
 
-// The line steps shared by every reader: trim, skip "total", stop at an empty line, parse.
+// The line steps shared by every reader: drop the line end (and leading white space), skip
+// "total", stop at an empty (or white-space only) line, parse.
 ListLineResult ParseListingLine(std::string_view rawLine, RFILE_DATA& entry);
+ListLineResult ParseListingLine(std::string_view rawLine, ListedEntry& entry, std::int64_t now);
+
+// Calls onLine with every line of a listing text (split at line feeds, runs of them count as
+// one; lines too long for the list-file reader are left out) until it returns false.
+void ForEachListingLine(std::string_view text, const std::function<bool(std::string_view)>& onLine);
 
 // Splits a whole listing text at line feeds (runs of them count as one) and inserts every
 // accepted entry at the front of the list, so the list holds the entries in reverse

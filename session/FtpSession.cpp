@@ -326,6 +326,24 @@ int CFtpSession::ChooseTransferType(const std::string& fileName) const {
     return ChooseTransferTypeFor(fileName, transferType_, Settings().TextFileExtension);
 }
 
+void CFtpSession::NoteLastReply() {
+    std::string line;
+    if (ctrl_) {
+        // The last non-empty line of the reply, without its line end.
+        std::string_view text = ctrl_->ReplyText();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+        const std::size_t start = text.find_last_of("\r\n");
+        line = std::string(start == std::string_view::npos ? text : text.substr(start + 1));
+    }
+    std::lock_guard lock(textMutex_);
+    lastReplyLine_ = std::move(line);
+}
+
+std::string CFtpSession::LastReplyLine() const {
+    std::lock_guard lock(textMutex_);
+    return lastReplyLine_;
+}
+
 void CFtpSession::ForceDataConnectionClosed(bool sending) {
     if (data_) data_->ForceClose(sending);
 }

@@ -132,6 +132,16 @@ public:
     bool IsClosing() const { return closing_; }
     int AntiIdleSeconds() const { return antiIdleSeconds_; }
     int FilesProcessed() const { return filesProcessed_; }
+    // The last line of the server's last reply to the command the worker finished last
+    // (or to the login that failed); empty when there was none. Set before CommandFinished.
+    std::string LastReplyLine() const;
+    // Whether going online lists the start directory (the remote pane shows it). A caller
+    // that lists by itself turns it off, so each listing is fetched once. Only while no
+    // worker runs.
+    void SetListOnLogin(bool on) { listOnLogin_ = on; }
+    // How many extra cycles a queue run makes over the entries that failed; -1 (the
+    // default) follows "ErrorRetry". Only while no worker runs.
+    void SetQueueCycleLimit(int cycles) { queueCycleLimit_ = cycles; }
     // The size of the file a queue run is transferring, for the progress display; -1 when
     // it is not known. The whole 64-bit size: progress past 4 GB stays right.
     std::int64_t ExpectedTransferSize() const { return expectedTransferSize_; }
@@ -196,6 +206,8 @@ public:
 
     // The pause between two attempts ("RetryDelay"); FTP_TIMEOUT when it ran out.
     int WaitToRetry();
+    // Tells the user what is retried, which retry of how many (-1: no limit) and when.
+    void AnnounceRetry(const std::string& what, int retry, int retries);
     // Creates the control connection, connects and logs in, retrying by "ErrorRetry".
     int ConnectWithRetry();
 
@@ -222,7 +234,10 @@ public:
     void RestartTransferRate() { rateMeter_.Restart(); }
     void SetTransferring(bool on) override { transferring_ = on; }
     // Queue items completed in the current queue run.
-    void CountProcessedFile() override { ++filesProcessed_; }
+    void CountProcessedFile() override {
+        ++filesProcessed_;
+        reconnectsWithoutProgress_ = 0;
+    }
     void ResetFilesProcessed() { filesProcessed_ = 0; filesSkipped_ = 0; }
     // Files the overwrite rules skipped in the current queue run.
     int FilesSkipped() const { return filesSkipped_; }
@@ -242,7 +257,7 @@ public:
     void ClearListingText() override { listingText_.clear(); }
     // The text of the listing under way or last received (worker thread; the interface
     // gets each listing as a value through SessionUi::ListingComplete).
-    std::string ListingText() const override { return listingText_; }
+    std::string_view ListingText() const override { return listingText_; }
     void AppendListingText(const char* text, std::size_t length) override;
     void ListingStarted() override;
     // Hands the listing text over as a value with the folder it lists.
@@ -279,13 +294,20 @@ private:
     int NextCommand(CSessionCommand& command);
     int SetUpOnline();
     int RunOnlineLoop(CSessionCommand& command);
-    Step CloseSession(const CSessionCommand& command, int result);
+    // After the connection ended: where the worker goes next. `setUpFailed`: the server
+    // dropped the connection during the online set-up.
+    Step CloseSession(const CSessionCommand& command, int result, bool setUpFailed);
     void CloseConnections();
     int Interrupted();
     // The idle timer fired before the recorded deadline: sets it for the rest; false when
     // the deadline has passed (or there is none).
     bool RearmIdleTimerIfEarly();
     int ExecuteCommand(const CSessionCommand& command);
+    // Keeps the last line of the control connection's current reply for LastReplyLine.
+    void NoteLastReply();
+    // A reconnect the session makes by itself (a queue run or keep-alive after a lost
+    // connection) is bounded like the connection loop: false when the limit is reached.
+    bool MayReconnectByItself(bool pauseFirst);
 
     // The data connection and the listening socket live on the worker thread.
     void CreateDataSockets();
@@ -355,11 +377,17 @@ private:
     std::atomic<int> filesSkipped_{0};
     std::atomic<std::int64_t> expectedTransferSize_{-1};
     std::atomic<bool> pairFlag_{false};
+    std::atomic<bool> listOnLogin_{true};
+    std::atomic<int> queueCycleLimit_{-1};
+    // Reconnects in a row that the session made by itself without a file completing in
+    // between (worker thread).
+    std::atomic<int> reconnectsWithoutProgress_{0};
 
     mutable std::mutex textMutex_;  // guards the directory and address texts below
     std::string initialRemoteDirectory_;
     std::string currentRemoteDirectory_;
     std::string localAddress_;
+    std::string lastReplyLine_;
 
     std::atomic<std::uint64_t> byteCounter_{0};
     CTransferRateMeter rateMeter_;

@@ -117,7 +117,7 @@ bool CFtpSession::IsRemoteDirCached(const std::string& path) const {
     std::string full = path;
     if (full.empty() || full.front() != '/') full = Joined(CurrentRemoteDirectory(), path);
     RFILE_LIST list;
-    return cache.LoadCachedList(host_, full, list) == 0;
+    return cache.LoadCachedList(CacheSite(), full, list) == 0;
 }
 
 int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std::string& remoteBase,
@@ -134,7 +134,7 @@ int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std
     RFILE_LIST listing;
     CDirectoryCache* cache = DirectoryCache();
     const bool cached = cache != nullptr && !AlwaysRefreshSetting() &&
-                        cache->LoadCachedList(host_, directory, listing) == 0;
+                        cache->LoadCachedList(CacheSite(), directory, listing) == 0;
     if (!cached) {
         listing.clear();
         for (int n = 0;; ++n) {
@@ -146,6 +146,7 @@ int CFtpSession::ExpandRemoteDirectory(std::list<CQueueFile>& pending, const std
                 Log("Max errors reached, go on to next file", LOG_ERROR);
                 return FTP_NOT_AVAILABLE;
             }
+            AnnounceRetry("listing of " + directory, n + 1, Settings().FileRetry);
             r = WaitToRetry();
             if (r != FTP_TIMEOUT) return r;
             char line[64];

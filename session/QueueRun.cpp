@@ -50,12 +50,18 @@ int CFtpSession::RunQueue() {
     // flag makes the session reconnect and run the queue again. A run that stopped for a
     // busy partner waits for the user to start it again.
     if (queue_.AllStopped() || r == FTP_INTERRUPTED || partnerBusy) queueRunPending_ = false;
-    if (r == FTP_CLOSED && WaitToRetry() == FTP_INTERRUPTED) return FTP_INTERRUPTED;
+    if (r == FTP_CLOSED && queueRunPending_) {
+        AnnounceRetry("queue run on a new connection to " + host_ + ":" + std::to_string(port_),
+                      reconnectsWithoutProgress_ + 1, Settings().AlwaysRetry ? -1 : Settings().ErrorRetry);
+        if (WaitToRetry() == FTP_INTERRUPTED) return FTP_INTERRUPTED;
+    }
     return r;
 }
 
 int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& partnerBusy) {
     const bool alwaysRetry = Settings().AlwaysRetry != 0;
+    const int limit = queueCycleLimit_;
+    const int maxCycles = limit >= 0 ? limit : Settings().ErrorRetry;
     int cycle = 0;
     int r = FTP_OK;
     while (true) {
@@ -116,7 +122,7 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
             if (r == FTP_OK) {
                 queue_.Complete(entry.id);  // tells the queue view
             } else {
-                const bool lastCycle = cycle >= Settings().ErrorRetry && !alwaysRetry;
+                const bool lastCycle = cycle >= maxCycles && !alwaysRetry;
                 queue_.SetAside(entry, (r == FTP_INTERRUPTED || r == FTP_NOT_AVAILABLE || lastCycle)
                                            ? STATUS_STOPPED
                                            : STATUS_ERROR);
@@ -134,10 +140,11 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
             return r;
         }
         ++cycle;
-        if (cycle > Settings().ErrorRetry && !alwaysRetry) {
+        if (cycle > maxCycles && !alwaysRetry) {
             Log("Max cycles reached, stop queue transfer.", LOG_ERROR);
             return r;
         }
+        AnnounceRetry("pass over the queue's failed entries", cycle, alwaysRetry ? -1 : maxCycles);
         r = WaitToRetry();
         if (r != FTP_TIMEOUT) return r;
         char line[80];

@@ -36,19 +36,21 @@ bool Contains(unsigned mask, int result) { return result >= 0 && result < 32 && 
 }  // namespace
 
 // The common loop; `operation` runs one attempt on the current control connection.
-static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy,
+static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy, const std::string& what,
                         const std::function<int()>& operation) {
     const int fileRetry = session.FileRetrySetting();
     int r = FTP_FAILED;
+    int last = FTP_FAILED;
     for (int attempt = 0; attempt <= fileRetry; ++attempt) {
         r = operation();
         if (Contains(policy.returnAtOnce, r)) return r;
-        const int last = r;
+        last = r;
         if (r == FTP_CLOSED && policy.reconnectOnClose) {
             r = session.ConnectWithRetry();
             if (r != FTP_OK) return r;
         }
         if (attempt < fileRetry) {
+            session.AnnounceRetry(what, attempt + 1, fileRetry);
             r = session.WaitToRetry();
             if (r != FTP_TIMEOUT) return r;
             char line[96];
@@ -59,7 +61,8 @@ static int RunWithRetry(CFtpSession& session, const RetryPolicy& policy,
             if (policy.closedWhenLastTimedOut && last == FTP_TIMEOUT) return FTP_CLOSED;
         }
     }
-    return FTP_FAILED;
+    // A refusal by the server that stood to the last attempt stays a refusal.
+    return last == FTP_NOT_AVAILABLE ? FTP_NOT_AVAILABLE : FTP_FAILED;
 }
 
 int CFtpSession::DownloadWithRetry(const std::string& localFolder, const std::string& remoteFile,
@@ -74,7 +77,7 @@ int CFtpSession::DownloadWithRetry(const std::string& localFolder, const std::st
     const std::string localPath = JoinPath(localFolder, name);
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED, FTP_NOT_AVAILABLE, FTP_CLOSED}), false, kRetryTransfer, false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "download of " + remoteFile, [&]() -> int {
         return ctrl_ ? ctrl_->Download(localPath, remoteFile, flags) : FTP_CLOSED;
     });
 }
@@ -84,7 +87,7 @@ int CFtpSession::UploadWithRetry(const std::string& localFile, const std::string
     const std::string remotePath = JoinPath(remoteFolder, FileNamePart(localFile));
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED, FTP_NOT_AVAILABLE, FTP_CLOSED}), false, kRetryTransfer, true};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "upload of " + localFile, [&]() -> int {
         return ctrl_ ? ctrl_->Upload(localFile, remotePath, flags) : FTP_CLOSED;
     });
 }
@@ -92,7 +95,7 @@ int CFtpSession::UploadWithRetry(const std::string& localFile, const std::string
 int CFtpSession::DeleteWithRetry(const std::string& remotePath, int flags) {
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED}), true, "Retrying to delete file #%d", false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "deletion of " + remotePath, [&]() -> int {
         return ctrl_ ? ctrl_->Delete(remotePath, flags) : FTP_CLOSED;
     });
 }
@@ -100,7 +103,7 @@ int CFtpSession::DeleteWithRetry(const std::string& remotePath, int flags) {
 int CFtpSession::RemoveDirWithRetry(const std::string& remotePath, int flags) {
     static const RetryPolicy policy{
         Results({FTP_OK, FTP_INTERRUPTED}), true, "Retrying to delete directory #%d", false};
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "removal of " + remotePath, [&]() -> int {
         return ctrl_ ? ctrl_->RemoveDir(remotePath, flags) : FTP_CLOSED;
     });
 }
@@ -154,7 +157,7 @@ int CFtpSession::SiteToSiteWithRetry(const std::string& source, const std::strin
     const std::string destination = JoinPath(targetFolder, FileNamePart(source));
     static const RetryPolicy policy{Results({FTP_OK, FTP_INTERRUPTED}), true, kRetryTransfer, false};
     CSessionAsPartner other(*this, partner);
-    return RunWithRetry(*this, policy, [&]() -> int {
+    return RunWithRetry(*this, policy, "copy of " + source, [&]() -> int {
         if (!ctrl_) return FTP_CLOSED;
         return ctrl_->SiteToSite(source, destination, other, flags);
     });

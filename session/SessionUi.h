@@ -66,6 +66,14 @@ struct COverwriteAnswer {
     bool applyToAll = false;
 };
 
+// What a retry loop is about to try again, for a user who waits.
+struct CRetryNotice {
+    std::string what;      // "connection to host:port", "download of /a/b.txt", ...
+    int retry = 1;         // the retry about to be made, the first being 1
+    int retries = 0;       // how many the setting allows; -1 without a limit
+    int delaySeconds = 0;  // the pause before it
+};
+
 // How a downloaded file is opened after its queue entry finished.
 enum OpenFileHow : int {
     OPEN_WITH_ASSOCIATED_PROGRAM = 1,
@@ -124,8 +132,12 @@ public:
     // newer", "same size and time", "already complete", "Skip was chosen").
     virtual void FileSkipped(const std::string& /*fileName*/, const std::string& /*reason*/) {}
     // Worker, informs: the worker finished a command taken from the mailbox (a
-    // SessionCommandCode) with this FtpResult.
+    // SessionCommandCode) with this FtpResult; one it dropped while offline too
+    // (FTP_CONNECT_FAILED). The end of each connection attempt, retries included, is
+    // reported as CMD_CONNECT: FTP_OK once the session is online, else why it is not.
     virtual void CommandFinished(int /*code*/, int /*result*/) {}
+    // Worker, informs: a retry loop pauses before its next attempt.
+    virtual void RetryWaiting(const CRetryNotice& /*notice*/) {}
 };
 
 // The UI of a session that no window shows: nothing is displayed, questions are declined

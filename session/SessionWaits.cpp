@@ -98,9 +98,20 @@ bool CFtpSession::RearmIdleTimerIfEarly() {
 
 int CFtpSession::WaitToRetry() {
     Log("Waiting to retry...", LOG_STATE);
-    // 0 (and a nonsensical negative delay) pause for the "Timeout" value.
-    const int delay = Settings().RetryDelay > 0 ? Settings().RetryDelay : 0;
-    return WaitForEvent(nullptr, delay);
+    // A negative delay retries at once (what a command line's "--retry-delay 0" asks);
+    // a stop still ends the loop.
+    if (Settings().RetryDelay < 0) {
+        if (closing_ || stopEvent_.TryAcquire()) return Interrupted();
+        return FTP_TIMEOUT;
+    }
+    // 0 pauses for the "Timeout" value.
+    return WaitForEvent(nullptr, Settings().RetryDelay);
+}
+
+void CFtpSession::AnnounceRetry(const std::string& what, int retry, int retries) {
+    const int delay = Settings().RetryDelay < 0 ? 0 : Settings().RetryDelay == 0 ? Settings().Timeout
+                                                                              : Settings().RetryDelay;
+    Ui().RetryWaiting(CRetryNotice{what, retry, retries, delay});
 }
 
 int CFtpSession::ConnectWithRetry() {
@@ -122,7 +133,14 @@ int CFtpSession::ConnectWithRetry() {
             Log(GetSocketErrorText(error), LOG_ERROR);
         } else {
             result = ctrl_->ConnectAndLogin();
+            NoteLastReply();
             if (result == FTP_OK || result == FTP_INTERRUPTED) break;
+            // A refused login stays refused: trying the same password again only risks
+            // locking the account.
+            if (result == FTP_NOT_AVAILABLE) {
+                Log("Login refused by the server: " + LastReplyLine(), LOG_ERROR);
+                break;
+            }
             if (attempt >= Settings().ErrorRetry && !Settings().AlwaysRetry) {
                 Log("Max errors reached, stop.", LOG_ERROR);
                 break;
@@ -136,6 +154,8 @@ int CFtpSession::ConnectWithRetry() {
             busy_ = false;
             return FTP_INTERRUPTED;
         }
+        AnnounceRetry("connection to " + host_ + ":" + std::to_string(port_), attempt + 1,
+                      Settings().AlwaysRetry ? -1 : Settings().ErrorRetry);
         const int paused = WaitToRetry();
         if (paused == FTP_INTERRUPTED) {
             busy_ = false;

@@ -33,6 +33,7 @@ void CFtpSession::Run() {
     CSessionCommand command;  // the last command taken from the mailbox
     int result = FTP_OK;
     Step step = Step::Offline;
+    bool setUpFailed = false;  // the last connection did not get through its set-up
     while (true) {
         switch (step) {
         case Step::Offline:
@@ -41,24 +42,37 @@ void CFtpSession::Run() {
         case Step::Connect:
             result = ConnectWithRetry();
             if (result == FTP_INTERRUPTED) {
+                Ui().CommandFinished(CMD_CONNECT, result);
                 step = Step::Close;
             } else if (result != FTP_OK) {
                 // Only a successful login goes online; a connection left half-open by
                 // the last attempt is dropped so that its late close cannot wake the
                 // offline wait.
                 CloseConnections();
+                Ui().CommandFinished(CMD_CONNECT, result);
                 step = Step::Offline;
             } else {
                 step = Step::Online;
             }
             break;
         case Step::Online:
+            // The connection counts as made once the session has set itself up online;
+            // a server that drops it at the first command has refused it.
             result = SetUpOnline();
-            if (result == FTP_OK) result = RunOnlineLoop(command);
+            setUpFailed = result != FTP_OK;
+            if (!setUpFailed) {
+                Ui().CommandFinished(CMD_CONNECT, FTP_OK);
+                result = RunOnlineLoop(command);
+            }
             step = Step::Close;
             break;
         case Step::Close:
-            step = CloseSession(command, result);
+            step = CloseSession(command, result, setUpFailed);
+            // A set-up that failed ends the connection attempt unless the session tries
+            // again (that attempt reports its own end).
+            if (setUpFailed && step != Step::Connect)
+                Ui().CommandFinished(CMD_CONNECT, result == FTP_INTERRUPTED ? result : FTP_CONNECT_FAILED);
+            setUpFailed = false;
             if (closing_) {
                 DestroyDataSockets();
                 std::lock_guard lock(endMutex_);
@@ -86,12 +100,19 @@ CFtpSession::Step CFtpSession::WaitOffline(CSessionCommand& command, int& result
     if (command.code != CMD_CONNECT && command.origin != CommandOrigin::User &&
         command.code != CMD_RUN_QUEUE)
         return Step::Offline;
+    // A connection the user asks for starts a new count of reconnects.
+    reconnectsWithoutProgress_ = 0;
     if (command.code != CMD_CONNECT) {
         Log("Not logged in, can't execute command!", LOG_ERROR);
         const int answer = SessionMessageBox(
             "This site is currently offline.\n Do you wish to get online now?",
             MB_OKCANCEL | MB_ICONQUESTION);
-        // Either way the command itself is dropped.
+        // Either way the command itself is dropped, and its issuer learns so.
+        {
+            std::lock_guard lock(textMutex_);
+            lastReplyLine_.clear();
+        }
+        Ui().CommandFinished(command.code, FTP_CONNECT_FAILED);
         if (answer != IDOK) return Step::Offline;
     }
     return Step::Connect;
@@ -127,16 +148,21 @@ int CFtpSession::SetUpOnline() {
     // The results are not checked: the session is online even when the server refuses
     // the start directory. Only a lost connection or a disconnect ends it here, since the
     // wait that saw either consumed the signal the online loop would otherwise see.
+    // A "421" reply says the server is closing the connection, whether or not the close
+    // has been seen yet.
     auto ends = [this](int result) {
-        return result == FTP_CLOSED ||
+        return result == FTP_CLOSED || (ctrl_ && ctrl_->ReplyCode(0) == "421") ||
                (result == FTP_INTERRUPTED && (disconnectRequested_ || closing_));
     };
     if (!ctrl_) return FTP_CLOSED;
     int result = ctrl_->Pwd();
     const std::string initial = InitialRemoteDirectory();
     if (!ends(result) && initial != "/") result = ctrl_->Cwd(initial, 0);
-    if (!ends(result)) result = ctrl_->List("", "", 0);
-    if (ends(result)) return result;
+    if (!ends(result) && listOnLogin_) result = ctrl_->List("", "", 0);
+    if (ends(result)) {
+        NoteLastReply();
+        return result == FTP_INTERRUPTED ? result : FTP_CLOSED;
+    }
     if (queueRunPending_) {
         CSessionCommand resume = SimpleCommand(CMD_RUN_QUEUE);
         resume.origin = CommandOrigin::Session;
@@ -164,11 +190,16 @@ int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
         }
         if (command.code == CMD_RUN_QUEUE) queueRunPending_ = true;
         // A partner session holds this one for a site-to-site copy: drop the command.
-        if (!TryBeginCommand()) continue;
+        if (!TryBeginCommand()) {
+            Ui().CommandFinished(command.code, FTP_FAILED);
+            continue;
+        }
         quietListing_ = command.origin == CommandOrigin::KeepAlive;
         result = ExecuteCommand(command);
         quietListing_ = false;
+        NoteLastReply();
         busy_ = false;
+        if (result == FTP_OK && command.code != CMD_RUN_QUEUE) reconnectsWithoutProgress_ = 0;
         Ui().CommandFinished(command.code, result);
         if (command.code == CMD_CONNECT || command.code == CMD_DISCONNECT ||
             command.code == CMD_QUIT || closing_ || disconnectRequested_ ||
@@ -210,7 +241,7 @@ void CFtpSession::StartListening() {
 
 unsigned CFtpSession::ListeningPort() { return listener_ ? listener_->ListeningPort() : 0; }
 
-CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int result) {
+CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int result, bool setUpFailed) {
     TakeSettingsSnapshot();
     CloseConnections();
     if (data_ && data_->GetSocketHandle() != INVALID_SOCKET) data_->ForceClose(false);
@@ -227,8 +258,39 @@ CFtpSession::Step CFtpSession::CloseSession(const CSessionCommand& command, int 
         }
     }
     if (result == FTP_INTERRUPTED) return Step::Offline;
-    if (queueRunPending_ && !QueueIsEmpty()) return Step::Connect;
-    if (Settings().KeepAlive) return Step::Connect;
+    // A server that drops the connection at the first command after the login ("421")
+    // failed the connection: it is tried again like a failed login, after the pause.
+    if (setUpFailed) return MayReconnectByItself(true) ? Step::Connect : Step::Offline;
     if (command.code == CMD_CONNECT && result == FTP_OK) return Step::Connect;
+    if ((queueRunPending_ && !QueueIsEmpty()) || Settings().KeepAlive)
+        return MayReconnectByItself(false) ? Step::Connect : Step::Offline;
     return Step::Offline;
+}
+
+bool CFtpSession::MayReconnectByItself(bool pauseFirst) {
+    // A server that drops every connection soon after the login (a "421" to the first
+    // command, or to every transfer) would otherwise be reconnected to for ever. Going on
+    // after a connection that worked was lost is no retry; each reconnect after that
+    // without a file done, and each after a failed set-up, is one.
+    const int made = reconnectsWithoutProgress_;
+    const bool limited = !Settings().AlwaysRetry;
+    const int allowed = pauseFirst ? Settings().ErrorRetry : Settings().ErrorRetry + 1;
+    if (made >= allowed && limited) {
+        Log("Max errors reached, stop.", LOG_ERROR);
+        reconnectsWithoutProgress_ = 0;
+        queueRunPending_ = false;
+        return false;
+    }
+    reconnectsWithoutProgress_ = made + 1;
+    if (pauseFirst) {
+        serverClosedEvent_.Reset();
+        AnnounceRetry("connection to " + host_ + ":" + std::to_string(port_), made + 1,
+                      limited ? Settings().ErrorRetry : -1);
+        if (WaitToRetry() != FTP_TIMEOUT) {
+            reconnectsWithoutProgress_ = 0;
+            return false;
+        }
+        Log("Connection retry #" + std::to_string(made + 1) + "...", LOG_STATE);
+    }
+    return true;
 }

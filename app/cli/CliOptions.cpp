@@ -158,8 +158,10 @@ void ApplyRunOptions(const CliOptions& options, CSettings& settings)
 {
     if (options.timeout >= 0)
         settings.Timeout = options.timeout;
+    // The engine pauses for the time-out when the delay is 0; on the command line 0 means
+    // no pause at all, which the engine takes as a negative delay.
     if (options.retryDelay >= 0)
-        settings.RetryDelay = options.retryDelay;
+        settings.RetryDelay = options.retryDelay > 0 ? options.retryDelay : -1;
     if (options.fileRetry >= 0)
         settings.FileRetry = options.fileRetry;
     if (options.errorRetry >= 0)

@@ -51,6 +51,9 @@ CliQueueRun::Site& CliQueueRun::Adopt(std::unique_ptr<CFtpSession> session)
     site.ui->Attach(site.session.get());
     site.session->SetUi(site.ui.get());
     site.session->SetTransferTypeSetting(m_transferType);
+    // Another pass over the failed entries tries their files again: on the command line
+    // --file-retry limits it too, so that 0 means a failed file is never tried again.
+    site.session->SetQueueCycleLimit(std::min(m_settings.ErrorRetry, m_settings.FileRetry));
     m_sites.push_back(std::move(site));
     return m_sites.back();
 }
@@ -96,7 +99,7 @@ int CliQueueRun::Connect(CFtpSession& session, std::string& directory)
 // to reconnect for the rest of the queue, or when connecting has been given up.
 bool CliQueueRun::RunEnded(const Site& site) const
 {
-    if (site.ui->ConnectGaveUp() && !site.session->IsConnected())
+    if (site.ui->ConnectFailed() && !site.session->IsConnected())
         return true;
     return site.ui->QueueRunsFinished() > 0 && !site.session->IsBusy();
 }
@@ -118,7 +121,7 @@ void CliQueueRun::StartPartners()
         if (!partner->session->HasThread())
             partner->session->Start();
     for (Site* partner : partners)
-        while (!partner->session->IsLoggedIn() && !partner->ui->ConnectGaveUp() && !InterruptRequested())
+        while (!partner->session->IsLoggedIn() && !partner->ui->ConnectFailed() && !InterruptRequested())
             std::this_thread::sleep_for(kPollInterval);
 }
 
@@ -188,7 +191,7 @@ std::vector<CliQueueRun::SiteSummary> CliQueueRun::Summaries() const
         summary.entriesBefore = site.entriesBefore;
         summary.files = site.ui->FilesDone();
         summary.skipped = site.ui->FilesSkipped();
-        summary.connectFailed = site.ui->ConnectGaveUp() && site.ui->QueueRunsFinished() == 0;
+        summary.connectFailed = site.ui->ConnectFailed() && site.ui->QueueRunsFinished() == 0;
         site.session->Queue().ForEach([&](const CQueueEntry& entry) {
             ++summary.entriesLeft;
             if (entry.status == STATUS_STOPPED)

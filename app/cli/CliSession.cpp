@@ -1,8 +1,11 @@
 #include "app/cli/CliSession.h"
+#include "app/cli/TerminalText.h"
 
 
+#include <utility>
 #include <cctype>
 #include <chrono>
+#include <ctime>
 #include <string_view>
 #include <csignal>
 #include <thread>
@@ -13,36 +16,17 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kPollInterval = 20ms;
-constexpr char kConnectGaveUpText[] = "Max errors reached, stop.";
-constexpr char kInterruptedText[] = "Interrupted by user";
 
 volatile std::sig_atomic_t g_interrupts = 0;
+volatile std::sig_atomic_t g_terminated = 0;
 
-void OnInterrupt(int)
+void OnInterrupt(int signal)
 {
     if (g_interrupts != 0)
         _exit(kExitInterrupted); // a second Ctrl-C: the user does not want to wait
+    if (signal == SIGTERM)
+        g_terminated = 1;
     g_interrupts = 1;
-}
-
-// The code of the last complete reply in a reply piece. A piece may hold several replies
-// ("150 ...\r\n226 ...") or the middle of a multi-line one; only a line of three digits
-// followed by a blank or nothing ends a reply.
-void LastReplyCode(const std::string& text, std::string& code)
-{
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string_view line(text.data() + start, end - start);
-        const bool digits = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                            std::isdigit(static_cast<unsigned char>(line[1])) &&
-                            std::isdigit(static_cast<unsigned char>(line[2]));
-        if (digits && (line.size() == 3 || line[3] == ' ' || line[3] == '\r'))
-            code.assign(line.substr(0, 3));
-        start = end + 1;
-    }
 }
 
 } // namespace
@@ -61,28 +45,23 @@ bool InterruptRequested()
     return g_interrupts > 0;
 }
 
-int CommandExitCode(const std::vector<CLogLine>& lines, bool interrupted, bool connectionLost)
+bool TerminationRequested()
 {
-    std::string lastReply;
-    bool errorLine = false;
-    for (const CLogLine& line : lines) {
-        if (line.kind == LOG_ERROR && line.prefix) {
-            errorLine = true;
-            if (line.text == kInterruptedText)
-                interrupted = true;
-        }
-        if (line.kind == LOG_REPLY)
-            LastReplyCode(line.text, lastReply);
-    }
-    if (interrupted)
+    return g_terminated > 0;
+}
+
+CliExitCode ExitCodeOfResult(int ftpResult)
+{
+    switch (ftpResult) {
+    case FTP_OK:
+        return kExitDone;
+    case FTP_INTERRUPTED:
         return kExitInterrupted;
-    if (lastReply.rfind("55", 0) == 0)
+    case FTP_NOT_AVAILABLE:
         return kExitRefused;
-    if (errorLine || connectionLost)
+    default: // failed, timed out, connection closed or lost
         return kExitFailed;
-    if (!lastReply.empty() && (lastReply[0] == '4' || lastReply[0] == '5'))
-        return kExitFailed;
-    return kExitDone;
+    }
 }
 
 // ---- CliSessionUi ----
@@ -91,21 +70,8 @@ void CliSessionUi::BeginCommand()
 {
     std::lock_guard lock(m_mutex);
     m_collecting = true;
-    m_started = false;
     m_listingComplete = false;
-    m_commandLines.clear();
-}
-
-bool CliSessionUi::CommandStarted() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_started;
-}
-
-std::vector<CLogLine> CliSessionUi::CommandLines() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_commandLines;
+    m_lastCommandResult = FTP_OK;
 }
 
 bool CliSessionUi::CommandListingComplete() const
@@ -114,10 +80,22 @@ bool CliSessionUi::CommandListingComplete() const
     return m_listingComplete;
 }
 
-bool CliSessionUi::ConnectGaveUp() const
+int CliSessionUi::LastCommandResult() const
 {
     std::lock_guard lock(m_mutex);
-    return m_connectGaveUp;
+    return m_lastCommandResult;
+}
+
+int CliSessionUi::LastConnectResult() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastConnectResult;
+}
+
+bool CliSessionUi::ConnectFailed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_connectsFinished > 0 && m_lastConnectResult != FTP_OK;
 }
 
 // Called with m_mutex held, on the worker thread: the worker is busy exactly while it
@@ -129,25 +107,20 @@ bool CliSessionUi::InCommand() const
 
 void CliSessionUi::AddLogLine(const CLogLine& line)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (InCommand()) {
-            m_started = true;
-            m_commandLines.push_back(line);
-        }
-        if (line.kind == LOG_ERROR && line.text == kConnectGaveUpText && !m_session->IsConnected())
-            m_connectGaveUp = true;
-    }
     if (m_output.transferLog)
         m_output.transferLog->AddLine(line);
 
     std::lock_guard print(m_printMutex);
+    // Server text reaches these lines: shown escaped, never obeyed by the terminal.
     if (m_output.verbose) {
         const std::string text = FormatLogLine(line);
-        WriteErr((m_lineOpen ? std::string() : m_output.label) + text);
+        WriteErr((m_lineOpen ? std::string() : m_output.label) + EscapeForTerminal(text, true));
         m_lineOpen = !text.empty() && text.back() != '\n';
-    } else if (!m_output.quiet && line.prefix && (line.kind == LOG_ERROR || line.kind == LOG_WARNING)) {
-        WriteErr(m_output.label + FormatLogLine(CLogLine{line.text, line.kind, 1, 1}));
+    } else if (!m_output.quiet && !TerminationRequested() && line.prefix &&
+               (line.kind == LOG_ERROR || line.kind == LOG_WARNING)) {
+        // After SIGTERM the lines that follow tell of this program's own stop, which the
+        // driver reports as such.
+        WriteErr(m_output.label + EscapeForTerminal(FormatLogLine(CLogLine{line.text, line.kind, 1, 1}), true));
     }
 }
 
@@ -172,11 +145,40 @@ void CliSessionUi::QueueChanged(const CFtpSession&, const CQueueChange&)
         m_output.queueChanged();
 }
 
-void CliSessionUi::CommandFinished(int code, int)
+void CliSessionUi::CommandFinished(int code, int result)
 {
+    std::lock_guard lock(m_mutex);
+    if (code == CMD_CONNECT) {
+        m_lastConnectResult = result;
+        ++m_connectsFinished;
+        return;
+    }
+    m_lastCommandResult = result;
     if (code == CMD_RUN_QUEUE)
         ++m_queueRunsFinished;
     ++m_commandsFinished;
+}
+
+std::string RetryNoticeText(const CRetryNotice& notice, std::time_t now)
+{
+    std::string text = "retry " + std::to_string(notice.retry);
+    if (notice.retries >= 0)
+        text += " of " + std::to_string(notice.retries);
+    text += " of the " + notice.what;
+    if (notice.delaySeconds <= 0)
+        return text + " now";
+    const std::time_t at = now + notice.delaySeconds;
+    std::tm local = {};
+    char clock[16] = "";
+    if (localtime_r(&at, &local))
+        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    return text + " in " + std::to_string(notice.delaySeconds) + " s (at " + clock + ")";
+}
+
+void CliSessionUi::RetryWaiting(const CRetryNotice& notice)
+{
+    if (!m_output.quiet)
+        PrintMessage(RetryNoticeText(notice, std::time(nullptr)));
 }
 
 void CliSessionUi::DirectoryChanged(const std::string& directory)
@@ -199,10 +201,10 @@ void CliSessionUi::ListingComplete(const CListing& listing)
         m_listingComplete = true;
 }
 
-CListing CliSessionUi::LastListing() const
+CListing CliSessionUi::TakeLastListing()
 {
     std::lock_guard lock(m_mutex);
-    return m_listing;
+    return std::exchange(m_listing, {});
 }
 
 void CliSessionUi::ShowLoginMessage(const std::string& host, const std::string& message)
@@ -213,7 +215,8 @@ void CliSessionUi::ShowLoginMessage(const std::string& host, const std::string& 
 
 int CliSessionUi::MessageBox(const std::string& caption, const std::string& text, int style)
 {
-    if (!m_output.quiet)
+    // A question is meant for a window's user; the log line beside it tells what happened.
+    if (!m_output.quiet && (style & MB_BUTTONS_MASK) == MB_OK)
         PrintMessage(caption + ": " + text);
     // Nobody is there to answer: take the cautious button.
     switch (style & MB_BUTTONS_MASK) {
@@ -242,7 +245,7 @@ COverwriteAnswer CliSessionUi::AskOverwrite(const COverwriteQuestion& question)
 void CliSessionUi::PrintMessage(const std::string& text)
 {
     std::lock_guard print(m_printMutex);
-    std::string line = "tollvane-cli: " + m_output.label + text;
+    std::string line = "tollvane-cli: " + m_output.label + EscapeForTerminal(text, true);
     if (line.empty() || line.back() != '\n')
         line += '\n';
     WriteErr(line);
@@ -253,7 +256,7 @@ void CliSessionUi::PrintProgress(const std::string& text)
     std::lock_guard print(m_printMutex);
     if (m_lineOpen)
         return;
-    std::fprintf(m_output.err, "\r%s\033[K", text.c_str());
+    std::fprintf(m_output.err, "\r%s\033[K", EscapeForTerminal(text).c_str());
     std::fflush(m_output.err);
     m_progressShown = true;
 }
@@ -284,6 +287,8 @@ namespace {
 CSettings WithoutAntiIdle(CSettings settings)
 {
     settings.AntiIdleCommandInterval = 0;
+    // The command's own error line quotes a refusal; no second message for it.
+    settings.pActionFailed = 0;
     return settings;
 }
 
@@ -316,9 +321,9 @@ std::string CCliSession::WaitForStartDirectory()
 
 int CCliSession::Run(const CSessionCommand& command, const std::function<void()>& whileWaiting)
 {
-    // The worker reports the end of every command it takes from the mailbox. One that
-    // never comes back (the connection is lost, or the worker drops the command) ends
-    // the wait through the connection state.
+    // The worker reports the end of every command it takes from the mailbox, also of one
+    // it drops while offline; a lost connection reports the command's end before the
+    // session goes offline.
     m_ui.BeginCommand();
     const int finishedBefore = m_ui.CommandsFinished();
     m_session.IssueCommand(command);
@@ -338,7 +343,11 @@ int CCliSession::Run(const CSessionCommand& command, const std::function<void()>
         std::this_thread::sleep_for(kPollInterval);
     }
     m_ui.EndProgress();
-    return CommandExitCode(m_ui.CommandLines(), cancelled, !m_session.IsConnected());
+    if (cancelled)
+        return kExitInterrupted;
+    if (m_ui.CommandsFinished() == finishedBefore)
+        return kExitFailed; // the connection ended without the command
+    return ExitCodeOfResult(m_ui.LastCommandResult());
 }
 
 void CCliSession::Close()
@@ -350,15 +359,22 @@ void CCliSession::Close()
 
 int StartAndWaitOnline(CFtpSession& session, const CliSessionUi& ui)
 {
+    // The worker reports the end of the connection attempt (with its retries) either way.
+    const int before = ui.ConnectsFinished();
     session.Start();
-    while (!session.IsConnected()) {
-        if (ui.ConnectGaveUp())
-            return kExitConnect;
+    while (ui.ConnectsFinished() == before) {
         if (InterruptRequested())
             return kExitInterrupted;
         std::this_thread::sleep_for(kPollInterval);
     }
-    return kExitDone;
+    switch (ui.LastConnectResult()) {
+    case FTP_OK:
+        return kExitDone;
+    case FTP_INTERRUPTED:
+        return kExitInterrupted;
+    default:
+        return kExitConnect;
+    }
 }
 
 std::string WaitForLoginDirectory(const CFtpSession& session, const CliSessionUi& ui, int timeoutSeconds)

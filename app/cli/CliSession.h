@@ -3,8 +3,9 @@
 // thread and writes commands into the session's mailbox; CliSessionUi is the window side,
 // printing what the worker reports and answering its questions from the options.
 //
-// The worker reports the end of each command (CommandFinished); the command's result for
-// the user (refused, failed, interrupted) is read from the log lines it produced.
+// The worker reports the end of each command and of each connection attempt
+// (CommandFinished with CMD_CONNECT) with its result; exit statuses come from those results,
+// never from the wording of log lines.
 
 #include "app/cli/CliExitCode.h"
 #include "app/lib/TransferLog.h"
@@ -13,19 +14,24 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 
-// The exit status of a command from the log lines it produced: interrupted, refused by a
-// 55x reply, failed on any error line, a lost connection or a 4xx/5xx last reply.
-int CommandExitCode(const std::vector<CLogLine>& lines, bool interrupted, bool connectionLost);
+// The exit status a command earned from the result the engine reported (an FtpResult).
+[[nodiscard]] CliExitCode ExitCodeOfResult(int ftpResult);
 
-// Ctrl-C sets a flag the driver polls; the second Ctrl-C ends the process at once.
+// The line that tells a waiting user about a retry: what, which of how many, and when.
+std::string RetryNoticeText(const CRetryNotice& notice, std::time_t now);
+
+// Ctrl-C (or SIGTERM) sets a flag the driver polls; the second one ends the process at once.
 void InstallInterruptHandler();
 bool InterruptRequested();
+// The stop came from SIGTERM (a service manager, a time limit), not from the user's Ctrl-C.
+bool TerminationRequested();
 
 // Threads: the worker makes the calls SessionUi marks "worker"; QueueChanged also arrives on
 // the thread that edits the queue. Every call only records or prints under this object's
@@ -45,20 +51,24 @@ public:
 
     // The session whose busy flag tells which lines belong to a command.
     void Attach(CFtpSession* session) { m_session = session; }
-    // Starts collecting the lines of the next command.
+    // Forgets what the previous command reported.
     void BeginCommand();
-    bool CommandStarted() const;
-    std::vector<CLogLine> CommandLines() const;
     bool CommandListingComplete() const;
-    // The listing the worker handed over last.
-    CListing LastListing() const;
-    // The connection loop gave up ("Max errors reached, stop.").
-    bool ConnectGaveUp() const;
+    // The listing the worker handed over last, taken out (it may be large).
+    CListing TakeLastListing();
+    // The result of the last command the worker finished (not counting connection
+    // attempts); FTP_OK before the first.
+    int LastCommandResult() const;
+    // Connection attempts the worker has reported as ended, and the result of the last one.
+    int ConnectsFinished() const { return m_connectsFinished; }
+    int LastConnectResult() const;
+    // The last connection attempt failed and the session has not come online since.
+    bool ConnectFailed() const;
     // The session's current directory as last reported; empty until the first report.
     std::string ReportedDirectory() const;
     // A line on standard error that does not tear a progress line.
     void PrintMessage(const std::string& text);
-    // Commands the worker has finished, of any kind.
+    // Commands the worker has finished, of any kind but connection attempts.
     int CommandsFinished() const { return m_commandsFinished; }
     // Queue runs the worker has finished (a run that lost its connection counts too).
     int QueueRunsFinished() const { return m_queueRunsFinished; }
@@ -77,6 +87,8 @@ public:
     void QueueChanged(const CFtpSession& session, const CQueueChange& change) override;
     void QueueRunFinished() override {}
     void CommandFinished(int code, int result) override;
+    // "retry 2 of 16 of the download of /a in 5 s (at 12:00:05)", unless quiet.
+    void RetryWaiting(const CRetryNotice& notice) override;
     void Refresh() override {}
     void ShowLoginMessage(const std::string& host, const std::string& message) override;
     int MessageBox(const std::string& caption, const std::string& text, int style) override;
@@ -95,17 +107,17 @@ private:
     CFtpSession* m_session = nullptr;
     std::atomic<int> m_queueRunsFinished{0};
     std::atomic<int> m_commandsFinished{0};
+    std::atomic<int> m_connectsFinished{0};
     std::atomic<int> m_filesDone{0};
     std::atomic<int> m_filesSkipped{0};
 
     mutable std::mutex m_mutex;
     bool m_collecting = false;
-    bool m_started = false;
     bool m_listingComplete = false;
-    bool m_connectGaveUp = false;
+    int m_lastCommandResult = 0;
+    int m_lastConnectResult = 0;
     std::string m_directory;
     CListing m_listing;
-    std::vector<CLogLine> m_commandLines;
 
     std::mutex m_printMutex;
     bool m_progressShown = false;
@@ -127,8 +139,6 @@ public:
     // Issues one command and waits for its end; `whileWaiting` is called about every
     // 20 ms meanwhile. Returns the exit status the command earned.
     int Run(const CSessionCommand& command, const std::function<void()>& whileWaiting = {});
-    // Whether the last command logged anything while it ran.
-    bool LastCommandLogged() const { return m_ui.CommandStarted(); }
     // Says goodbye (QUIT, bounded by the time-out) and ends the worker.
     void Close();
 

@@ -1,5 +1,7 @@
 #include "app/cli/CliTarget.h"
 
+#include <cctype>
+
 #include "listing/PathRules.h"
 #include "sites/FtpUrl.h"
 #include "sites/TextUtil.h"
@@ -9,6 +11,20 @@ namespace {
 bool StartsWithScheme(const std::string& text)
 {
     return text.rfind("ftp://", 0) == 0;
+}
+
+// The scheme of a URL ("http" of "http://h/"), empty when the text names none.
+std::string SchemeOf(const std::string& text)
+{
+    const size_t end = text.find("://");
+    if (end == std::string::npos || end == 0)
+        return {};
+    for (size_t i = 0; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
+            return {};
+    }
+    return text.substr(0, end);
 }
 
 const CSiteSetting* FindSite(const SiteList& sites, const std::string& name)
@@ -45,6 +61,11 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
         return false;
     };
     target = CliTarget{};
+    // Another scheme is not an FTP host named "http": say so instead of trying to connect.
+    const std::string scheme = SchemeOf(argument);
+    if (!scheme.empty() && !sites::EqualsNoCase(scheme, "ftp"))
+        return fail("only ftp:// URLs can be used, not " + scheme + "://");
+    const std::string argumentText = scheme.empty() ? argument : "ftp" + argument.substr(scheme.size());
     CSessionSite& site = target.site;
     std::string urlPassword;
     std::string user;
@@ -62,11 +83,11 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
         site.passive = stored->passive;
         site.defremotedir = stored->defremotedir;
         user = stored->logintype == CSiteSetting::LOGIN_ANONYMOUS ? std::string() : stored->username;
-        std::string path = argument;
-        if (StartsWithScheme(argument)) {
+        std::string path = argumentText;
+        if (StartsWithScheme(argumentText)) {
             FtpUrl url;
-            if (!SplitFtpUrl(argument, url))
-                return fail("Invalid URL:" + MaskUrlPassword(argument));
+            if (!SplitFtpUrl(argumentText, url))
+                return fail("Invalid URL:" + MaskUrlPassword(argumentText));
             path = url.path;
         }
         // A relative path (or none) starts in the site's default remote folder.
@@ -76,9 +97,9 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
             path = JoinPath(stored->defremotedir, path);
         target.path = path;
     } else {
-        const std::string prefixed = WithFtpPrefix(argument);
+        const std::string prefixed = WithFtpPrefix(argumentText);
         FtpUrl url;
-        if (argument.empty() || !SplitFtpUrl(prefixed, url))
+        if (argumentText.empty() || !SplitFtpUrl(prefixed, url))
             return fail("Invalid URL:" + MaskUrlPassword(prefixed));
         site.address = url.host;
         site.port = url.port;

@@ -1,6 +1,10 @@
 #include "app/cli/CommandArgs.h"
+#include "app/cli/TerminalText.h"
 
+#include "listing/PathRules.h"
 #include "session/FtpSession.h"
+
+#include <algorithm>
 #include "session/QueueColumns.h"
 
 int Usage(CliContext& context, const std::string& problem)
@@ -21,6 +25,23 @@ CliSessionUi::Output SessionOutput(CliContext& context, const CliOptions& option
     output.transferLog = &transferLog;
     output.overwriteAction = options.overwrite;
     return output;
+}
+
+std::string CacheSiteOf(const CSessionSite& site)
+{
+    return CacheSiteName(site.address, site.port, site.logintype == LOGIN_ANONYMOUS ? std::string() : site.username);
+}
+
+std::string ServerWords(const std::string& replyLine)
+{
+    return replyLine.empty() ? std::string() : " (the server said: " + EscapeForTerminal(replyLine) + ")";
+}
+
+int StoppedStatus(CliContext& context, int status)
+{
+    if (status == kExitInterrupted && TerminationRequested())
+        std::fprintf(context.err, "tollvane-cli: stopped by SIGTERM\n");
+    return status;
 }
 
 int Fail(CliContext& context, int status, const std::string& problem)
@@ -113,15 +134,26 @@ std::string ByteCount(std::uint64_t count)
     return DigitsWithCommas(count);
 }
 
-std::string RateText(CFtpSession& session)
+std::string TransferProgressText(const std::string& name, std::uint64_t done, std::int64_t total,
+                                 CFtpSession& session)
 {
-    const float rate = session.SampleTransferRate();
+    std::string text = FileNamePart(name) + "  ";
+    if (total > 0)
+        text += std::to_string(std::min<std::uint64_t>(done, std::uint64_t(total)) * 100 / std::uint64_t(total)) + "%  ";
+    text += ByteCount(done) + (total >= 0 ? " of " + ByteCount(std::uint64_t(total)) : std::string()) + " bytes";
+    const float rate = session.SampleTransferRate(); // KB/s, sampled once per call
     if (rate < 0)
-        return "";
-    char text[48];
+        return text;
+    char piece[48];
     if (rate >= 1024)
-        std::snprintf(text, sizeof text, "  %.1f MB/s", rate / 1024);
+        std::snprintf(piece, sizeof piece, "  %.1f MB/s", rate / 1024);
     else
-        std::snprintf(text, sizeof text, "  %.1f KB/s", rate);
+        std::snprintf(piece, sizeof piece, "  %.1f KB/s", rate);
+    text += piece;
+    if (total >= 0 && rate > 0 && done < std::uint64_t(total)) {
+        const auto left = static_cast<long long>(double(std::uint64_t(total) - done) / (double(rate) * 1024.0) + 0.5);
+        std::snprintf(piece, sizeof piece, "  %lld:%02lld:%02lld left", left / 3600, left / 60 % 60, left % 60);
+        text += piece;
+    }
     return text;
 }

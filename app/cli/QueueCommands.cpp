@@ -52,12 +52,9 @@ public:
             return;
         m_next = now + std::chrono::milliseconds(500);
         std::string text = std::to_string(m_ui.FilesDone()) + " files done";
-        if (m_session.IsTransferring()) {
-            text += ", current file " + ByteCount(m_session.TransferredBytes());
-            const std::int64_t expected = m_session.ExpectedTransferSize();
-            text += expected >= 0 ? " of " + ByteCount(std::uint64_t(expected)) + " bytes" : " bytes";
-            text += RateText(m_session);
-        }
+        if (m_session.IsTransferring())
+            text += ", " + TransferProgressText(m_session.CurrentFileName(), m_session.TransferredBytes(),
+                                                m_session.ExpectedTransferSize(), m_session);
         m_ui.PrintProgress(text);
     }
 
@@ -170,9 +167,9 @@ int RunRecursive(CliContext& context, const CommandArgs& parsed, RecursiveComman
     if (status == kExitConnect)
         return Fail(context, status,
                     "could not connect to " + target.site.address + ":" + std::to_string(target.site.port) +
-                        " or log in");
+                        " or log in" + ServerWords(session.LastReplyLine()));
     if (status != kExitDone)
-        return status;
+        return StoppedStatus(context, status);
 
     const std::string absolute = remote.empty() ? login : remote[0] == '/' ? remote : JoinPath(login, remote);
     if (command == RecursiveCommand::Remove && absolute == "/")
@@ -202,7 +199,7 @@ int RunRecursive(CliContext& context, const CommandArgs& parsed, RecursiveComman
             std::fprintf(context.err, "tollvane-cli: %s: not everything could be done (see the lines above)\n",
                          shownRemote.c_str());
     }
-    return status;
+    return StoppedStatus(context, status);
 }
 
 namespace {
@@ -317,7 +314,7 @@ int RunJob(CliContext& context, const std::vector<std::string>& args)
     }
     if (status == kExitDone && !saved)
         status = kExitFailed;
-    return status;
+    return StoppedStatus(context, status);
 }
 
 // ---- cache ----

@@ -5,6 +5,7 @@
 #include "app/cli/CliSession.h"
 #include "app/cli/CliTarget.h"
 #include "app/cli/ListingOutput.h"
+#include "app/cli/TerminalText.h"
 #include "app/cli/QueueCommands.h"
 
 #include "listing/DirectoryCache.h"
@@ -28,6 +29,7 @@ std::string DirectoryOf(const std::string& path)
 
 // What a run needs besides the command.
 struct RemoteRun {
+    std::string verb; // the command's name for messages ("get")
     CliTarget target;
     std::string startDirectory;                            // where the session goes first
     CSessionCommand command;
@@ -35,8 +37,6 @@ struct RemoteRun {
     std::function<int(CCliSession&, const CSettings&)> afterSuccess;
     bool needsListing = false; // success means a listing was received
     std::function<void()> afterFailure;
-    // Whether a command that logged nothing has done its work (a skipped download).
-    std::function<bool()> quietSuccess;
     // Work done as the session's queue run (command CMD_RUN_QUEUE), on the worker thread.
     std::function<int(CFtpSession&)> queueRunner;
 };
@@ -58,6 +58,8 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     const bool relative = !run.target.path.empty() && run.target.path[0] != '/';
     run.target.site.defremotedir = relative ? std::string() : run.startDirectory;
     CCliSession session(settings, run.target.site, ui);
+    // The command lists by itself when it needs a listing: one LIST, not two.
+    session.Session().SetListOnLogin(false);
     session.Session().SetTransferTypeSetting(options.transferType >= 0 ? options.transferType : 2);
     if (run.queueRunner)
         session.Session().SetQueueRunner(run.queueRunner);
@@ -66,10 +68,10 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     int status = session.Connect();
     if (status == kExitConnect)
         return Fail(context, status,
-                    "could not connect to " + run.target.site.address + ":" +
-                        std::to_string(run.target.site.port) + " or log in");
+                    "could not connect to " + run.target.site.address + ":" + std::to_string(run.target.site.port) +
+                        " or log in" + ServerWords(session.Session().LastReplyLine()));
     if (status != kExitDone)
-        return status;
+        return StoppedStatus(context, status);
     if (relative) {
         const std::string start = session.WaitForStartDirectory();
         for (std::string* path : {&run.command.path, &run.command.newName})
@@ -88,20 +90,17 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     });
     if (status == kExitDone && run.needsListing && !ui.CommandListingComplete())
         status = kExitFailed;
-    if (status == kExitDone && !session.LastCommandLogged() && !(run.quietSuccess && run.quietSuccess())) {
-        // Every operation that talks to the server logs its commands; silence means the
-        // session did not carry this one out.
-        ui.PrintMessage("the session did not carry out the command");
-        status = kExitFailed;
-    }
+    const std::string reply = session.Session().LastReplyLine();
     if (status == kExitDone && run.afterSuccess)
         status = run.afterSuccess(session, settings);
     session.Close();
     if (status != kExitDone && run.afterFailure)
         run.afterFailure();
-    if (status == kExitRefused)
-        std::fprintf(context.err, "tollvane-cli: refused by the server\n");
-    return status;
+    if (status == kExitRefused || status == kExitFailed)
+        std::fprintf(context.err, "tollvane-cli: %s %s: %s%s\n", run.verb.c_str(),
+                     EscapeForTerminal(run.command.path).c_str(),
+                     status == kExitRefused ? "refused by the server" : "failed", ServerWords(reply).c_str());
+    return StoppedStatus(context, status);
 }
 
 
@@ -135,15 +134,17 @@ int RunLs(CliContext& context, const std::vector<std::string>& args)
         // Offline the login directory is unknown: a relative path is taken from the root.
         const std::string shown = directory.empty() ? "/" : directory[0] == '/' ? directory : "/" + directory;
         const CDirectoryCache cache(CacheSettingsOf(settings));
-        const std::string listFile = cache.GetCacheListPath(target.site.address, shown);
+        const std::string site = CacheSiteOf(target.site);
+        const std::string listFile = cache.GetCacheListPath(site, shown);
         if (listFile.empty() || !fs::is_regular_file(listFile))
-            return Fail(context, kExitRefused, "not cached: ftp://" + target.site.address + shown);
-        if (!PrintListFile(listFile, parsed.longListing, context.out))
+            return Fail(context, kExitRefused, "not cached: ftp://" + EscapeForTerminal(site + shown));
+        if (!PrintListFile(listFile, parsed.longListing, isatty(fileno(context.out)) != 0, context.out))
             return Fail(context, kExitFailed, "cannot read " + listFile);
         return kExitDone;
     }
 
     RemoteRun run;
+    run.verb = "ls";
     run.target = target;
     run.startDirectory = directory;
     run.command = SimpleCommand(CMD_LIST);
@@ -152,7 +153,8 @@ int RunLs(CliContext& context, const std::vector<std::string>& args)
     const bool longListing = parsed.longListing;
     run.afterSuccess = [&context, longListing](CCliSession& session, const CSettings&) {
         // The worker has finished with the listing text: the command has ended.
-        PrintListingText(session.Ui().LastListing().text, longListing, context.out);
+        PrintListingText(session.Ui().TakeLastListing().text, longListing, isatty(fileno(context.out)) != 0,
+                         context.out);
         return static_cast<int>(kExitDone);
     };
     return RunRemote(context, parsed.options, run);
@@ -203,6 +205,7 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
     const bool existedBefore = fs::exists(localPath, ec);
 
     RemoteRun run;
+    run.verb = "get";
     run.target = target;
     run.startDirectory = ParentPath(target.path);
     run.command = SimpleCommand(CMD_DOWNLOAD);
@@ -215,19 +218,14 @@ int RunGet(CliContext& context, const std::vector<std::string>& args)
             CSettings settings = context.settings;
             RFILE_DATA entry;
             const CDirectoryCache cache(CacheSettingsOf(settings));
-            totalKnown = cache.LookupCachedEntry(target.site.address, run.command.path, entry) == 0;
+            totalKnown = cache.LookupCachedEntry(CacheSiteOf(target.site), run.command.path, entry) == 0;
             total = entry.FileSize();
         }
-        const std::uint64_t done = session.Session().TransferredBytes();
-        std::string text;
-        if (totalKnown && total > 0)
-            text = std::to_string(std::min(done, total) * 100 / total) + "%  ";
-        text += ByteCount(done) + (totalKnown ? " of " + ByteCount(total) : std::string()) + " bytes";
-        return text + RateText(session.Session());
-    };
-    run.quietSuccess = [localPath] {
-        std::error_code error;
-        return fs::exists(localPath, error);
+        // The size the session learnt for this transfer, else the cached listing's.
+        const std::int64_t expected = session.Session().ExpectedTransferSize();
+        return TransferProgressText(name, session.Session().TransferredBytes(),
+                                    expected >= 0 ? expected : totalKnown ? std::int64_t(total) : -1,
+                                    session.Session());
     };
     run.afterFailure = [existedBefore, localPath] {
         // A refused or failed download leaves no empty file of its own behind; a partly
@@ -263,23 +261,24 @@ int RunPut(CliContext& context, const std::vector<std::string>& args)
     const std::string folder = DirectoryOf(target.path);
 
     RemoteRun run;
+    run.verb = "put";
     run.target = target;
     run.startDirectory = folder;
     run.command = SimpleCommand(CMD_UPLOAD);
     run.command.path = folder.empty() ? name : JoinPath(folder, name);
     run.command.localPath = fs::absolute(localFile, ec).lexically_normal().string();
     const std::uint64_t size = fs::file_size(localFile, ec);
-    run.progress = [size](CCliSession& session) {
-        const std::uint64_t done = session.Session().TransferredBytes();
-        std::string text = size > 0 ? std::to_string(std::min<std::uint64_t>(done, size) * 100 / size) + "%  " : "";
-        return text + ByteCount(done) + " of " + ByteCount(size) + " bytes" + RateText(session.Session());
+    run.progress = [size, name](CCliSession& session) {
+        return TransferProgressText(name, session.Session().TransferredBytes(), std::int64_t(size),
+                                    session.Session());
     };
     return RunRemote(context, parsed.options, run);
 }
 
 // ---- mkdir, rmdir, rm, mv, chmod ----
 
-int RunPathCommand(CliContext& context, const std::vector<std::string>& args, int code, const char* usage)
+int RunPathCommand(CliContext& context, const std::vector<std::string>& args, int code, const char* verb,
+                   const char* usage)
 {
     CommandArgs parsed;
     if (int status = ReadArgs(context, args, 0, parsed); status >= 0)
@@ -293,6 +292,7 @@ int RunPathCommand(CliContext& context, const std::vector<std::string>& args, in
     if (path.empty() || path == "/")
         return Usage(context, std::string(usage) + " (not the root folder)");
     RemoteRun run;
+    run.verb = verb;
     run.target = target;
     run.startDirectory = ParentPath(path);
     run.command = SimpleCommand(code);
@@ -302,7 +302,7 @@ int RunPathCommand(CliContext& context, const std::vector<std::string>& args, in
 
 int RunMkdir(CliContext& context, const std::vector<std::string>& args)
 {
-    return RunPathCommand(context, args, CMD_MKDIR, "mkdir needs one URL");
+    return RunPathCommand(context, args, CMD_MKDIR, "mkdir", "mkdir needs one URL");
 }
 
 int RunRm(CliContext& context, const std::vector<std::string>& args)
@@ -312,7 +312,7 @@ int RunRm(CliContext& context, const std::vector<std::string>& args)
         return status;
     if (parsed.recursive)
         return RunRecursive(context, parsed, RecursiveCommand::Remove);
-    return RunPathCommand(context, args, CMD_DELETE, "rm needs one URL");
+    return RunPathCommand(context, args, CMD_DELETE, "rm", "rm needs one URL");
 }
 
 int RunRmdir(CliContext& context, const std::vector<std::string>& args)
@@ -331,6 +331,7 @@ int RunRmdir(CliContext& context, const std::vector<std::string>& args)
     // The mailbox has no remove-directory command; the program removes folders through
     // the transfer queue, so this runs as the session's queue run.
     RemoteRun run;
+    run.verb = "rmdir";
     run.target = target;
     run.startDirectory = ParentPath(path);
     run.command = SimpleCommand(CMD_RUN_QUEUE);
@@ -355,6 +356,7 @@ int RunMv(CliContext& context, const std::vector<std::string>& args)
     if (path.empty() || path == "/" || newName.empty())
         return Usage(context, "mv needs the URL of a file or folder and a new name");
     RemoteRun run;
+    run.verb = "mv";
     run.target = target;
     run.startDirectory = ParentPath(path);
     run.command = SimpleCommand(CMD_RENAME);
@@ -393,6 +395,7 @@ int RunChmod(CliContext& context, const std::vector<std::string>& args)
     if (path.empty() || path == "/")
         return Usage(context, "chmod needs the URL of a file or folder");
     RemoteRun run;
+    run.verb = "chmod";
     run.target = target;
     run.startDirectory = ParentPath(path);
     run.command = SimpleCommand(CMD_CHMOD);

@@ -1,5 +1,8 @@
 // "search": the offline search over the directory cache, one URL per line.
 #include "app/cli/CliCommand.h"
+#include "app/cli/TerminalText.h"
+
+#include "listing/DirectoryCache.h"
 
 #include "listing/OfflineSearch.h"
 #include "sites/TextUtil.h"
@@ -14,12 +17,14 @@ int Usage(CliContext& context, const std::string& problem)
     return kExitUsage;
 }
 
-// A --site given before the command names a stored site: its address is the cache folder.
+// A --site given before the command names a stored site: its server and account give the
+// cache folder.
 std::string CacheFolderOfSite(const CliContext& context, const std::string& name)
 {
     for (const auto& site : context.sites)
         if (sites::EqualsNoCase(site->name, name))
-            return site->address;
+            return CacheSiteName(site->address, site->port,
+                                 site->logintype == CSiteSetting::LOGIN_ANONYMOUS ? std::string() : site->username);
     return name;
 }
 
@@ -75,7 +80,10 @@ int RunSearch(CliContext& context, const std::vector<std::string>& args)
     COfflineSearchWalk walk(cacheHome, pattern);
     const std::atomic<bool> stop{false};
     COfflineSearchWalk::Callbacks callbacks;
-    callbacks.onResult = [&context](const std::string& url) { std::fprintf(context.out, "%s\n", url.c_str()); };
+    // Names come from servers: shown escaped, wherever the output goes.
+    callbacks.onResult = [&context](const std::string& url) {
+        std::fprintf(context.out, "%s\n", EscapeForTerminal(url).c_str());
+    };
     walk.SearchSites(sites, callbacks, stop);
     return kExitDone;
 }

@@ -48,9 +48,14 @@ void PrintHelp(std::FILE* out)
                  "                               what to do when the target file exists (default:\n"
                  "                               the DefaultOverwriteAction setting)\n"
                  "  --timeout S                  seconds a reply or a stalled transfer may take\n"
-                 "  --retry-delay S              seconds between retries\n"
-                 "  --file-retry N               retries of one file operation\n"
-                 "  --error-retry N              connection attempts after the first\n"
+                 "  --retry-delay S              seconds between retries (0: retry at once)\n"
+                 "  --file-retry N               retries of a failed file transfer, deletion or\n"
+                 "                               folder listing, and passes over a queue's failed\n"
+                 "                               files (0: none)\n"
+                 "  --error-retry N              retries of a failed connection or login, of a\n"
+                 "                               connection lost before any file was done, and\n"
+                 "                               passes over a queue's failed files (0: none; a\n"
+                 "                               login the server refuses is never retried)\n"
                  "  --always-retry               retry connecting until stopped\n"
                  "  -v, --verbose                print every log line with its kind on stderr\n"
                  "  -q, --quiet                  print no log lines, messages or progress\n"
@@ -64,13 +69,15 @@ void PrintHelp(std::FILE* out)
                  "\n"
                  "On a terminal a transfer shows its progress on stderr. Ctrl-C stops the running\n"
                  "operation cleanly (a second Ctrl-C ends at once). Every log line is appended to\n"
-                 "transfer.log in the data folder.\n"
+                 "transfer.log in the data folder (readable by you alone; it keeps the last few\n"
+                 "megabytes). Control characters in names from a server are shown escaped (\\x1b)\n"
+                 "on a terminal and always by ls --long and search.\n"
                  "\n"
                  "Sites, the directory cache and transfer.log are kept in $XDG_DATA_HOME/Tollvane/\n"
                  "(default ~/.local/share/Tollvane/); settings under $XDG_CONFIG_HOME/Vintrelle/.\n"
                  "\n"
                  "Exit status: 0 done, 1 failed, 2 usage error, 3 could not connect or log in,\n"
-                 "4 interrupted, 6 refused by the server (550) or not cached.\n");
+                 "4 interrupted (Ctrl-C or SIGTERM), 6 refused by the server (550) or not cached.\n");
 }
 
 int UsageError(const std::string& problem)

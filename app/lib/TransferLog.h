@@ -2,9 +2,12 @@
 // The transfer log: every log line of every site, appended to "transfer.log" in the data
 // folder in the order the lines arrive. The file is opened once and flushed after each
 // line, so a crash loses nothing already shown. Several sessions may log at once.
+// It names servers, accounts and files: only its owner may read it (mode 0600). It keeps
+// the last few megabytes: past the limit its older half is dropped, at a line start.
 
 #include "session/SessionUi.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,9 +23,12 @@ const char* LogKindPrefix(int kind);
 // end when the newline flag is set.
 std::string FormatLogLine(const CLogLine& line);
 
+inline constexpr std::uint64_t kTransferLogLimit = 8u << 20;
+
 class CTransferLog {
 public:
-    CTransferLog() = default;
+    // `limit`: the size past which the file is cut to its newer half.
+    explicit CTransferLog(std::uint64_t limit = kTransferLogLimit) : m_limit(limit) {}
     ~CTransferLog();
     CTransferLog(const CTransferLog&) = delete;
     CTransferLog& operator=(const CTransferLog&) = delete;
@@ -38,6 +44,12 @@ public:
     void AppendText(const std::string& text);
 
 private:
+    bool OpenFile();        // m_mutex held
+    void CutToNewerHalf();  // m_mutex held; the file is closed and opened again
+
+    const std::uint64_t m_limit;
     std::mutex m_mutex;
+    std::string m_path;
     std::FILE* m_file = nullptr;
+    std::uint64_t m_size = 0;
 };

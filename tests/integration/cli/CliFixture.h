@@ -47,6 +47,69 @@ inline std::string RandomBytes(size_t size, unsigned seed)
     return bytes;
 }
 
+// Runs tollvane-cli with `args` in root/local, with the data and configuration folders
+// root/data and root/config and `password` in $TOLLVANE_PASSWORD. `interruptWhen`: sends
+// `signal` once it holds. A run that has not ended after `limitSeconds` is killed and fails
+// the test.
+inline Outcome RunCli(const std::string& root, const std::string& password, std::vector<std::string> args,
+                      const std::function<bool()>& interruptWhen = {}, int signal = SIGINT, int limitSeconds = 30)
+{
+    const std::string program = TOLLVANE_BINARY_DIR "/app/tollvane-cli";
+    const std::string outPath = root + "/out.txt";
+    const std::string errPath = root + "/err.txt";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+        ::setenv("TOLLVANE_PASSWORD", password.c_str(), 1);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (::chdir((root + "/local").c_str()) != 0)
+            ::_exit(127);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    Outcome outcome;
+    int status = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+    bool interrupted = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (interruptWhen && !interrupted && interruptWhen()) {
+            ::kill(pid, signal);
+            interrupted = true;
+        }
+        if (std::chrono::steady_clock::now() > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "tollvane-cli did not finish";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = ReadAll(outPath);
+    outcome.err = ReadAll(errPath);
+    return outcome;
+}
+
+// A folder for one test's run of tollvane-cli: root/data, root/config and root/local.
+inline std::string MakeCliRoot()
+{
+    char pattern[] = "/tmp/tv-cli-it-XXXXXX";
+    if (!::mkdtemp(pattern))
+        return {};
+    const std::string root = pattern;
+    for (const char* sub : {"/data", "/config", "/local"})
+        fs::create_directories(root + sub);
+    return root;
+}
+
 enum class ServerKind { Vsftpd, Pyftpdlib };
 
 class CliServerTest : public ::testing::TestWithParam<ServerKind> {
@@ -58,11 +121,8 @@ protected:
         else
             server_ = std::make_unique<tvtest::PyftpdlibServer>(ServerOptions());
         ASSERT_TRUE(server_->start()) << server_->error();
-        char pattern[] = "/tmp/tv-cli-it-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        for (const char* sub : {"/data", "/config", "/local"})
-            fs::create_directories(root_ + sub);
+        root_ = MakeCliRoot();
+        ASSERT_FALSE(root_.empty());
         // The named user may change permissions; anonymous writes only inside a folder.
         ASSERT_TRUE(server_->createFolder("incoming"));
         base_ = "ftp://" + std::string(server_->hasUser() ? server_->userName() + "@" : "") + server_->host() +
@@ -84,48 +144,7 @@ protected:
                 int signal = SIGINT)
     {
         args.insert(args.begin(), {"--timeout", "2", "--error-retry", "0", "--file-retry", "0", "--retry-delay", "1"});
-        const std::string program = TOLLVANE_BINARY_DIR "/app/tollvane-cli";
-        const std::string outPath = root_ + "/out.txt";
-        const std::string errPath = root_ + "/err.txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
-            ::setenv("TOLLVANE_PASSWORD", server_->password().c_str(), 1);
-            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            if (::chdir((root_ + "/local").c_str()) != 0)
-                ::_exit(127);
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-        Outcome outcome;
-        int status = 0;
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        bool interrupted = false;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (interruptWhen && !interrupted && interruptWhen()) {
-                ::kill(pid, signal);
-                interrupted = true;
-            }
-            if (std::chrono::steady_clock::now() > limit) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "tollvane-cli did not finish";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.out = ReadAll(outPath);
-        outcome.err = ReadAll(errPath);
-        return outcome;
+        return RunCli(root_, server_->password(), args, interruptWhen, signal);
     }
 
     std::string Local(const std::string& name) const { return root_ + "/local/" + name; }

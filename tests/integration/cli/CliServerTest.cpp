@@ -2,6 +2,8 @@
 // loopback: listings, transfers compared byte for byte, and the folder and file commands.
 #include "tests/integration/cli/CliFixture.h"
 
+#include <algorithm>
+
 namespace clitest {
 namespace {
 
@@ -32,7 +34,9 @@ TEST_P(CliServerTest, ListsAFolderAsReceivedAndInColumns)
     EXPECT_EQ(offline.exitCode, 0) << offline.err;
     EXPECT_EQ(offline.out, raw.out);
     const Outcome search = Run({"search", "*.txt"});
-    EXPECT_EQ(search.out, "ftp://" + server_->host() + "/incoming/b.txt\n");
+    // The URL names the account and the port (not 21) the listing came from.
+    EXPECT_EQ(search.out, "ftp://" + std::string(server_->hasUser() ? server_->userName() + "@" : "") +
+                              server_->host() + ":" + std::to_string(server_->port()) + "/incoming/b.txt\n");
 
     // The text comes from the session itself, so it needs no cache.
     const Outcome uncached = Run({"--set", "EnableCache=0", "ls", Url("")});
@@ -82,6 +86,44 @@ TEST_P(CliServerTest, DownloadsAndUploadsByteForByte)
     EXPECT_NE(log.find("\nDownload:" + root_ + "/local/data.bin\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\nUpload:/incoming/up.bin\n"), std::string::npos) << log;
     EXPECT_EQ(log.find(server_->hasUser() ? server_->password() : std::string("\x01")), std::string::npos);
+}
+
+// Real file systems hold names with blanks at either end or of blanks only: they travel
+// both ways byte for byte, folders too.
+TEST_P(CliServerTest, NamesWithBlanksAtTheirEndsRoundTripByteForByte)
+{
+    const std::vector<std::string> names = {" lead.txt", "trail ", "   ", " both "};
+    fs::create_directories(Local("tree/ deep"));
+    for (const std::string& name : names) {
+        std::ofstream(Local("tree/" + name), std::ios::binary) << "[" << name << "]";
+        std::ofstream(Local("tree/ deep/" + name), std::ios::binary) << "deep [" << name << "]";
+    }
+    const Outcome put = Run({"put", "-r", Local("tree"), Url("/")});
+    ASSERT_EQ(put.exitCode, 0) << Transcript(put);
+    for (const std::string& name : names) {
+        std::string stored;
+        EXPECT_TRUE(server_->readFile("incoming/tree/" + name, stored) && stored == "[" + name + "]")
+            << "'" << name << "': " << stored;
+        EXPECT_TRUE(server_->readFile("incoming/tree/ deep/" + name, stored) && stored == "deep [" + name + "]")
+            << "' deep/" << name << "': " << stored;
+    }
+
+    fs::create_directories(Local("back"));
+    const Outcome get = Run({"get", "-r", Url("/tree"), Local("back")});
+    ASSERT_EQ(get.exitCode, 0) << Transcript(get);
+    std::vector<std::string> arrived;
+    for (const auto& item : fs::recursive_directory_iterator(Local("back/tree")))
+        arrived.push_back(fs::relative(item.path(), Local("back/tree")).string());
+    std::sort(arrived.begin(), arrived.end());
+    std::vector<std::string> expected = {" deep"};
+    for (const std::string& name : names) {
+        expected.push_back(name);
+        expected.push_back(" deep/" + name);
+        EXPECT_EQ(ReadAll(Local("back/tree/" + name)), "[" + name + "]") << "'" << name << "'";
+        EXPECT_EQ(ReadAll(Local("back/tree/ deep/" + name)), "deep [" + name + "]") << "'" << name << "'";
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(arrived, expected);
 }
 
 TEST_P(CliServerTest, TheProxyOptionCarriesTheRunThroughTheProxyAndIsNotSaved)

@@ -256,7 +256,7 @@ TEST_P(RealServerQueue, CacheDirEntryFillsTheCacheWithoutTransferring) {
     CDirectoryCache cache(cacheSettings);
     for (const char* directory : {"/pub/cached", "/pub/cached/sub", "/pub/cached/sub/deeper"}) {
         RFILE_LIST list;
-        EXPECT_EQ(cache.LoadCachedList(server->host(), directory, list), 0) << directory;
+        EXPECT_EQ(cache.LoadCachedList(session->CacheSite(), directory, list), 0) << directory;
     }
     EXPECT_TRUE(LocalFiles(work / "local").empty());
 }

@@ -224,10 +224,11 @@ TEST_F(ConnectionPolicy, StopThreadDuringAStalledCommandReturns) {
     EXPECT_FALSE(session->HasThread());
 }
 
-TEST_F(ConnectionPolicy, GivingUpDropsTheRefusedConnection) {
-    // A server that refuses the login and keeps the connection open: the session closes
-    // it when it gives up, so that a late hang-up of the server cannot wake the offline
-    // session.
+TEST_F(ConnectionPolicy, ARefusedLoginIsNotRetriedAndItsConnectionIsDropped) {
+    // Trying the same password again only risks locking the account. The server keeps the
+    // connection open: the session closes it when it gives up, so that a late hang-up of
+    // the server cannot wake the offline session.
+    settings.ErrorRetry = 3;
     tvtest::ScriptedServer server;
     server.addConnection({
         ScriptStep::send("220 Scripted\r\n"),
@@ -236,11 +237,35 @@ TEST_F(ConnectionPolicy, GivingUpDropsTheRefusedConnection) {
     });
     ASSERT_TRUE(server.start()) << server.error();
     Open(SiteAt(server.port()));
-    ASSERT_TRUE(WaitForLine("Max errors reached, stop.")) << ui.Transcript();
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_CONNECT, kLogWait), FTP_NOT_AVAILABLE) << ui.Transcript();
+    EXPECT_TRUE(WaitForLine("Login refused by the server: 530 Login incorrect")) << ui.Transcript();
+    EXPECT_EQ(session->LastReplyLine(), "530 Login incorrect");
     EXPECT_TRUE(server.waitUntilDone(2000)) << "the refused connection was left open";
     EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
     EXPECT_FALSE(session->IsConnected());
     EXPECT_EQ(server.connectionCount(), 1);
+}
+
+TEST_F(ConnectionPolicy, AServerThatHangsUpAtTheFirstCommandIsRetriedWithinTheLimit) {
+    // "421" and a hang-up right after the login: a failed connection, tried again after
+    // the pause up to ErrorRetry times, then given up for good.
+    settings.ErrorRetry = 1;
+    tvtest::ScriptedServer server;
+    for (int i = 0; i < 2; ++i)
+        server.addConnection({
+            ScriptStep::send("220 Scripted\r\n"),
+            ScriptStep::on("USER alice", "331 Password\r\n"),
+            ScriptStep::on("PASS secret", "230 In\r\n"),
+            ScriptStep::on("PWD", "421 Too many users\r\n").thenClose(),
+        });
+    ASSERT_TRUE(server.start()) << server.error();
+    Open(SiteAt(server.port()));
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_CONNECT, kLogWait), FTP_CONNECT_FAILED) << ui.Transcript();
+    EXPECT_EQ(session->LastReplyLine(), "421 Too many users");
+    EXPECT_TRUE(server.waitUntilDone(2000)) << server.error();
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(ConfirmOffline()) << ui.Transcript();
+    EXPECT_FALSE(session->IsConnected());
 }
 
 TEST_F(ConnectionPolicy, DisconnectDuringTheOnlineSetUpEndsTheSession) {

@@ -126,7 +126,7 @@ TEST_P(Operations, DirectoryCommandsChangeTheServerAndTheSession) {
         {"rename", rename, FTP_OK, nullptr},
         {"change permissions", chmod, FTP_OK, nullptr},
         {"delete", Command(CMD_DELETE, "/pub/b.txt"), FTP_OK, nullptr},
-        {"delete a missing file", Command(CMD_DELETE, "/pub/b.txt"), FTP_FAILED, nullptr},
+        {"delete a missing file is refused", Command(CMD_DELETE, "/pub/b.txt"), FTP_NOT_AVAILABLE, nullptr},
         {"chmod a missing file is refused", chmod, FTP_NOT_AVAILABLE, nullptr},
         {"print the directory", Command(CMD_PWD, ""), FTP_OK, "/pub"},
     };
@@ -154,7 +154,9 @@ TEST_P(Operations, ListingIsWrittenToTheCache) {
     ASSERT_EQ(Run(Command(CMD_LIST, "/pub")), FTP_OK) << ui.Transcript();
     CDirectoryCache cache(CacheSettings{settings.CacheHomeDirectory, true, false});
     RFILE_DATA entry;
-    ASSERT_EQ(cache.LookupCachedEntry("127.0.0.1", "/pub/x.txt", entry), 0);
+    // The cache folder names the server's port (not 21) and the account.
+    EXPECT_NE(session->CacheSite().find("127.0.0.1:" + std::to_string(server->port())), std::string::npos);
+    ASSERT_EQ(cache.LookupCachedEntry(session->CacheSite(), "/pub/x.txt", entry), 0);
     EXPECT_EQ(entry.FileSize(), 1u);
     // The pane is handed the folder with its listing, not a pointer to the worker's text.
     ASSERT_TRUE(ui.WaitForCall("ListingComplete", "/pub", kLogWait));

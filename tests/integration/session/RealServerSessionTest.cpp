@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "ftp/CtrlSocket.h"
 #include "tests/integration/session/SessionFixture.h"
 #include "tests/support/FtpServers.h"
 
@@ -94,7 +95,7 @@ TEST_P(RealServerSession, LogsInAndLogsEveryStepWithKindAndFlags) {
     EXPECT_EQ(lines[at].newline, 0);  // ... and carries its own line ends
     EXPECT_EQ(lines[userLine].kind, LOG_COMMAND);
     // The password never reaches the log.
-    const int passLine = IndexOf("PASS " + std::string(password.size(), '*'), userLine);
+    const int passLine = IndexOf(kMaskedPasswordCommand, userLine);
     ASSERT_GT(passLine, userLine) << ui.Transcript();
     EXPECT_EQ(lines[passLine].kind, LOG_COMMAND);
     EXPECT_EQ(ui.Transcript().find(password), std::string::npos);
@@ -199,14 +200,17 @@ TEST_P(RealServerSession, QuitClosesTheSession) {
 // Anonymous logins take any password, so only named users can be refused.
 class RealServerNamedLogin : public RealServerSession {};
 
-TEST_P(RealServerNamedLogin, WrongPasswordGivesUpAfterTheAllowedAttempts) {
+// A wrong password stays wrong: it is tried once, whatever ErrorRetry allows, so that the
+// account is not locked, and the server's words are kept.
+TEST_P(RealServerNamedLogin, WrongPasswordIsTriedOnce) {
     settings.ErrorRetry = 1;
     CSessionSite site = Site();
     site.password = "not-the-password";
     Open(site);
-    ASSERT_TRUE(WaitForLine("Max errors reached, stop.")) << ui.Transcript();
-    EXPECT_EQ(ui.CountLines("Connection retry #1..."), 1);
-    EXPECT_EQ(ui.CountLines("Connection retry #2..."), 0);
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_CONNECT, kLogWait), FTP_NOT_AVAILABLE) << ui.Transcript();
+    ASSERT_TRUE(WaitForLineStarting(LOG_ERROR, "Login refused by the server: 530")) << ui.Transcript();
+    EXPECT_EQ(session->LastReplyLine().substr(0, 4), "530 ");
+    EXPECT_EQ(ui.CountLines("Connection retry #1..."), 0);
     ASSERT_TRUE(ConfirmOffline()) << ui.Transcript();
     EXPECT_FALSE(session->IsLoggedIn());
 }

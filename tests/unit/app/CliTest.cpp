@@ -122,6 +122,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwo)
         {"--set", "Timeout", "sites"},
         {"--set", "NoSuchSetting=1", "sites"},
         {"--set", "Timeout=soon", "sites"},
+        {"ls", "http://127.0.0.1:1/"},
+        {"get", "HTTPS://127.0.0.1:1/a.txt"},
     };
     for (const QStringList& args : cases) {
         const CliRun run = Run(args);

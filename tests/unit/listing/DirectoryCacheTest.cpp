@@ -58,6 +58,29 @@ TEST(CacheKey, EscapesPercentThenColon)
         EXPECT_EQ(CacheKey(c.address, c.directory), c.key) << c.directory;
 }
 
+// Two servers on one host and two accounts on one server never share a folder; the folder
+// of an anonymous login on port 21 is the host alone, as caches have always been kept.
+TEST(CacheSiteName, NamesServerAndAccount)
+{
+    const struct {
+        const char* host;
+        int port;
+        const char* user;
+        const char* name;
+    } cases[] = {
+        {"ftp.example.org", 21, "anonymous", "ftp.example.org"},
+        {"ftp.example.org", 21, "", "ftp.example.org"},
+        {"ftp.example.org", 21, "ftp", "ftp.example.org"},
+        {"ftp.example.org", 2121, "anonymous", "ftp.example.org:2121"},
+        {"ftp.example.org", 21, "bob", "bob@ftp.example.org"},
+        {"ftp.example.org", 2121, "bob", "bob@ftp.example.org:2121"},
+        {"::1", 2121, "", "[::1]:2121"},
+        {"h", 21, "a/b@c:d%e", "a%47b%64c%58d%37e@h"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CacheSiteName(c.host, c.port, c.user), c.name) << c.name;
+}
+
 TEST(GetCacheListPath, JoinsHomeAndKey)
 {
     struct Case {

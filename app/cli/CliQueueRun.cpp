@@ -53,7 +53,8 @@ CliQueueRun::Site& CliQueueRun::Adopt(std::unique_ptr<CFtpSession> session)
     site.session->SetTransferTypeSetting(m_transferType);
     // Another pass over the failed entries tries their files again: on the command line
     // --file-retry limits it too, so that 0 means a failed file is never tried again.
-    site.session->SetQueueCycleLimit(std::min(m_settings.ErrorRetry, m_settings.FileRetry));
+    const std::shared_ptr<const CSettings> settings = m_settings.Current();
+    site.session->SetQueueCycleLimit(std::min(settings->ErrorRetry, settings->FileRetry));
     m_sites.push_back(std::move(site));
     return m_sites.back();
 }

@@ -144,6 +144,7 @@ public:
 
     CFtpSession& Session() { return m_session; }
     const CliSessionUi& Ui() const { return m_ui; }
+    CliSessionUi& Ui() { return m_ui; }
 
 private:
     CSharedSettings m_settings;

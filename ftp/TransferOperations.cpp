@@ -513,7 +513,7 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
     quietRefusals = false;
     if (r == FTP_OK)
         return FinishUpload(remotePath, flags);
-    if (r != FTP_FAILED)
+    if (r != FTP_FAILED && r != FTP_NOT_AVAILABLE)
         return r;  // interrupted, timed out or the connection is gone
     session.Log("The server refused to rename " + FileNamePart(temporary) + " to " + FileNamePart(remotePath) +
                     "; uploads on this connection now write their final names directly.",

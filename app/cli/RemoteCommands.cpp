@@ -58,8 +58,10 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     const bool relative = !run.target.path.empty() && run.target.path[0] != '/';
     run.target.site.defremotedir = relative ? std::string() : run.startDirectory;
     CCliSession session(settings, run.target.site, ui);
-    // The command lists by itself when it needs a listing: one LIST, not two.
-    session.Session().SetListOnLogin(false);
+    // A command that lists by itself needs no listing at login: one LIST, not two. The
+    // others keep it: an upload's overwrite decision reads the folder's listing.
+    if (run.needsListing)
+        session.Session().SetListOnLogin(false);
     session.Session().SetTransferTypeSetting(options.transferType >= 0 ? options.transferType : 2);
     if (run.queueRunner)
         session.Session().SetQueueRunner(run.queueRunner);

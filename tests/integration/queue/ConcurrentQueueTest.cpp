@@ -186,9 +186,9 @@ TEST_F(ConcurrentQueue, ReplacedSettingsHoldFromTheNextOperation) {
     list.path = "/pub";
     ASSERT_TRUE(session->IssueCommand(list));
     ASSERT_EQ(ui.WaitForCommandResult(CMD_LIST, kWait), FTP_OK) << ui.Transcript();
-    auto cached = [](const std::string& home) {
+    auto cached = [this](const std::string& home) {
         const CDirectoryCache cache(CacheSettings{home, true, false});
-        return fs::exists(cache.GetCacheListPath("127.0.0.1", "/pub"));
+        return fs::exists(cache.GetCacheListPath(session->CacheSite(), "/pub"));
     };
     EXPECT_TRUE(cached(first));
     EXPECT_FALSE(cached(second));

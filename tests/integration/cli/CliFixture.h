@@ -52,7 +52,7 @@ inline std::string RandomBytes(size_t size, unsigned seed)
 // `signal` once it holds. A run that has not ended after `limitSeconds` is killed and fails
 // the test.
 inline Outcome RunCli(const std::string& root, const std::string& password, std::vector<std::string> args,
-                      const std::function<bool()>& interruptWhen = {}, int signal = SIGINT, int limitSeconds = 30)
+                      const std::function<bool()>& interruptWhen = {}, int signal = SIGINT, int limitSeconds = 120)
 {
     const std::string program = TOLLVANE_BINARY_DIR "/app/tollvane-cli";
     const std::string outPath = root + "/out.txt";

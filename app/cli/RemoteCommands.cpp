@@ -58,9 +58,11 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     const bool relative = !run.target.path.empty() && run.target.path[0] != '/';
     run.target.site.defremotedir = relative ? std::string() : run.startDirectory;
     CCliSession session(settings, run.target.site, ui);
-    // A command that lists by itself needs no listing at login: one LIST, not two. The
-    // others keep it: an upload's overwrite decision reads the folder's listing.
-    if (run.needsListing)
+    // No listing at login unless the command decides by it: an upload's overwrite decision
+    // (a single put, or the uploads of a queue run) reads the folder's listing. ls lists
+    // by itself (one LIST, not two); a download lists what it does not find.
+    const bool uploads = run.command.code == CMD_UPLOAD || run.queueRunner;
+    if (!uploads)
         session.Session().SetListOnLogin(false);
     session.Session().SetTransferTypeSetting(options.transferType >= 0 ? options.transferType : 2);
     if (run.queueRunner)

@@ -503,6 +503,7 @@ void MainFrame::detachSession(OpenSession* session)
 
 void MainFrame::showActiveSession(OpenSession* session)
 {
+    setWindowTitle(session ? DisplayText(session->site().address) + QStringLiteral(" - Tollvane") : QStringLiteral("Tollvane"));
     m_logPanel->showLog(logOf(session));
     if (!session)
         m_rightSiteView->setPlainText(QStringLiteral("No site is open."));

@@ -1,6 +1,7 @@
 #include "app/gui/TollvaneApplication.h"
 
 #include "app/gui/WindowPlacement.h"
+#include "app/lib/SharedAutosave.h"
 #include "session/QueueFiles.h"
 #include "sites/HistoryFile.h"
 #include "sites/SettingsIo.h"
@@ -56,7 +57,8 @@ std::optional<int> TollvaneApplication::start(const QByteArray& commandLine)
     m_frame->setCloseHandler([this] { beginClose(); });
     restorePlacement();
 
-    const CQueueLoadResult autosave = LoadAutosave(m_state.dataFolder, *m_sessions, m_state.sites, m_state.settings);
+    const CQueueLoadResult autosave =
+        LoadSharedAutosave(m_state.dataFolder, *m_sessions, m_state.sites, m_state.settings, &m_autosaveText);
     for (const std::string& warning : autosave.warnings)
         std::fprintf(stderr, "tollvane: autosave.tvq: %s\n", warning.c_str());
 
@@ -193,7 +195,7 @@ void TollvaneApplication::cancelClose(const QString& message)
 bool TollvaneApplication::saveQueues(QString& error)
 {
     std::string reason;
-    if (SaveAutosave(m_state.dataFolder, m_sessions->queueSections(), m_state.settings, &reason))
+    if (SaveSharedAutosave(m_state.dataFolder, m_autosaveText, m_sessions->queueSections(), m_state.settings, &reason))
         return true;
     error = QStringLiteral("The transfer queues could not be saved to %1: %2")
                 .arg(QString::fromStdString(m_state.dataFolder + kAutosaveFileName), DisplayText(reason));

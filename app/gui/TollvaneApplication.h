@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class MainFrame;
@@ -74,6 +75,8 @@ private:
     Options m_options;
     AppState m_state;
     CTransferLog m_transferLog;
+    // The entries of "autosave.tvq" that are this window's (see SharedAutosave.h).
+    std::string m_autosaveText;
     std::unique_ptr<SessionList> m_sessions;
     std::unique_ptr<MainFrame> m_frame;
     bool m_closing = false;

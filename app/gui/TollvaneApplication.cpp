@@ -2,7 +2,9 @@
 
 #include "app/gui/WindowPlacement.h"
 #include "app/lib/SharedAutosave.h"
+#include "session/QueueEntry.h"
 #include "session/QueueFiles.h"
+#include "session/TransferQueue.h"
 #include "sites/HistoryFile.h"
 #include "sites/SettingsIo.h"
 #include "ui/DisplayText.h"
@@ -168,8 +170,22 @@ void TollvaneApplication::finishClose()
 {
     if (!m_closing)
         return;
-    // Every question has been answered: now the sessions stop, all of them.
+    // Every question has been answered: now the sessions stop, all of them. An entry the
+    // stop interrupts was not stopped by the user: it is saved as queued, so the next start
+    // continues it.
+    std::vector<std::pair<CTransferQueue*, CQueueEntry*>> running;
+    for (const auto& session : m_sessions->sessions()) {
+        CTransferQueue& queue = session->session().Queue();
+        for (CQueueEntry* entry = queue.First(); entry; entry = queue.Next(entry)) {
+            if (entry->status == STATUS_TRANSFERRING)
+                running.emplace_back(&queue, entry);
+        }
+    }
     m_sessions->stopAll();
+    for (auto [queue, entry] : running) {
+        if (queue->IndexOf(entry) >= 0)
+            entry->status = STATUS_QUEUED;
+    }
     QString error;
     if (!saveQueues(error) || !saveSettings(error)) {
         if (m_interactiveClose) {
@@ -178,9 +194,12 @@ void TollvaneApplication::finishClose()
         }
         std::fprintf(stderr, "tollvane: %s\n", error.toLocal8Bit().constData());
     }
-    m_closing = false;
-    m_frame->closeNow();
-    emit closed();
+    // Closed from the event loop: this may run inside the frame's own close event.
+    QTimer::singleShot(0, this, [this] {
+        m_closing = false;
+        m_frame->closeNow();
+        emit closed();
+    });
 }
 
 void TollvaneApplication::cancelClose(const QString& message)

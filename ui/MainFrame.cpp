@@ -5,6 +5,7 @@
 #include "sites/FtpUrl.h"
 #include "sites/HistoryFile.h"
 #include "listing/PathRules.h"
+#include "ui/AppIcon.h"
 #include "ui/DisplayText.h"
 #include "ui/LogPanel.h"
 #include "ui/LogView.h"
@@ -71,7 +72,7 @@ MainFrame::MainFrame(const FrameContext& context, QWidget* parent)
     setObjectName(QStringLiteral("mainFrame"));
     setAccessibleName(QStringLiteral("Tollvane"));
     setWindowTitle(QStringLiteral("Tollvane"));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("tollvane"), QIcon::fromTheme(QStringLiteral("network-server"))));
+    setWindowIcon(ApplicationIcon());
     m_urlHistory->LoadHistory();
 
     createActions();

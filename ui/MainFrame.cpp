@@ -37,6 +37,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 constexpr char kUrlHistoryName[] = "urlhis.txt";
@@ -373,7 +375,7 @@ void MainFrame::createCentralArea()
 
     m_outerSplitter->addWidget(createSiteViews());
 
-    auto* bottom = new QSplitter(Qt::Horizontal, m_outerSplitter);
+    auto* bottom = m_bottomSplitter = new QSplitter(Qt::Horizontal, m_outerSplitter);
     bottom->setObjectName(QStringLiteral("bottomSplitter"));
     bottom->setChildrenCollapsible(false);
     bottom->addWidget(createSiteListArea());
@@ -399,7 +401,7 @@ QWidget* MainFrame::createLogArea()
 
 QWidget* MainFrame::createSiteViews()
 {
-    auto* views = new QSplitter(Qt::Horizontal, this);
+    auto* views = m_siteViewSplitter = new QSplitter(Qt::Horizontal, this);
     views->setObjectName(QStringLiteral("siteViewSplitter"));
     views->setChildrenCollapsible(false);
     m_leftSiteView = new PlaceholderPane(QStringLiteral("Left site view"), {}, views);
@@ -750,6 +752,23 @@ void MainFrame::closeEvent(QCloseEvent* event)
     }
     event->ignore();
     m_closeHandler();
+}
+
+void MainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    applySplitterProportions();
+}
+
+void MainFrame::applySplitterProportions()
+{
+    const int height = m_outerSplitter->height();
+    const int width = m_outerSplitter->width();
+    if (height <= 0 || width <= 0)
+        return;
+    m_outerSplitter->setSizes({height * 2 / 11, height * 6 / 11, height * 3 / 11});
+    m_siteViewSplitter->setSizes({width / 2, width - width / 2});
+    m_bottomSplitter->setSizes({150, std::max(10, width - 150)});
 }
 
 void MainFrame::closeNow()

@@ -81,6 +81,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createActions();
@@ -94,6 +95,9 @@ private:
     QWidget* createSiteListArea();
     QWidget* createQueueArea();
     QToolButton* addDropDown(QAction* action, QMenu* menu);
+    // Rows 2/11, 6/11 and 3/11 of the height; the site views half the width each; the site
+    // list 150 pixels and the queue the rest.
+    void applySplitterProportions();
     void fillJobsMenu(QMenu* menu);
     void fillSiteManagerMenu(QMenu* menu);
 
@@ -117,6 +121,8 @@ private:
     QToolBar* m_toolBar = nullptr;
     QuickConnectBar* m_quickConnect = nullptr;
     QSplitter* m_outerSplitter = nullptr;
+    QSplitter* m_siteViewSplitter = nullptr;
+    QSplitter* m_bottomSplitter = nullptr;
     LogPanel* m_logPanel = nullptr;
     PlaceholderPane* m_leftSiteView = nullptr;
     PlaceholderPane* m_rightSiteView = nullptr;

@@ -256,6 +256,16 @@ void MainFrameTest::placeholdersAndCommandsCanBeFoundByName()
     QCOMPARE(frame.siteListArea()->accessibleName(), QStringLiteral("Site list"));
     QCOMPARE(frame.queueArea()->accessibleName(), QStringLiteral("Queue"));
     QCOMPARE(frame.outerSplitter()->count(), 3);
+    frame.resize(1100, 900);
+    frame.show();
+    QTRY_VERIFY_WITH_TIMEOUT(frame.outerSplitter()->height() > 0, kWait);
+    frame.resize(1000, 1100); // every resize sets the proportions again
+    QTRY_VERIFY_WITH_TIMEOUT(frame.outerSplitter()->sizes().at(1) > 0, kWait);
+    const QList<int> rows = frame.outerSplitter()->sizes();
+    const int total = rows[0] + rows[1] + rows[2];
+    QVERIFY2(qAbs(rows[1] * 11 - total * 6) <= 33 && qAbs(rows[0] * 11 - total * 2) <= 33,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(rows[0]).arg(rows[1]).arg(rows[2])));
+    QCOMPARE(frame.siteListArea()->width(), 150);
     for (const char* name : {"Percent", "Speed", "Progress", "Address", "File Name"})
         QVERIFY2(frame.findChild<QWidget*>(QString::fromLatin1(name)), name);
     // Every widget a user can reach has a name a screen reader can read.

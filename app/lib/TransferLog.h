@@ -3,6 +3,7 @@
 // folder in the order the lines arrive. The file is opened once and flushed after each
 // line, so a crash loses nothing already shown. Several sessions may log at once.
 
+#include "session/LogLineText.h"
 #include "session/SessionUi.h"
 
 #include <cstdio>
@@ -10,15 +11,6 @@
 #include <string>
 
 inline constexpr char kTransferLogName[] = "transfer.log";
-
-// The prefix a log window puts before a line of `kind` ("State:>\t\t", ...); empty for an
-// unknown kind.
-const char* LogKindPrefix(int kind);
-
-// The text of one log piece as the log window shows it and the transfer log stores it:
-// the kind's prefix when the prefix flag is set, every CR CR pair made one CR, and a line
-// end when the newline flag is set.
-std::string FormatLogLine(const CLogLine& line);
 
 class CTransferLog {
 public:

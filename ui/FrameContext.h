@@ -1,0 +1,16 @@
+#pragma once
+// What the main frame works on; the application object owns all of it.
+
+#include "sites/Settings.h"
+#include "sites/SiteSetting.h"
+
+#include <string>
+
+class SessionList;
+
+struct FrameContext {
+    CSettings* settings = nullptr;
+    SiteList* sites = nullptr;
+    SessionList* sessions = nullptr;
+    std::string dataFolder; // ends in "/"
+};

@@ -1,5 +1,6 @@
 #include "listing/FolderEntries.h"
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,6 +58,7 @@ void CFolderReader::Start(int folderFd)
     if (m_buffer.empty())
         m_buffer.resize(kBufferBytes / sizeof(std::uint64_t));
     m_fd = folderFd;
+    m_error = 0;
     m_pos = m_end = 0;
 }
 
@@ -66,6 +68,7 @@ bool CFolderReader::Refill()
         return false;
     const ssize_t got = ::getdents64(m_fd, m_buffer.data(), m_buffer.size() * sizeof(std::uint64_t));
     if (got <= 0) {
+        m_error = got < 0 ? errno : 0;
         m_fd = -1; // the end, or an error: either way nothing more comes
         return false;
     }
@@ -107,10 +110,15 @@ void CFolderReader::Start(int folderFd)
         ::closedir(static_cast<DIR*>(m_portableDir));
     m_portableDir = nullptr;
     m_fd = folderFd;
+    m_error = 0;
     // The stream takes over the descriptor it is given, so it gets a copy of the caller's.
     const int copy = ::dup(folderFd);
-    if (copy >= 0 && !(m_portableDir = ::fdopendir(copy)))
+    if (copy < 0)
+        m_error = errno;
+    else if (!(m_portableDir = ::fdopendir(copy))) {
+        m_error = errno;
         ::close(copy);
+    }
 }
 
 bool CFolderReader::Refill() { return false; }
@@ -119,6 +127,7 @@ bool CFolderReader::Next(Child& child)
 {
     if (!m_portableDir)
         return false;
+    errno = 0;
     while (const dirent* record = ::readdir(static_cast<DIR*>(m_portableDir))) {
         if (IsDotOrDotDot(record->d_name))
             continue;
@@ -127,6 +136,7 @@ bool CFolderReader::Next(Child& child)
         KindByStat(m_fd, record->d_name, child);
         return true;
     }
+    m_error = errno;
     return false;
 }
 

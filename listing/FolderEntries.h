@@ -42,10 +42,14 @@ public:
     // The next entry except "." and ".."; false at the end of the folder or on an error.
     bool Next(Child& child);
 
+    // The errno value of a failed read after Next returned false; 0 at the end.
+    int Error() const { return m_error; }
+
 private:
     bool Refill();
 
     int m_fd = -1;
+    int m_error = 0;
     std::vector<std::uint64_t> m_buffer; // 8-byte aligned for the entry records
     std::size_t m_pos = 0;
     std::size_t m_end = 0;

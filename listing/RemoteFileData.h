@@ -32,7 +32,8 @@ struct FILE_DATA {
     std::int64_t ftModified = 0;       // 100 ns units since 1601-01-01 00:00 UTC
     std::uint32_t nFileSizeHigh = 0;
     std::uint32_t nFileSizeLow = 0;
-    bool bDirectory = false;
+    bool bDirectory = false;           // a real directory, never a link to one
+    bool bLink = false;                // a symbolic link, shown as itself and never entered
 
     std::uint64_t FileSize() const { return (std::uint64_t(nFileSizeHigh) << 32) | nFileSizeLow; }
     void SetFileSize(std::uint64_t size)

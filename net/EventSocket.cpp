@@ -109,6 +109,7 @@ bool CEventSocket::CreateHandle(int socketType)
     }
     netState = NetState::Unconnected;
     readArmed = writeArmed = acceptArmed = closeReported = false;
+    errorBeforeConnect = 0;
     return true;
 }
 
@@ -350,6 +351,7 @@ void CEventSocket::CloseHandle()
     slot = -1;
     netState = NetState::None;
     readArmed = writeArmed = acceptArmed = closeReported = false;
+    errorBeforeConnect = 0;
     selectedEvents = 0;
 }
 

@@ -142,5 +142,9 @@ private:
     std::atomic<bool> writeArmed{false};
     bool acceptArmed = false;     // FD_ACCEPT may be reported (re-armed by Accept)
     bool closeReported = false;   // FD_CLOSE is reported once
+    // The error that ended a connection before its connect was reported: the socket's
+    // pending error is read (and so cleared) to learn how the connect went, so it is kept
+    // here for the close that follows the data.
+    int errorBeforeConnect = 0;
     long selectedEvents = 0;      // events watched on the handle (all of them under layers)
 };

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <list>
 #include <mutex>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <sys/ioctl.h>
@@ -36,6 +37,14 @@ int PendingSocketError(SOCKET handle)
     if (getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         error = errno;
     return SocketErrorFromErrno(error);
+}
+
+// A connect fails with "refused", "unreachable" or a time-out; a reset (or an abort after
+// the peer's FIN) can only end a connection that was made. On a busy machine the peer may
+// connect, send and reset before this thread first looks at the socket.
+bool EndedAfterConnecting(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED;
 }
 
 }  // namespace
@@ -306,6 +315,12 @@ void CSocketHelperWindow::HandlePollResults(const pollfd* fds, size_t fdCount)
 
         if (socket->netState == CEventSocket::NetState::Connecting) {
             int error = PendingSocketError(socket->handle);
+            if (EndedAfterConnecting(error)) {
+                // Connected: the data that came first is read, then the close reports
+                // the error taken here.
+                socket->errorBeforeConnect = error;
+                error = 0;
+            }
             if (error == 0) {
                 socket->netState = CEventSocket::NetState::Connected;
                 socket->readArmed = true;
@@ -336,8 +351,11 @@ void CSocketHelperWindow::HandlePollResults(const pollfd* fds, size_t fdCount)
                 // Readable with nothing to read: the peer closed or the connection broke.
                 socket->closeReported = true;
                 socket->writeArmed = false;
-                post(FD_CLOSE, ioctlResult == 0 ? PendingSocketError(socket->handle)
-                                                : SocketErrorFromErrno(errno));
+                int error = ioctlResult == 0 ? PendingSocketError(socket->handle)
+                                             : SocketErrorFromErrno(errno);
+                if (error == 0)
+                    error = std::exchange(socket->errorBeforeConnect, 0);
+                post(FD_CLOSE, error);
                 continue;
             }
         }

@@ -19,10 +19,20 @@ AppStartOutcome StartWithoutWindows(const QByteArray& commandLine, ISettingsStor
     CreateDataFolder(state.dataFolder);
 
     state.instance = std::make_unique<SingleInstance>(options.singleInstanceName);
-    // Without a working hand-over this copy still runs; it just cannot receive.
-    if (state.instance->Start(commandLine) == SingleInstance::Role::HandedOver) {
+    // A copy that holds the lock but does not answer must not get a twin: the two would
+    // overwrite each other's settings, site file and queues. Without a working hand-over
+    // of its own (Failed) this copy still runs; it just cannot receive.
+    switch (state.instance->Start(commandLine, options.singleInstanceTimeoutMs)) {
+    case SingleInstance::Role::HandedOver:
         outcome.result = AppStartResult::HandedOver;
         return outcome;
+    case SingleInstance::Role::NotResponding:
+        outcome.result = AppStartResult::Fatal;
+        outcome.fatalMessage = SingleInstance::kNotRespondingText;
+        return outcome;
+    case SingleInstance::Role::Primary:
+    case SingleInstance::Role::Failed:
+        break;
     }
 
     FileTypeRegistration registration;

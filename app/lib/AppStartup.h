@@ -19,6 +19,7 @@
 
 struct AppStartupOptions {
     QString singleInstanceName = SingleInstance::DefaultServerName();
+    int singleInstanceTimeoutMs = SingleInstance::kDefaultTimeoutMs;
     QString programPath;           // opens ".tvq" files; empty: this executable
     bool notifyFileTypes = true;   // rebuild the desktop databases when the registration changed
     bool installCrashHandler = true;
@@ -35,6 +36,7 @@ enum class AppStartResult {
     Run,        // go on with the window steps
     HandedOver, // another copy runs and has the command line: end quietly
     Fatal,      // show fatalMessage, then kFatalErrorText, and end with a failure status
+                // (also when another copy runs but does not answer)
 };
 
 struct AppStartOutcome {

@@ -29,7 +29,7 @@ namespace {
 constexpr int kStepTimeoutMs = 2000;   // longest wait for one step of a script
 constexpr int kPollSliceMs = 20;       // how often a server thread looks at its stop flag
 constexpr int kStartAttempts = 4;
-constexpr int kReadyWaitMs = 3000;
+constexpr int kReadyWaitMs = 30000;  // a proxy starts slowly on a loaded machine
 constexpr int kStopWaitMs = 2000;
 
 using Clock = std::chrono::steady_clock;

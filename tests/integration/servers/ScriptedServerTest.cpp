@@ -16,7 +16,7 @@
 namespace tvtest {
 namespace {
 
-constexpr int kWaitMs = 2000;
+constexpr int kWaitMs = 20000;
 
 TEST(ScriptedServer, PlaysATwoStepScriptSplitAtEveryByteAndRecordsTheClient) {
     ScriptedServer server;

@@ -1,6 +1,8 @@
 #include "session/TransferQueue.h"
 
 #include <algorithm>
+#include <unordered_set>
+#include <vector>
 
 void CTransferQueue::SetChangeListener(std::function<void()> listener)
 {
@@ -147,8 +149,59 @@ void CTransferQueue::ResetQueue(bool includeStopped)
     {
         std::lock_guard lock(m_mutex);
         for (const auto& entry : m_entries)
-            if (includeStopped || entry->status != STATUS_STOPPED)
+            if (entry->status != STATUS_TRANSFERRING &&
+                (includeStopped || entry->status != STATUS_STOPPED))
                 entry->status = STATUS_QUEUED;
+    }
+    NotifyChanged();
+}
+
+void CTransferQueue::Move(const std::vector<const CQueueEntry*>& entries, QueueMove how)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const std::unordered_set<const CQueueEntry*> wanted(entries.begin(), entries.end());
+        // A transferring entry never moves by itself: it counts as not selected.
+        auto selected = [&](const std::unique_ptr<CQueueEntry>& entry) {
+            return wanted.contains(entry.get()) && entry->status != STATUS_TRANSFERRING;
+        };
+        // The entries themselves stay where they are in memory; only the order changes.
+        std::vector<std::unique_ptr<CQueueEntry>> order;
+        order.reserve(m_entries.size());
+        for (auto& entry : m_entries)
+            order.push_back(std::move(entry));
+        switch (how) {
+        case QueueMove::Up: {
+            bool passedUnselected = false;
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                if (!selected(order[i]))
+                    passedUnselected = true;
+                else if (passedUnselected)
+                    std::swap(order[i - 1], order[i]);
+            }
+            break;
+        }
+        case QueueMove::Down: {
+            bool passedUnselected = false;
+            for (std::size_t i = order.size(); i-- > 0;) {
+                if (!selected(order[i]))
+                    passedUnselected = true;
+                else if (passedUnselected)
+                    std::swap(order[i + 1], order[i]);
+            }
+            break;
+        }
+        case QueueMove::Top:
+            std::stable_partition(order.begin(), order.end(), selected);
+            break;
+        case QueueMove::Bottom:
+            std::stable_partition(order.begin(), order.end(),
+                                  [&](const auto& entry) { return !selected(entry); });
+            break;
+        }
+        auto slot = m_entries.begin();
+        for (auto& entry : order)
+            *slot++ = std::move(entry);
     }
     NotifyChanged();
 }

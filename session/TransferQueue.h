@@ -12,8 +12,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "session/QueueEntry.h"
+
+// The queue view's move commands. The selected entries keep their order among themselves.
+enum class QueueMove {
+    Up,      // each selected entry below an unselected one moves one place up
+    Down,    // the mirror image
+    Top,     // the selected entries land under the selected block at the top
+    Bottom,  // the selected entries land above the selected block at the bottom
+};
 
 class CTransferQueue {
 public:
@@ -58,7 +67,12 @@ public:
     bool IsEmpty() const;
     std::size_t Size() const;
 
-    // Sets every entry back to queued, stopped ones only when asked.
+    // Moves the entries named (entries no longer in the queue are ignored); a
+    // transferring entry never moves by itself.
+    void Move(const std::vector<const CQueueEntry*>& entries, QueueMove how);
+
+    // Sets every entry back to queued, stopped ones only when asked; the entry being
+    // transferred keeps its status.
     void ResetQueue(bool includeStopped);
     bool HasStoppedEntries() const;
     // True for an empty queue.

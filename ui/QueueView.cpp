@@ -192,6 +192,7 @@ void QueueView::showProperties()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_dialog = dialog;
     OpenSession* shown = session();
+    connect(dialog, &QDialog::finished, this, [this] { m_dialog.clear(); });
     connect(dialog, &QDialog::accepted, this, [this, dialog, target, shown] {
         // The shown session may have changed meanwhile; then the dialog was closed.
         if (session() != shown || !m_model->access())

@@ -83,6 +83,7 @@ ShellTransferResult ShellTransfer::run(const std::string& destination, const QSt
         if (!url.user.empty()) {
             site.username = url.user;
             site.password = url.password;
+            site.logintype = CSiteSetting::LOGIN_NORMAL;
         }
         if (UrlNamesPort(prefixed))
             site.port = url.port;

@@ -5,6 +5,7 @@
 #include "ui/QueueEntryDialog.h"
 #include "ui/QueueModel.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -29,6 +30,9 @@ QueueView::QueueView(QWidget* parent) : QTableView(parent), m_model(new QueueMod
     setTextElideMode(Qt::ElideMiddle);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalHeader()->hide();
+    // The table's corner button selects every row; it has a name like every control.
+    for (QAbstractButton* corner : findChildren<QAbstractButton*>())
+        corner->setAccessibleName(QStringLiteral("Select all rows"));
     // Fixed row heights: no row is measured, so 100,000 rows cost nothing to lay out.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);

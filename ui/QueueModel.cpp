@@ -33,9 +33,19 @@ QueueModel::Row QueueModel::Row::From(QueueEntryRef ref, const CQueueEntry& entr
 
 bool QueueModel::Row::SameAs(const CQueueEntry& entry) const
 {
-    return status == entry.status && operation == entry.operation && updateOnly == entry.updateOnly &&
-           size == entry.Size() && sizeUnknown == entry.SizeUnknown() && remotePath == entry.remotePath &&
-           localPath == entry.localPath && pattern == entry.pattern;
+    // Texts change in place only through Properties, which marks its row stale; comparing
+    // their lengths catches any other edit cheaply without reading 100,000 paths each time.
+    return !stale && status == entry.status && operation == entry.operation && updateOnly == entry.updateOnly &&
+           size == entry.Size() && sizeUnknown == entry.SizeUnknown() &&
+           remotePath.size() == entry.remotePath.size() && localPath.size() == entry.localPath.size() &&
+           pattern.size() == entry.pattern.size();
+}
+
+bool QueueModel::Row::SameAs(const Row& other) const
+{
+    return status == other.status && operation == other.operation && updateOnly == other.updateOnly &&
+           size == other.size && sizeUnknown == other.sizeUnknown && remotePath == other.remotePath &&
+           localPath == other.localPath && pattern == other.pattern;
 }
 
 void QueueModel::setSession(OpenSession* session)
@@ -52,6 +62,7 @@ void QueueModel::setSession(OpenSession* session)
     m_access = session ? std::make_unique<QueueAccess>(session->session()) : nullptr;
     m_rows.clear();
     m_index.clear();
+    m_indexValid = true;
     m_progressEntry = nullptr;
     m_progressText.clear();
     endResetModel();
@@ -75,30 +86,65 @@ void QueueModel::refresh()
     m_refreshTimer.stop();
     if (!m_access)
         return;
+    QElapsedTimer cost;
+    cost.start();
 
-    // One locked pass: the identities in queue order; a copy only of what is new or changed.
+    // One locked pass: the identities in queue order; a copy only of what may be new or
+    // changed. Rows are matched walking along the old order (a run takes entries off the
+    // top, the user appends), so the usual refresh needs no lookup table.
     struct Fresh {
         QueueEntryRef entry;
-        int oldRow;                 // -1: new
-        std::optional<Row> data;    // new or changed
+        int oldRow;   // -1: new (or not matched yet)
+        int data;     // index into `copies` for a new or changed entry, else -1
     };
     std::vector<Fresh> fresh;
+    std::vector<Row> copies;
     fresh.reserve(m_rows.size() + 16);
+    std::vector<char> kept(m_rows.size(), 0);
+    std::size_t cursor = 0;
+    constexpr std::size_t kWindow = 64;
     m_access->forEach([&](QueueEntryRef ref, const CQueueEntry& entry) {
-        const auto it = m_index.find(ref);
-        if (it == m_index.end())
-            fresh.push_back({ref, -1, Row::From(ref, entry)});
-        else if (!m_rows[std::size_t(it->second)].SameAs(entry))
-            fresh.push_back({ref, it->second, Row::From(ref, entry)});
-        else
-            fresh.push_back({ref, it->second, std::nullopt});
+        const std::size_t end = std::min(m_rows.size(), cursor + kWindow);
+        for (std::size_t k = cursor; k < end; ++k) {
+            if (m_rows[k].entry != ref)
+                continue;
+            cursor = k + 1;
+            kept[k] = 1;
+            if (m_rows[k].SameAs(entry)) {
+                fresh.push_back({ref, int(k), -1});
+            } else {
+                fresh.push_back({ref, int(k), int(copies.size())});
+                copies.push_back(Row::From(ref, entry));
+            }
+            return;
+        }
+        fresh.push_back({ref, -1, int(copies.size())});
+        copies.push_back(Row::From(ref, entry));
     });
+    // Entries not met along the way are new or were moved: look them up among the rows
+    // that were not matched (few, unless the order changed).
+    if (!copies.empty() && !m_rows.empty()) {
+        std::unordered_map<QueueEntryRef, int> unmatched;
+        for (std::size_t k = 0; k < m_rows.size(); ++k)
+            if (!kept[k])
+                unmatched.emplace(m_rows[k].entry, int(k));
+        if (!unmatched.empty()) {
+            for (Fresh& f : fresh) {
+                if (f.oldRow >= 0)
+                    continue;
+                const auto it = unmatched.find(f.entry);
+                if (it == unmatched.end())
+                    continue;
+                f.oldRow = it->second;
+                kept[std::size_t(it->second)] = 1;
+                if (m_rows[std::size_t(it->second)].SameAs(copies[std::size_t(f.data)]))
+                    f.data = -1;
+            }
+        }
+    }
+    bool rowsChanged = false;
 
     // 1. Rows whose entry left the queue go, bottom up in contiguous ranges.
-    std::vector<char> kept(m_rows.size(), 0);
-    for (const Fresh& f : fresh)
-        if (f.oldRow >= 0)
-            kept[std::size_t(f.oldRow)] = 1;
     for (int last = int(m_rows.size()) - 1; last >= 0;) {
         if (kept[std::size_t(last)]) {
             --last;
@@ -109,6 +155,8 @@ void QueueModel::refresh()
             --first;
         beginRemoveRows({}, first, last);
         m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        m_indexValid = false;
+        rowsChanged = true;
         endRemoveRows();
         last = first - 1;
     }
@@ -139,6 +187,8 @@ void QueueModel::refresh()
             to.append(index.isValid() ? createIndex(newRow.at(m_rows[std::size_t(index.row())].entry), index.column())
                                       : QModelIndex());
         m_rows = std::move(moved);
+        m_indexValid = false;
+        rowsChanged = true;
         changePersistentIndexList(persistent, to);
         emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
@@ -156,9 +206,11 @@ void QueueModel::refresh()
         std::vector<Row> added;
         added.reserve(end - i);
         for (std::size_t k = i; k < end; ++k)
-            added.push_back(std::move(*fresh[k].data));
+            added.push_back(std::move(copies[std::size_t(fresh[k].data)]));
         m_rows.insert(m_rows.begin() + std::ptrdiff_t(i), std::make_move_iterator(added.begin()),
                       std::make_move_iterator(added.end()));
+        m_indexValid = false;
+        rowsChanged = true;
         endInsertRows();
         i = end;
     }
@@ -167,33 +219,43 @@ void QueueModel::refresh()
     int firstChanged = -1;
     int lastChanged = -1;
     for (std::size_t i = 0; i < fresh.size(); ++i) {
-        if (fresh[i].oldRow < 0 || !fresh[i].data)
+        if (fresh[i].oldRow < 0 || fresh[i].data < 0)
             continue;
-        m_rows[i] = std::move(*fresh[i].data);
+        m_rows[i] = std::move(copies[std::size_t(fresh[i].data)]);
         if (firstChanged < 0)
             firstChanged = int(i);
         lastChanged = int(i);
     }
-    rebuildIndex();
+    if (rowsChanged && m_rows.capacity() > 2 * m_rows.size() + 1024)
+        m_rows.shrink_to_fit(); // a queue worked through gives its memory back
     if (firstChanged >= 0)
         emit dataChanged(index(firstChanged, 0), index(lastChanged, ColumnCount - 1));
     updateProgress();
+    // A long queue costs more to read: changes are then collected for longer, so a busy
+    // run never keeps the interface thread more than a fraction of its time.
+    m_refreshTimer.setInterval(std::clamp(int(cost.elapsed()) * 4, kRefreshDelayMs, 1000));
 }
 
-void QueueModel::rebuildIndex()
+const std::unordered_map<QueueEntryRef, int>& QueueModel::rowsByEntry() const
 {
-    m_index.clear();
-    m_index.reserve(m_rows.size());
-    for (std::size_t i = 0; i < m_rows.size(); ++i)
-        m_index.emplace(m_rows[i].entry, int(i));
+    if (!m_indexValid) {
+        m_index.clear();
+        m_index.reserve(m_rows.size());
+        for (std::size_t i = 0; i < m_rows.size(); ++i)
+            m_index.emplace(m_rows[i].entry, int(i));
+        m_indexValid = true;
+    }
+    return m_index;
 }
 
 void QueueModel::updateProgress()
 {
     QueueEntryRef transferring = nullptr;
-    for (const Row& row : m_rows) {
-        if (row.status == STATUS_TRANSFERRING) {
-            transferring = row.entry;
+    int transferringRow = -1;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].status == STATUS_TRANSFERRING) {
+            transferring = m_rows[i].entry;
+            transferringRow = int(i);
             break;
         }
     }
@@ -220,16 +282,18 @@ void QueueModel::updateProgress()
                 text += QStringLiteral(" %1KB/s").arg(m_rateKBps, 0, 'f', 1);
         }
     }
-    const QueueEntryRef previous = m_progressEntry;
-    const bool changed = text != m_progressText || transferring != previous;
+    // A row that stopped transferring was repainted by the refresh that saw its new status.
+    const bool changed = text != m_progressText || transferring != m_progressEntry;
     m_progressEntry = transferring;
     m_progressText = text;
-    if (!changed)
-        return;
-    for (QueueEntryRef ref : {previous, transferring}) {
-        if (const int row = rowOf(ref); row >= 0)
-            emit dataChanged(index(row, Status), index(row, Status));
-    }
+    if (changed && transferringRow >= 0)
+        emit dataChanged(index(transferringRow, Status), index(transferringRow, Status));
+}
+
+void QueueModel::markStale(QueueEntryRef entry)
+{
+    if (const int row = rowOf(entry); row >= 0)
+        m_rows[std::size_t(row)].stale = true;
 }
 
 QueueEntryRef QueueModel::entryAt(int row) const
@@ -241,8 +305,9 @@ int QueueModel::rowOf(QueueEntryRef entry) const
 {
     if (!entry)
         return -1;
-    const auto it = m_index.find(entry);
-    return it == m_index.end() ? -1 : it->second;
+    const auto& rows = rowsByEntry();
+    const auto it = rows.find(entry);
+    return it == rows.end() ? -1 : it->second;
 }
 
 int QueueModel::statusAt(int row) const

@@ -27,7 +27,8 @@ class QueueModel : public QAbstractTableModel {
 public:
     enum Column { ServerPath, Operation, ClientPath, Size, Status, Pattern, UpdateOnly, ColumnCount };
     static constexpr std::array<int, ColumnCount> kColumnWidths = {200, 100, 200, 100, 80, 100, 100};
-    // How long queue changes are collected before the rows are brought up to date.
+    // How long queue changes are collected before the rows are brought up to date (at
+    // least; longer for a queue that takes long to read).
     static constexpr int kRefreshDelayMs = 100;
 
     explicit QueueModel(QObject* parent = nullptr);
@@ -46,6 +47,9 @@ public:
     bool refreshPending() const { return m_refreshTimer.isActive(); }
     // The 500 ms tick: the transferring row's progress.
     void updateProgress();
+
+    // The entry was edited in place: its row is read again at the next refresh.
+    void markStale(QueueEntryRef entry);
 
     QueueEntryRef entryAt(int row) const;
     // The row of the entry, -1 when it is not shown.
@@ -70,18 +74,22 @@ private:
         int status = 0;
         int updateOnly = 0;
         bool sizeUnknown = false;
+        bool stale = false; // read it again at the next refresh
         std::uint64_t size = 0;
 
         static Row From(QueueEntryRef ref, const CQueueEntry& entry);
         bool SameAs(const CQueueEntry& entry) const;
+        bool SameAs(const Row& other) const;
     };
     QString cellText(const Row& row, int column) const;
-    void rebuildIndex();
+    // The row of each entry, built when first needed after the rows changed.
+    const std::unordered_map<QueueEntryRef, int>& rowsByEntry() const;
 
     OpenSession* m_session = nullptr;
     std::unique_ptr<QueueAccess> m_access;
     std::vector<Row> m_rows;
-    std::unordered_map<QueueEntryRef, int> m_index;
+    mutable std::unordered_map<QueueEntryRef, int> m_index;
+    mutable bool m_indexValid = true;
     QTimer m_refreshTimer;
 
     // Progress of the transferring entry.

@@ -204,6 +204,7 @@ void QueueView::showProperties()
         const QueueEntryFields fields = dialog->fields();
         switch (m_model->access()->edit(target, [&](CQueueEntry& e) { fields.applyTo(e); })) {
         case QueueAccess::EditResult::Written:
+            m_model->markStale(target);
             m_model->refresh();
             break;
         case QueueAccess::EditResult::Gone:

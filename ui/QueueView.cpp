@@ -127,9 +127,7 @@ void QueueView::move(QueueMove how)
     const std::vector<QueueEntryRef> entries = selectedEntries();
     if (!access || entries.empty())
         return;
-    // Read the queue first, so the rows match what is being moved; the selection then
-    // follows the entries to their new places.
-    m_model->refresh();
+    // The selection follows the entries to their new places.
     access->move(entries, how);
     m_model->refresh();
     if (const int row = m_model->rowOf(entries.front()); row >= 0)

@@ -347,6 +347,10 @@ void QueueViewTest::deleteKeyRemoves()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     QTest::keyClick(&view, Qt::Key_Delete);
     QCOMPARE(f.order(), QStringLiteral("A,C"));
+    view.selectEntries({f.byName["C"]});
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ftp://ftp.example.test/pub/C"));
     QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(f.selectedNames(view), QStringLiteral("A,C"));
 }

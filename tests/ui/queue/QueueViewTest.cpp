@@ -109,6 +109,7 @@ private slots:
     void selectionFollowsItsEntriesWhileTheQueueChanges();
     void aRowGoesWhenItsEntryFinishes();
     void copyUrl();
+    void theTransferringRowShowsItsProgress();
     void contextMenuEnabling();
     void deleteKeyRemoves();
 };
@@ -307,6 +308,32 @@ void QueueViewTest::copyUrl()
     f.fill(view, "A,B*");
     view.copyUrl();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ftp://ftp.example.test/pub/B"));
+}
+
+void QueueViewTest::theTransferringRowShowsItsProgress()
+{
+    QueueFixture f;
+    QueueView view;
+    f.fill(view, "A!,B");
+    CFtpSession& session = f.session->session();
+    session.SetTransferring(true);
+    session.SetTransferredBytes(1024);
+    view.tick();
+    QCOMPARE(view.model()->index(0, QueueModel::Status).data().toString(), QStringLiteral("transferring 1,024"));
+    QCOMPARE(view.model()->index(1, QueueModel::Status).data().toString(), QStringLiteral("queued"));
+    // The next tick knows the rate as well.
+    QTest::qWait(300);
+    session.SetTransferredBytes(1024 * 1024);
+    view.tick();
+    const QString status = view.model()->index(0, QueueModel::Status).data().toString();
+    QVERIFY2(status.startsWith(QStringLiteral("transferring 1,048,576 ")) && status.endsWith(QStringLiteral("KB/s")),
+             qPrintable(status));
+    // Finished: the row goes, and with it the progress.
+    session.SetTransferring(false);
+    QVERIFY(f.queue().Remove(f.byName["A"]));
+    view.queueModel()->refresh();
+    QCOMPARE(f.shown(view, QueueModel::Status), QStringLiteral("queued"));
+    QVERIFY(view.queueModel()->progressText().isEmpty());
 }
 
 void QueueViewTest::contextMenuEnabling()

@@ -117,6 +117,5 @@ ShellTransferResult ShellTransfer::run(const std::string& destination, const QSt
         session->session().Queue().Append(std::move(entry));
         ++result.done;
     }
-    m_sessions.setActive(session);
     return result;
 }

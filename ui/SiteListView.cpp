@@ -172,8 +172,9 @@ void SiteListView::focusChanged()
         return;
     m_shown = focused;
     emit shownSessionChanged(focused);
-    // The session of the focused row becomes the one the frame acts on.
-    if (focused) {
+    // An open site (one with a running session) becomes the one the frame acts on; a site
+    // kept only for its queue just shows its queue.
+    if (focused && focused->session().HasThread()) {
         m_selecting = true;
         m_sessions.setActive(focused);
         m_selecting = false;

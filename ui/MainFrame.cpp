@@ -11,7 +11,12 @@
 #include "ui/LogView.h"
 #include "ui/OpenSession.h"
 #include "ui/PlaceholderPane.h"
+#include "ui/JobFiles.h"
+#include "ui/QueueView.h"
 #include "ui/QuickConnectBar.h"
+#include "ui/ShellTransfer.h"
+#include "ui/ShellTransferDialog.h"
+#include "ui/SiteListView.h"
 #include "ui/SessionList.h"
 
 #include <QAction>
@@ -174,35 +179,19 @@ void MainFrame::createActions()
     connect(a.alwaysOnline, &QAction::toggled, this, [this](bool on) { m_context.settings->AlwaysRefresh = on ? 1 : 0; });
     a.alwaysOnline->setChecked(m_context.settings->AlwaysRefresh != 0);
 
-    connect(a.startTransfer, &QAction::triggered, this, [this] {
-        if (OpenSession* active = m_context.sessions->active(); active && active->session().CanStartQueue())
-            active->session().StartQueue();
-    });
-    connect(a.stopTransfer, &QAction::triggered, this, [this] {
-        if (OpenSession* active = m_context.sessions->active(); active && active->session().IsBusy())
-            active->session().CancelOperation();
-    });
+    // Start and Stop act on the sessions selected in the site list; Clear and Reset on the
+    // queue the queue view shows.
+    connect(a.startTransfer, &QAction::triggered, this, [this] { m_siteList->startSelected(); });
+    connect(a.stopTransfer, &QAction::triggered, this, [this] { m_siteList->stopSelected(); });
     connect(a.clearQueue, &QAction::triggered, this, [this] {
-        if (OpenSession* active = m_context.sessions->active())
-            active->session().Queue().ClearQueue();
+        m_queueView->clearQueue();
         updateCommandStates();
     });
     connect(a.resetQueue, &QAction::triggered, this, [this] {
-        if (OpenSession* active = m_context.sessions->active())
-            active->session().ResetQueue(true);
+        m_queueView->resetQueue();
         updateCommandStates();
     });
-    connect(a.saveAllQueues, &QAction::triggered, this, [this] {
-        const QString proposed = QString::fromStdString(JobsFolder(m_context.dataFolder) +
-                                                        ProposedQueueFileName(false, {}));
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save All Queues As Job"), proposed,
-                                                          QStringLiteral("Queue files (*.tvq);;All files (*)"));
-        if (path.isEmpty())
-            return;
-        std::string error;
-        if (!SaveQueues(m_context.sessions->queueSections(), path.toStdString(), &error))
-            showMessage(DisplayText(error));
-    });
+    connect(a.saveAllQueues, &QAction::triggered, this, [this] { saveQueuesAsJob(false); });
     connect(a.importJob, &QAction::triggered, this, [this] {
         const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import Job"),
                                                           QString::fromStdString(JobsFolder(m_context.dataFolder)),
@@ -418,15 +407,30 @@ QWidget* MainFrame::createSiteViews()
 
 QWidget* MainFrame::createSiteListArea()
 {
-    m_siteListArea = new PlaceholderPane(QStringLiteral("Site list"), QStringLiteral("Site list"), this);
-    m_siteListArea->setObjectName(QStringLiteral("siteListArea"));
+    m_siteList = new SiteListView(*m_context.sessions, this);
+    m_siteList->setMinimumSize(10, 10);
+    m_siteListArea = m_siteList;
+    m_shellTransfer = std::make_unique<ShellTransfer>(*m_context.sessions, *m_context.sites, *m_context.settings);
+    connect(m_siteList, &SiteListView::saveQueuesRequested, this, [this](bool selectedOnly) { saveQueuesAsJob(selectedOnly); });
+    connect(m_siteList, &SiteListView::importJobRequested, m_actions.importJob, &QAction::trigger);
+    connect(m_siteList, &QListWidget::itemSelectionChanged, this, &MainFrame::updateCommandStates);
     return m_siteListArea;
 }
 
 QWidget* MainFrame::createQueueArea()
 {
-    m_queueArea = new PlaceholderPane(QStringLiteral("Queue"), QStringLiteral("Transfer queue"), this);
-    m_queueArea->setObjectName(QStringLiteral("queueArea"));
+    m_queueView = new QueueView(this);
+    m_queueView->setMinimumSize(10, 10);
+    m_queueArea = m_queueView;
+    m_queueView->setSession(m_siteList->focusedSession());
+    connect(m_siteList, &SiteListView::shownSessionChanged, m_queueView, &QueueView::setSession);
+    connect(m_queueView, &QueueView::message, this, [this](const QString& text) { showMessage(text); });
+    connect(m_queueView, &QueueView::queueOfClosedSessionCleared, this, [this](OpenSession* session) {
+        // Kept only for its queue, the session has nothing left to show.
+        QTimer::singleShot(0, this, [this, session] { m_context.sessions->remove(session); });
+    });
+    connect(&m_statusTimer, &QTimer::timeout, m_queueView, &QueueView::tick);
+    connect(&m_statusTimer, &QTimer::timeout, m_siteList, &SiteListView::refreshStates);
     return m_queueArea;
 }
 
@@ -443,10 +447,7 @@ void MainFrame::fillJobsMenu(QMenu* menu)
     for (const std::string& name : jobs.names) {
         const QString path = QString::fromStdString(JobsFolder(m_context.dataFolder) + name);
         QAction* job = menu->addAction(DisplayText(name));
-        connect(job, &QAction::triggered, this, [this, path] {
-            if (importJob(path))
-                m_actions.startTransfer->trigger();
-        });
+        connect(job, &QAction::triggered, this, [this, path] { importAndStartJob(path); });
     }
 }
 
@@ -549,9 +550,10 @@ void MainFrame::updateCommandStates()
         a.modeBinary->setChecked(type == 1);
         a.modeAuto->setChecked(type == 2);
     }
-    a.startTransfer->setEnabled(session && session->CanStartQueue());
-    a.stopTransfer->setEnabled(session && session->IsBusy());
-    const bool queued = session && !session->Queue().IsEmpty();
+    a.startTransfer->setEnabled(m_siteList && m_siteList->canStart());
+    a.stopTransfer->setEnabled(m_siteList && m_siteList->canStop());
+    OpenSession* shown = m_queueView ? m_queueView->session() : nullptr;
+    const bool queued = shown && !shown->session().Queue().IsEmpty();
     a.clearQueue->setEnabled(queued);
     a.resetQueue->setEnabled(queued);
     a.saveAllQueues->setEnabled(!m_context.sessions->sessions().empty());
@@ -662,10 +664,13 @@ void MainFrame::openUrl(const QString& text)
     m_context.sessions->open(site);
 }
 
-bool MainFrame::importJob(const QString& path)
+bool MainFrame::importJob(const QString& path, std::vector<OpenSession*>* touched)
 {
-    const CQueueLoadResult result = LoadJob(path.toStdString(), *m_context.sessions, *m_context.sites,
-                                            *m_context.settings);
+    JobImportResult imported = ImportJobFile(*m_context.sessions, *m_context.sites, *m_context.settings,
+                                             path.toStdString());
+    const CQueueLoadResult& result = imported.load;
+    if (touched)
+        *touched = std::move(imported.touched);
     if (!result.opened) {
         showMessage(DisplayText(result.error));
         return false;
@@ -678,6 +683,69 @@ bool MainFrame::importJob(const QString& path)
     }
     updateCommandStates();
     return true;
+}
+
+bool MainFrame::importAndStartJob(const QString& path)
+{
+    std::vector<OpenSession*> touched;
+    if (!importJob(path, &touched))
+        return false;
+    SiteListView::startQueues(touched);
+    updateCommandStates();
+    return true;
+}
+
+bool MainFrame::saveQueuesAsJob(bool selectedOnly, const QString& givenPath)
+{
+    std::vector<OpenSession*> sessions;
+    std::vector<std::string> selectedHosts;
+    for (int row = 0; row < m_siteList->count(); ++row) {
+        OpenSession* session = m_siteList->sessionAt(row);
+        const bool selected = m_siteList->item(row)->isSelected();
+        if (selected)
+            selectedHosts.push_back(session->session().HostName());
+        if (!selectedOnly || selected)
+            sessions.push_back(session);
+    }
+    const auto save = [this, sessions](const QString& path) {
+        std::string error;
+        if (SaveJobFile(sessions, path.toStdString(), &error))
+            return true;
+        showMessage(QStringLiteral("The job could not be saved: %1").arg(DisplayText(error)));
+        return false;
+    };
+    if (!givenPath.isEmpty())
+        return save(givenPath);
+    // The file dialog is opened, not run: the queues are written once a file is chosen.
+    const QString proposed = QString::fromStdString(JobsFolder(m_context.dataFolder)) +
+                             DisplayText(ProposedQueueFileName(selectedOnly, selectedHosts));
+    auto* dialog = new QFileDialog(this, selectedOnly ? QStringLiteral("Save Queue As Job") : QStringLiteral("Save All Queues As Job"),
+                                   proposed, QStringLiteral("Queue files (*.tvq);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("saveJobDialog"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("tvq"));
+    dialog->selectFile(proposed);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [save](const QString& path) { save(path); });
+    dialog->open();
+    return false;
+}
+
+void MainFrame::showShellTransfer(const QStringList& files)
+{
+    if (isMinimized())
+        showNormal();
+    auto* dialog = new ShellTransferDialog(*m_shellTransfer, files, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &ShellTransferDialog::message, this, [this](const QString& text) { showMessage(text); });
+    connect(dialog, &ShellTransferDialog::queued, this, [this](OpenSession* session) {
+        m_siteList->selectSession(session, true);
+        m_siteList->refreshStates();
+        updateCommandStates();
+    });
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void MainFrame::handleCommandLine(const QString& commandLine, bool fromOtherStart)

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class HistoryList;
 class LogPanel;
@@ -34,6 +35,9 @@ class QSplitter;
 class QToolBar;
 class QToolButton;
 class QuickConnectBar;
+class QueueView;
+class ShellTransfer;
+class SiteListView;
 
 class MainFrame : public QMainWindow {
     Q_OBJECT
@@ -51,6 +55,8 @@ public:
     QWidget* rightSiteView() const { return m_rightSiteView; }
     QWidget* siteListArea() const { return m_siteListArea; }
     QWidget* queueArea() const { return m_queueArea; }
+    QueueView* queueView() const { return m_queueView; }
+    SiteListView* siteList() const { return m_siteList; }
     QSplitter* outerSplitter() const { return m_outerSplitter; }
     // The log of an open session (null once it is gone).
     LogView* logOf(OpenSession* session) const;
@@ -73,7 +79,15 @@ public:
     // Opens an ftp:// URL (or a host) in the right site view; a bad one is reported.
     void openUrl(const QString& text);
     // Imports a queue file as a job; false (and reported) when it could not be read.
-    bool importJob(const QString& path);
+    bool importJob(const QString& path, std::vector<OpenSession*>* touched = nullptr);
+    // A job from the Jobs menu: imported, then every session it touched is started.
+    bool importAndStartJob(const QString& path);
+    // Saves the queues of all sessions or of the selected ones. Without a path a file
+    // dialog is opened and the save happens when a file is chosen (false returned now).
+    // False, and reported, when the file could not be written.
+    bool saveQueuesAsJob(bool selectedOnly, const QString& path = {});
+    // Files handed over by a later start: the shell transfer dialog.
+    void showShellTransfer(const QStringList& files);
     // A command line from this start or from a later one: a ".tvq" job or a URL.
     void handleCommandLine(const QString& commandLine, bool fromOtherStart);
     // A message box with fixed text, never read as rich text; does not block the caller.
@@ -128,6 +142,9 @@ private:
     PlaceholderPane* m_rightSiteView = nullptr;
     QWidget* m_siteListArea = nullptr;
     QWidget* m_queueArea = nullptr;
+    QueueView* m_queueView = nullptr;
+    SiteListView* m_siteList = nullptr;
+    std::unique_ptr<ShellTransfer> m_shellTransfer;
     QMenu* m_modeMenu = nullptr;
 
     QLabel* m_percentPane = nullptr;

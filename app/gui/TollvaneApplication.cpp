@@ -80,6 +80,10 @@ void TollvaneApplication::listenForLaterStarts()
         if (m_frame && !m_closing)
             m_frame->handleCommandLine(QString::fromUtf8(commandLine), true);
     });
+    m_state.instance->SetFilesHandler([this](const QStringList& files) {
+        if (m_frame && !m_closing)
+            m_frame->showShellTransfer(files);
+    });
 }
 
 void TollvaneApplication::restorePlacement()

@@ -2,7 +2,7 @@
 
 #include "listing/PathRules.h"
 #include "sites/FtpUrl.h"
-#include "ui/DisplayText.h"
+#include "sites/TextUtil.h"
 #include "ui/MainFrame.h"
 #include "ui/OfflineSearchDialog.h"
 #include "ui/OptionsSheet.h"
@@ -11,6 +11,9 @@
 
 #include <QAction>
 #include <QPointer>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -35,6 +38,22 @@ void OpenOptionsSheet(MainFrame& frame, const FrameContext& context)
     sheet->open();
 }
 
+// A stored site with the entry's address opens with its own login and port; otherwise an
+// anonymous login on the standard port, as for a URL without either.
+CSiteSetting SiteForCachedEntry(const FrameContext& context, const CachedEntry& entry)
+{
+    CSiteSetting site;
+    const auto stored = std::find_if(context.sites->begin(), context.sites->end(), [&entry](const auto& record) {
+        return sites::EqualsNoCase(record->address, entry.address);
+    });
+    if (stored != context.sites->end())
+        site = **stored;
+    else
+        site = OpenSiteFromFields(entry.address, {}, "anonymous", context.settings->AnonymousPass, 21, true);
+    site.defremotedir = entry.folder;
+    return site;
+}
+
 // One search window at a time; a second command brings it to the front.
 void OpenOfflineSearch(MainFrame& frame, const FrameContext& context, QPointer<OfflineSearchDialog>& open)
 {
@@ -46,15 +65,7 @@ void OpenOfflineSearch(MainFrame& frame, const FrameContext& context, QPointer<O
     auto* dialog = new OfflineSearchDialog(context.settings->CacheHomeDirectory, &frame);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &OfflineSearchDialog::openRequested, &frame,
-                     [&frame, context](const std::string& folderUrl, const std::string& /*entryName*/) {
-                         CSiteSetting site;
-                         std::string error;
-                         if (!SiteFromUrl(folderUrl, context.settings->AnonymousPass, site, &error)) {
-                             frame.showMessage(DisplayText(error));
-                             return;
-                         }
-                         context.sessions->open(site);
-                     });
+                     [context](const CachedEntry& entry) { context.sessions->open(SiteForCachedEntry(context, entry)); });
     open = dialog;
     dialog->show();
 }

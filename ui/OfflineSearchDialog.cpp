@@ -290,11 +290,8 @@ void OfflineSearchDialog::openInTollvane()
     const int row = currentResult();
     if (row < 0)
         return;
-    const std::string& url = m_results.url(row);
-    const std::size_t slash = url.rfind('/');
-    if (slash == std::string::npos || slash < std::string("ftp://").size())
-        return;
-    emit openRequested(url.substr(0, slash + 1), url.substr(slash + 1));
+    if (const std::optional<CachedEntry> entry = CachedEntryFromUrl(m_results.url(row)))
+        emit openRequested(*entry);
 }
 
 // ---- closing ----

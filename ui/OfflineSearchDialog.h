@@ -5,6 +5,7 @@
 // be copied or opened in Tollvane. The search runs on its own thread (OfflineSearchRun);
 // the dialog can be closed only when no search runs.
 
+#include "ui/CachedEntry.h"
 #include "ui/OfflineSearchRun.h"
 #include "ui/SearchResultModel.h"
 
@@ -46,8 +47,9 @@ public slots:
     void reject() override; // Close and Escape: refused while a search runs
 
 signals:
-    // "Open in Browser": the folder of a result as an ftp URL, and the entry's name in it.
-    void openRequested(const std::string& folderUrl, const std::string& entryName);
+    // "Open in Browser" (and a double click on a result): open the result's site at its
+    // folder, with the entry chosen.
+    void openRequested(const CachedEntry& entry);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

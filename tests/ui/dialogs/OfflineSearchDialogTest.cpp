@@ -88,6 +88,8 @@ private slots:
     void aPatternTheEngineCannotCompileIsShownAndSearchesNothing();
     void movingSitesBetweenTheLists();
     void copyUrlAndOpen();
+    void resultUrlsBackToTheServer_data();
+    void resultUrlsBackToTheServer();
     void closeIsRefusedWhileSearchingAndStopping();
     void stopDuringASearchOfALargeCache();
 
@@ -217,11 +219,46 @@ void OfflineSearchDialogTest::copyUrlAndOpen()
     dialog.copyUrl();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ftp://A/nolist/deep/deep.txt"));
 
-    QSignalSpy opened(&dialog, &OfflineSearchDialog::openRequested);
+    std::vector<CachedEntry> opened;
+    connect(&dialog, &OfflineSearchDialog::openRequested, this, [&opened](const CachedEntry& entry) { opened.push_back(entry); });
     QTest::mouseClick(dialog.findChild<QPushButton*>("openInBrowser"), Qt::LeftButton);
-    QCOMPARE(opened.size(), 1);
-    QCOMPARE(opened.at(0).at(0).value<std::string>(), std::string("ftp://A/nolist/deep/"));
-    QCOMPARE(opened.at(0).at(1).value<std::string>(), std::string("deep.txt"));
+    QCOMPARE(opened.size(), size_t(1));
+    QCOMPARE(opened[0].address, std::string("A"));
+    QCOMPARE(opened[0].folder, std::string("/nolist/deep/"));
+    QCOMPARE(opened[0].name, std::string("deep.txt"));
+}
+
+void OfflineSearchDialogTest::resultUrlsBackToTheServer_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("top folder") << "ftp://host/a.txt" << true << "host" << "/" << "a.txt";
+    // The cache's escapes are undone in folders; the entry's own name was never escaped.
+    QTest::newRow("cache escapes") << "ftp://host/a%58b%37c/%37d/x%58y.txt" << true << "host" << "/a:b%c/%d/"
+                                   << "x%58y.txt";
+    QTest::newRow("an escape written out") << "ftp://host/%3758/n" << true << "host" << "/%58/" << "n";
+    QTest::newRow("no name") << "ftp://host/pub/" << false << "" << "" << "";
+    QTest::newRow("no folder") << "ftp://host" << false << "" << "" << "";
+    QTest::newRow("not ftp") << "http://host/a" << false << "" << "" << "";
+}
+
+void OfflineSearchDialogTest::resultUrlsBackToTheServer()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, valid);
+    const std::optional<CachedEntry> entry = CachedEntryFromUrl(url.toStdString());
+    QCOMPARE(entry.has_value(), valid);
+    if (!entry)
+        return;
+    QFETCH(QString, address);
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QCOMPARE(QString::fromStdString(entry->address), address);
+    QCOMPARE(QString::fromStdString(entry->folder), folder);
+    QCOMPARE(QString::fromStdString(entry->name), name);
 }
 
 void OfflineSearchDialogTest::closeIsRefusedWhileSearchingAndStopping()

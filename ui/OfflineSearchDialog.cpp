@@ -11,7 +11,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QHeaderView>
+#include <QTableView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -113,14 +114,24 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     m_countLabel = Named(new QLabel(QStringLiteral("Result list: 0 files found."), this), "resultCount",
                          QStringLiteral("Result count"));
     m_countLabel->setTextFormat(Qt::PlainText);
-    m_results.setRowSize(QSize(kResultExtent, fontMetrics().height() + 4));
-    m_resultView = Named(new QListView(this), "resultList", QStringLiteral("Result list"));
-    m_resultView->setUniformItemSizes(true);
+    // A table: its rows are placed by the header's fixed section size, so inserting rows
+    // costs no relayout of the ones already there, however many there are.
+    m_resultView = Named(new QTableView(this), "resultList", QStringLiteral("Result list"));
     m_resultView->setModel(&m_results);
     m_resultView->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_resultView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_resultView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_resultView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_resultView->setShowGrid(false);
+    m_resultView->setWordWrap(false);
+    m_resultView->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_resultView->verticalHeader()->hide();
+    m_resultView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_resultView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    m_resultView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    m_resultView->horizontalHeader()->setStretchLastSection(false);
+    m_resultView->setColumnWidth(0, kResultExtent); // long URLs scroll into view
     m_countLabel->setBuddy(m_resultView);
-    connect(m_resultView, &QListView::doubleClicked, this, &OfflineSearchDialog::openInTollvane);
+    connect(m_resultView, &QTableView::doubleClicked, this, &OfflineSearchDialog::openInTollvane);
 
     m_status = Named(new QLabel(kReady, this), "searchStatus", QStringLiteral("Search status"));
     m_status->setTextFormat(Qt::PlainText);

@@ -17,7 +17,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QListView;
+class QTableView;
 class QListWidget;
 class QPushButton;
 
@@ -79,7 +79,7 @@ private:
     QCheckBox* m_regularExpression = nullptr;
     QPushButton* m_searchButton = nullptr;
     QLabel* m_countLabel = nullptr;
-    QListView* m_resultView = nullptr;
+    QTableView* m_resultView = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_copyUrl = nullptr;
     QPushButton* m_open = nullptr;

@@ -6,6 +6,7 @@ namespace {
 
 // Results a search thread collects before handing them over, besides at every folder.
 constexpr std::size_t kBatch = 4096;
+constexpr std::chrono::milliseconds kDrainInterval{40};
 
 } // namespace
 
@@ -38,6 +39,7 @@ PATTERN_ERROR OfflineSearchRun::start(const std::vector<std::string>& sites, con
         m_pending.clear();
         m_folder.clear();
         m_drainScheduled = m_done = m_stopped = false;
+        m_lastDrainPosted.reset();
     }
     m_thread = std::thread(&OfflineSearchRun::run, this, sites);
     return {};
@@ -93,6 +95,13 @@ void OfflineSearchRun::flush(std::vector<std::string>& batch, const std::string*
         }
         if (m_drainScheduled)
             return;
+        // Too soon after the last drain with results: a later flush or the end of the walk
+        // hands it over. The first results go at once.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_lastDrainPosted && now - *m_lastDrainPosted < kDrainInterval)
+            return;
+        if (!m_pending.empty())
+            m_lastDrainPosted = now;
         m_drainScheduled = true;
     }
     QMetaObject::invokeMethod(this, &OfflineSearchRun::drain, Qt::QueuedConnection);

@@ -9,7 +9,9 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +52,10 @@ private:
     std::vector<std::string> m_pending;
     std::string m_folder;
     bool m_drainScheduled = false;
+    // When the last drain with results was asked for: after the first results, drains come
+    // at most every kDrainInterval, so the window spends its time on the user, not on many
+    // small batches.
+    std::optional<std::chrono::steady_clock::time_point> m_lastDrainPosted;
     bool m_done = false;
     bool m_stopped = false;
 };

@@ -18,8 +18,6 @@ QVariant SearchResultModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
         return DisplayText(m_urls[static_cast<std::size_t>(index.row())]);
-    if (role == Qt::SizeHintRole && m_rowSize.isValid())
-        return m_rowSize;
     return {};
 }
 
@@ -36,11 +34,7 @@ void SearchResultModel::append(std::vector<std::string>&& urls)
         return;
     const int first = rowCount();
     beginInsertRows({}, first, first + static_cast<int>(urls.size()) - 1);
-    if (m_urls.empty()) {
-        m_urls = std::move(urls);
-    } else {
-        m_urls.insert(m_urls.end(), std::make_move_iterator(urls.begin()), std::make_move_iterator(urls.end()));
-    }
+    m_urls.insert(m_urls.end(), std::make_move_iterator(urls.begin()), std::make_move_iterator(urls.end()));
     endInsertRows();
 }
 
@@ -49,7 +43,6 @@ void SearchResultModel::clear()
     if (m_urls.empty())
         return;
     beginResetModel();
-    m_urls.clear();
-    m_urls.shrink_to_fit();
+    std::deque<std::string>().swap(m_urls);
     endResetModel();
 }

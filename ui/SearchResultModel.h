@@ -4,8 +4,8 @@
 // a list of millions stays cheap to grow and to show.
 
 #include <QAbstractTableModel>
-#include <QSize>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -22,12 +22,8 @@ public:
     // The URL of a row as the engine's bytes (the displayed text is its UTF-8 reading).
     const std::string& url(int row) const { return m_urls[static_cast<std::size_t>(row)]; }
     void append(std::vector<std::string>&& urls);
-    // The size every row reports: one row height, and a width wide enough to scroll long
-    // URLs into view (the views ask the first row only, which keeps millions cheap).
-    void setRowSize(QSize size) { m_rowSize = size; }
     void clear();
 
 private:
-    std::vector<std::string> m_urls;
-    QSize m_rowSize;
+    std::deque<std::string> m_urls; // grows without moving the rows already there
 };

@@ -13,7 +13,7 @@
 
 #include <QAction>
 #include <QLineEdit>
-#include <QListView>
+#include <QTableView>
 #include <QMenu>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -158,7 +158,7 @@ void FrameDialogsTest::anOfflineSearchResultOpensItsSiteAtItsFolder()
     dialog->searchOrStop();
     QTRY_VERIFY_WITH_TIMEOUT(dialog->state() == OfflineSearchDialog::State::Idle, 30000);
     QCOMPARE(dialog->results().rowCount(), 1);
-    dialog->findChild<QListView*>("resultList")->setCurrentIndex(dialog->results().index(0, 0));
+    dialog->findChild<QTableView*>("resultList")->setCurrentIndex(dialog->results().index(0, 0));
     dialog->openInTollvane();
     QCOMPARE(m_sessions->sessions().size(), size_t(1));
     const CSiteSetting& site = m_sessions->active()->site();

@@ -59,6 +59,7 @@ SiteManagerDialog::SiteManagerDialog(SiteList& sites, const std::string& siteFil
 
     m_list = Named(new QListWidget(this), "siteList", QStringLiteral("Sites"));
     m_list->setMinimumWidth(160);
+    m_list->setMaximumWidth(240);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     // Follows the selection, not the current item: a list that gets the focus makes its
     // first item current without selecting it, and that must not drop a new site's fields.
@@ -107,6 +108,8 @@ SiteManagerDialog::SiteManagerDialog(SiteList& sites, const std::string& siteFil
                       QStringLiteral("Use Passive Mode"));
 
     auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    browse->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     form->addRow(QStringLiteral("Site &Name:"), m_name);
     form->addRow(QStringLiteral("Host &Address:"), m_address);
     form->addRow(QStringLiteral("&Port:"), m_port);
@@ -160,6 +163,7 @@ SiteManagerDialog::SiteManagerDialog(SiteList& sites, const std::string& siteFil
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
     layout->addLayout(buttons);
+    resize(680, 400);
 
     showModel();
 }

@@ -205,6 +205,16 @@ void OfflineSearchDialogTest::movingSitesBetweenTheLists()
     dialog.moveAllBack();
     QVERIFY(dialog.sitesToSearch().empty());
     QCOMPARE(available->count(), 2);
+
+    for (QWidget* widget : dialog.findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+                             qobject_cast<QAbstractItemView*>(widget);
+        // Qt's own parts of a control (a table's headers and corner button) are left out.
+        const bool part = widget->objectName().startsWith("qt_") ||
+                          qobject_cast<QAbstractItemView*>(widget->parentWidget());
+        if (control && !part)
+            QVERIFY2(!widget->accessibleName().isEmpty(), widget->metaObject()->className());
+    }
 }
 
 void OfflineSearchDialogTest::copyUrlAndOpen()

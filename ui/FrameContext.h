@@ -2,6 +2,7 @@
 // What the main frame works on; the application object owns all of it.
 
 #include "sites/Settings.h"
+#include "sites/SettingsStore.h"
 #include "sites/SiteSetting.h"
 
 #include <string>
@@ -13,4 +14,5 @@ struct FrameContext {
     SiteList* sites = nullptr;
     SessionList* sessions = nullptr;
     std::string dataFolder; // ends in "/"
+    ISettingsStore* settingsStore = nullptr; // where the options sheet writes the settings on OK
 };

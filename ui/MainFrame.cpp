@@ -7,6 +7,7 @@
 #include "listing/PathRules.h"
 #include "ui/AppIcon.h"
 #include "ui/DisplayText.h"
+#include "ui/FrameDialogs.h"
 #include "ui/LogPanel.h"
 #include "ui/LogView.h"
 #include "ui/OpenSession.h"
@@ -152,9 +153,7 @@ void MainFrame::createActions()
 
     a.offlineSearch = MakeAction(this, QStringLiteral("Offline &Search"), QStringLiteral("offlineSearch"), QStringLiteral("edit-find"));
     a.settings = MakeAction(this, QStringLiteral("Se&ttings..."), QStringLiteral("settings"), QStringLiteral("preferences-system"));
-    // The dialogs behind these come with their own views; until then they are off.
-    for (QAction* later : {a.siteManager, a.offlineSearch, a.settings})
-        later->setEnabled(false);
+    ConnectFrameDialogs(*this, m_context);
 
     a.helpContents = MakeAction(this, QStringLiteral("&Contents"), QStringLiteral("helpContents"), QStringLiteral("help-contents"));
     a.helpContents->setShortcut(QKeySequence::HelpContents);

@@ -55,6 +55,7 @@ std::optional<int> TollvaneApplication::start(const QByteArray& commandLine)
     context.sites = &m_state.sites;
     context.sessions = m_sessions.get();
     context.dataFolder = m_state.dataFolder;
+    context.settingsStore = &m_store;
     m_frame = std::make_unique<MainFrame>(context);
     m_frame->setCloseHandler([this] { beginClose(); });
     restorePlacement();

@@ -1,7 +1,7 @@
 #pragma once
 // What the main frame works on; the application object owns all of it.
 
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 #include "sites/SettingsStore.h"
 #include "sites/SiteSetting.h"
 
@@ -10,7 +10,7 @@
 class SessionList;
 
 struct FrameContext {
-    CSettings* settings = nullptr;
+    CSharedSettings* settings = nullptr; // the current table, replaced whole on every edit
     SiteList* sites = nullptr;
     SessionList* sessions = nullptr;
     std::string dataFolder; // ends in "/"

@@ -22,7 +22,7 @@ constexpr char kSiteFileName[] = "site.dat";
 void OpenSiteManager(MainFrame& frame, const FrameContext& context)
 {
     auto* dialog = new SiteManagerDialog(*context.sites, JoinPath(context.dataFolder, kSiteFileName),
-                                         context.settings->AnonymousPass, &frame);
+                                         context.settings->Current()->AnonymousPass, &frame);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &SiteManagerDialog::connectRequested, &frame, [context](int index) {
         if (index >= 0 && index < static_cast<int>(context.sites->size()))
@@ -49,7 +49,7 @@ CSiteSetting SiteForCachedEntry(const FrameContext& context, const CachedEntry& 
     if (stored != context.sites->end())
         site = **stored;
     else
-        site = OpenSiteFromFields(entry.address, {}, "anonymous", context.settings->AnonymousPass, 21, true);
+        site = OpenSiteFromFields(entry.address, {}, "anonymous", context.settings->Current()->AnonymousPass, 21, true);
     site.defremotedir = entry.folder;
     return site;
 }
@@ -62,7 +62,7 @@ void OpenOfflineSearch(MainFrame& frame, const FrameContext& context, QPointer<O
         open->activateWindow();
         return;
     }
-    auto* dialog = new OfflineSearchDialog(context.settings->CacheHomeDirectory, &frame);
+    auto* dialog = new OfflineSearchDialog(context.settings->Current()->CacheHomeDirectory, &frame);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &OfflineSearchDialog::openRequested, &frame,
                      [context](const CachedEntry& entry) { context.sessions->open(SiteForCachedEntry(context, entry)); });

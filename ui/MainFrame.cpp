@@ -175,8 +175,10 @@ void MainFrame::createActions()
         }
         openUrl(text);
     });
-    connect(a.alwaysOnline, &QAction::toggled, this, [this](bool on) { m_context.settings->AlwaysRefresh = on ? 1 : 0; });
-    a.alwaysOnline->setChecked(m_context.settings->AlwaysRefresh != 0);
+    connect(a.alwaysOnline, &QAction::toggled, this, [this](bool on) {
+        m_context.settings->Edit([on](CSettings& table) { table.AlwaysRefresh = on ? 1 : 0; });
+    });
+    a.alwaysOnline->setChecked(m_context.settings->Current()->AlwaysRefresh != 0);
 
     // Start and Stop act on the sessions selected in the site list; Clear and Reset on the
     // queue the queue view shows.
@@ -322,7 +324,7 @@ void MainFrame::createQuickConnectBar()
     addToolBarBreak();
     m_quickConnect = new QuickConnectBar(this);
     addToolBar(Qt::TopToolBarArea, m_quickConnect);
-    m_quickConnect->load(*m_context.settings, m_urlHistory->Entries());
+    m_quickConnect->load(*m_context.settings->Current(), m_urlHistory->Entries());
     connect(m_quickConnect, &QuickConnectBar::connectRequested, this, &MainFrame::quickConnect);
     m_actions.showQuickConnectBar->setChecked(true);
     connect(m_actions.showQuickConnectBar, &QAction::toggled, m_quickConnect, &QWidget::setVisible);
@@ -400,7 +402,7 @@ QWidget* MainFrame::createSiteViews()
     views->addWidget(m_rightSiteView);
     views->setStretchFactor(0, 1);
     views->setStretchFactor(1, 1);
-    showLocalFolder(QString::fromStdString(m_context.settings->DefaultLocalDirectory));
+    showLocalFolder(QString::fromStdString(m_context.settings->Current()->DefaultLocalDirectory));
     return views;
 }
 
@@ -479,7 +481,7 @@ void MainFrame::attachSession(OpenSession* session)
     bridge.setDialogParent(this);
     connect(&bridge, &QtSessionUi::logLinesArrived, log, &LogView::addLines);
     connect(&bridge, &QtSessionUi::listingComplete, this,
-            [this, session](const std::string& text) { showRemoteListing(session, text); });
+            [this, session](const CListing& listing) { showRemoteListing(session, listing); });
     connect(&bridge, &QtSessionUi::directoryChanged, this, [this, session](const std::string&) {
         if (m_context.sessions->active() == session)
             updateCommandStates();
@@ -490,8 +492,8 @@ void MainFrame::attachSession(OpenSession* session)
     });
     connect(&bridge, &QtSessionUi::openFileRequested, this, [this](const std::string& path, int how) {
         const QString local = QString::fromStdString(path);
-        if (how == OPEN_WITH_VIEWER && !m_context.settings->ViewerPath.empty())
-            QProcess::startDetached(QString::fromStdString(m_context.settings->ViewerPath), {local});
+        if (how == OPEN_WITH_VIEWER && !m_context.settings->Current()->ViewerPath.empty())
+            QProcess::startDetached(QString::fromStdString(m_context.settings->Current()->ViewerPath), {local});
         else
             QDesktopServices::openUrl(QUrl::fromLocalFile(local));
     });
@@ -516,13 +518,15 @@ void MainFrame::showActiveSession(OpenSession* session)
     refreshStatusBar();
 }
 
-void MainFrame::showRemoteListing(OpenSession* session, const std::string& listingText)
+void MainFrame::showRemoteListing(OpenSession* session, const CListing& remote)
 {
     if (m_context.sessions->active() != session)
         return;
+    // The folder the listing names, not the session's current one: the worker may have
+    // moved on since.
     QString text = QStringLiteral("%1:%2\n\n").arg(DisplayText(session->session().HostName()),
-                                                    DisplayText(session->session().CurrentRemoteDirectory()));
-    QString listing = DisplayText(listingText);
+                                                    DisplayText(remote.folder));
+    QString listing = DisplayText(remote.text);
     listing.remove(QLatin1Char('\r'));
     m_rightSiteView->setPlainText(text + listing);
 }
@@ -558,7 +562,7 @@ void MainFrame::updateCommandStates()
     a.saveAllQueues->setEnabled(!m_context.sessions->sessions().empty());
     a.reconnect->setEnabled(active != nullptr);
     a.disconnect->setEnabled(session && session->IsConnected());
-    a.alwaysOnline->setChecked(m_context.settings->AlwaysRefresh != 0);
+    a.alwaysOnline->setChecked(m_context.settings->Current()->AlwaysRefresh != 0);
 }
 
 void MainFrame::setTransferType(int type)
@@ -579,7 +583,7 @@ void MainFrame::disconnectActive()
                 active->session().Disconnect();
         }
     };
-    if (!m_context.settings->pDisconnect) {
+    if (!m_context.settings->Current()->pDisconnect) {
         disconnectSession();
         return;
     }
@@ -597,7 +601,7 @@ void MainFrame::disconnectActive()
 void MainFrame::statusTick()
 {
     ++m_ticks;
-    if (m_ticks % 2 == 0 && m_context.settings->KeepAlive) {
+    if (m_ticks % 2 == 0 && m_context.settings->Current()->KeepAlive) {
         for (const auto& owned : m_context.sessions->sessions()) {
             if (owned->session().HasThread())
                 owned->session().AntiIdleTick();
@@ -638,7 +642,7 @@ void MainFrame::quickConnect()
     const QuickConnectFields fields = m_quickConnect->fields();
     if (m_urlHistory->AddToHistory(fields.url))
         m_quickConnect->setUrlHistory(m_urlHistory->Entries());
-    const QuickConnectTarget target = QuickConnectTarget::From(fields, *m_context.settings);
+    const QuickConnectTarget target = QuickConnectTarget::From(fields, *m_context.settings->Current());
     switch (target.kind) {
     case QuickConnectTarget::Kind::LocalFolder:
         showLocalFolder(QString::fromStdString(target.localFolder));
@@ -656,7 +660,7 @@ void MainFrame::openUrl(const QString& text)
 {
     CSiteSetting site;
     std::string error;
-    if (!SiteFromUrl(EngineText(text), m_context.settings->AnonymousPass, site, &error)) {
+    if (!SiteFromUrl(EngineText(text), m_context.settings->Current()->AnonymousPass, site, &error)) {
         showMessage(DisplayText(error));
         return;
     }
@@ -665,7 +669,7 @@ void MainFrame::openUrl(const QString& text)
 
 bool MainFrame::importJob(const QString& path, std::vector<OpenSession*>* touched)
 {
-    JobImportResult imported = ImportJobFile(*m_context.sessions, *m_context.sites, *m_context.settings,
+    JobImportResult imported = ImportJobFile(*m_context.sessions, *m_context.sites, *m_context.settings->Current(),
                                              path.toStdString());
     const CQueueLoadResult& result = imported.load;
     if (touched)

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+struct CListing;
 class HistoryList;
 class LogPanel;
 class LogView;
@@ -118,7 +119,7 @@ private:
     void attachSession(OpenSession* session);
     void detachSession(OpenSession* session);
     void showActiveSession(OpenSession* session);
-    void showRemoteListing(OpenSession* session, const std::string& listingText);
+    void showRemoteListing(OpenSession* session, const CListing& listing);
     void showLocalFolder(const QString& folder);
     void updateCommandStates();
     void setTransferType(int type);

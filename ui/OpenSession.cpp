@@ -1,12 +1,11 @@
 #include "ui/OpenSession.h"
 
-OpenSession::OpenSession(CSettings& settings, const CSiteSetting& site, const TransferLogSinks& sinks)
+OpenSession::OpenSession(CSharedSettings& settings, const CSiteSetting& site, const TransferLogSinks& sinks)
     : m_site(site), m_bridge(std::make_unique<QtSessionUi>()),
       m_session(std::make_unique<CFtpSession>(settings, site))
 {
     m_bridge->setTransferLog(sinks);
     m_bridge->setSettings(&settings);
-    m_bridge->setSession(m_session.get());
     m_session->SetUi(m_bridge.get());
 }
 

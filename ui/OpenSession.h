@@ -10,7 +10,7 @@
 
 class OpenSession {
 public:
-    OpenSession(CSettings& settings, const CSiteSetting& site, const TransferLogSinks& sinks);
+    OpenSession(CSharedSettings& settings, const CSiteSetting& site, const TransferLogSinks& sinks);
     ~OpenSession();
     OpenSession(const OpenSession&) = delete;
     OpenSession& operator=(const OpenSession&) = delete;

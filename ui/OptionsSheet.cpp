@@ -94,7 +94,7 @@ constexpr char kPageOverwrite[] = "Overwrite";
 
 } // namespace
 
-OptionsSheet::OptionsSheet(CSettings& settings, ISettingsStore* store, QWidget* parent)
+OptionsSheet::OptionsSheet(CSharedSettings& settings, ISettingsStore* store, QWidget* parent)
     : QDialog(parent), m_settings(settings), m_store(store)
 {
     setObjectName(QStringLiteral("optionsSheet"));
@@ -121,7 +121,7 @@ OptionsSheet::OptionsSheet(CSettings& settings, ISettingsStore* store, QWidget* 
     layout->addWidget(m_pages);
     layout->addWidget(buttons);
 
-    load(m_settings);
+    load(*m_settings.Current());
 }
 
 // ---- pages ----

@@ -3,7 +3,7 @@
 // table as it is when the sheet opens; OK stores them all into the table at once (through
 // ApplySettingsTable) and writes it to the store, Cancel changes nothing.
 
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 #include "sites/SettingsStore.h"
 
 #include <QDialog>
@@ -23,8 +23,8 @@ public:
     static constexpr int kMaxTimeout = 1000;   // seconds; a transfer needs at least 1
     static constexpr int kMaxRetry = 32767;
 
-    // `settings` is the program's table; `store` (may be null) where it is kept.
-    OptionsSheet(CSettings& settings, ISettingsStore* store, QWidget* parent = nullptr);
+    // `settings` holds the program's table; `store` (may be null) where it is kept.
+    OptionsSheet(CSharedSettings& settings, ISettingsStore* store, QWidget* parent = nullptr);
 
     // Shows `table` on the pages.
     void load(const CSettings& table);
@@ -55,7 +55,7 @@ private:
     void browseViewer();
     QStringList listedExtensions() const;
 
-    CSettings& m_settings;
+    CSharedSettings& m_settings;
     ISettingsStore* m_store;
     QTabWidget* m_pages = nullptr;
 

@@ -5,7 +5,7 @@
 #include "ui/LoginMessageWindow.h"
 #include "ui/MessageWindow.h"
 #include "ui/OverwriteDialog.h"
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -185,24 +185,29 @@ void QtSessionUi::ListingStarted()
     post([this] { emit listingStarted(); });
 }
 
-void QtSessionUi::ListingComplete()
+void QtSessionUi::ListingComplete(const CListing& listing)
 {
-    // On the worker thread the session's listing text is its own to read.
-    std::string text = m_session ? m_session->ListingText() : std::string();
-    post([this, text = std::move(text)] {
+    post([this, listing] {
         drainLogLines(); // the lines that led up to the listing come first
-        emit listingComplete(text);
+        emit listingComplete(listing);
     });
 }
 
-void QtSessionUi::QueueEntryStarted(int index)
+void QtSessionUi::QueueEntryStarted(QueueEntryId id)
 {
-    post([this, index] { emit queueEntryStarted(index); });
+    post([this, id] { emit queueEntryStarted(id); });
 }
 
-void QtSessionUi::QueueChanged()
+void QtSessionUi::QueueChanged(const CFtpSession&, const CQueueChange& change)
 {
-    post([this] { emit queueChanged(); });
+    // Queued even on the UI thread: the view's own command (Remove, Move) is still on the
+    // stack, and the view reads the queue again once it has returned.
+    post([this, change] { emit queueChanged(change); });
+}
+
+void QtSessionUi::FileSkipped(const std::string& fileName, const std::string& reason)
+{
+    post([this, fileName, reason] { emit fileSkipped(fileName, reason); });
 }
 
 void QtSessionUi::QueueRunFinished()
@@ -279,7 +284,9 @@ COverwriteAnswer QtSessionUi::AskOverwrite(const COverwriteQuestion& question)
 {
     // Without a user nothing is overwritten: Skip loses nothing.
     const COverwriteAnswer cautious{0, false};
-    const CSettings* settings = m_settings; // read on the UI thread, where it changes
+    // The table current when the question is asked; an edit made meanwhile applies to the
+    // next question.
+    const std::shared_ptr<const CSettings> settings = m_settings ? m_settings->Current() : nullptr;
     return ask<COverwriteAnswer>(cautious, [question, settings](QWidget* parent,
                                                                 std::function<void(COverwriteAnswer)> answer) -> QDialog* {
         const int countDown = settings && settings->AutoClosePrompt ? settings->PromptSeconds : 0;

@@ -29,7 +29,7 @@ class QDialog;
 #include <QWidget>
 class MessageWindow;
 class LoginMessageWindow;
-struct CSettings;
+class CSharedSettings;
 
 // Where the lines of every site's log go besides the window: "transfer.log". Called on the
 // worker thread, in the order the lines arrive.
@@ -46,10 +46,9 @@ public:
 
     // ---- UI thread, while no worker runs ----
     void setTransferLog(TransferLogSinks sinks) { m_transferLog = std::move(sinks); }
-    // The session whose listing text is read when a listing completes (worker thread).
-    void setSession(CFtpSession* session) { m_session = session; }
-    // The settings the overwrite confirmation's count-down reads; may stay unset.
-    void setSettings(const CSettings* settings) { m_settings = settings; }
+    // The settings the overwrite confirmation's count-down reads (the current snapshot
+    // when the question opens); may stay unset.
+    void setSettings(const CSharedSettings* settings) { m_settings = settings; }
 
     // ---- UI thread ----
     // The window the dialogs are centred on; none: they are top-level.
@@ -64,13 +63,15 @@ public:
     // Hands over the log lines collected so far now instead of at the scheduled drain.
     void drainLogLines();
 
-    // ---- worker thread (SessionUi) ----
+    // ---- SessionUi: the worker thread, or any thread where SessionUi says so ----
+    // Every call that informs is queued to the UI thread and never waits for it, so a
+    // QueueChanged made on the UI thread itself (the queue view's own Remove) cannot block.
     void AddLogLine(const CLogLine& line) override;
     void DirectoryChanged(const std::string& directory) override;
     void ListingStarted() override;
-    void ListingComplete() override;
-    void QueueEntryStarted(int index) override;
-    void QueueChanged() override;
+    void ListingComplete(const CListing& listing) override;
+    void QueueEntryStarted(QueueEntryId id) override;
+    void QueueChanged(const CFtpSession& session, const CQueueChange& change) override;
     void QueueRunFinished() override;
     void Refresh() override;
     void ShowLoginMessage(const std::string& host, const std::string& message) override;
@@ -79,16 +80,19 @@ public:
     COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
     void OpenDownloadedFile(const std::string& localPath, int how) override;
     void AddTransferLogLine(const std::string& text) override;
+    void FileSkipped(const std::string& fileName, const std::string& reason) override;
     void CommandFinished(int code, int result) override;
 
 signals:
     void logLinesArrived(const std::vector<CLogLine>& lines);
     void directoryChanged(const std::string& directory);
     void listingStarted();
-    // The raw listing text the session received (until the listing carries its entries).
-    void listingComplete(const std::string& listingText);
-    void queueEntryStarted(int index);
-    void queueChanged();
+    // The listing as the worker completed it: its folder and the server's text.
+    void listingComplete(const CListing& listing);
+    void queueEntryStarted(QueueEntryId id);
+    void queueChanged(const CQueueChange& change);
+    // The overwrite rules left a file alone (the reason is also in the log).
+    void fileSkipped(const std::string& fileName, const std::string& reason);
     void queueRunFinished();
     void refreshRequested();
     void openFileRequested(const std::string& localPath, int how);
@@ -105,8 +109,7 @@ private:
     QWidget* dialogParent() const { return m_dialogParent.data(); }
 
     TransferLogSinks m_transferLog;
-    CFtpSession* m_session = nullptr;
-    const CSettings* m_settings = nullptr;
+    const CSharedSettings* m_settings = nullptr;
     QPointer<QWidget> m_dialogParent;
     QPointer<MessageWindow> m_messageWindow;
     QPointer<LoginMessageWindow> m_loginWindow;

@@ -16,7 +16,7 @@ QueueModel::QueueModel(QObject* parent) : QAbstractTableModel(parent)
 
 QueueModel::~QueueModel() = default;
 
-QueueModel::Row QueueModel::Row::From(QueueEntryRef ref, const CQueueEntry& entry)
+QueueModel::Row QueueModel::Row::From(QueueEntryId ref, const CQueueEntry& entry)
 {
     Row row;
     row.entry = ref;
@@ -63,7 +63,7 @@ void QueueModel::setSession(OpenSession* session)
     m_rows.clear();
     m_index.clear();
     m_indexValid = true;
-    m_progressEntry = nullptr;
+    m_progressEntry = 0;
     m_progressText.clear();
     endResetModel();
     if (session) {
@@ -93,7 +93,7 @@ void QueueModel::refresh()
     // changed. Rows are matched walking along the old order (a run takes entries off the
     // top, the user appends), so the usual refresh needs no lookup table.
     struct Fresh {
-        QueueEntryRef entry;
+        QueueEntryId entry;
         int oldRow;   // -1: new (or not matched yet)
         int data;     // index into `copies` for a new or changed entry, else -1
     };
@@ -103,7 +103,8 @@ void QueueModel::refresh()
     std::vector<char> kept(m_rows.size(), 0);
     std::size_t cursor = 0;
     constexpr std::size_t kWindow = 64;
-    m_access->forEach([&](QueueEntryRef ref, const CQueueEntry& entry) {
+    m_access->forEach([&](const CQueueEntry& entry) {
+        const QueueEntryId ref = entry.id;
         const std::size_t end = std::min(m_rows.size(), cursor + kWindow);
         for (std::size_t k = cursor; k < end; ++k) {
             if (m_rows[k].entry != ref)
@@ -124,7 +125,7 @@ void QueueModel::refresh()
     // Entries not met along the way are new or were moved: look them up among the rows
     // that were not matched (few, unless the order changed).
     if (!copies.empty() && !m_rows.empty()) {
-        std::unordered_map<QueueEntryRef, int> unmatched;
+        std::unordered_map<QueueEntryId, int> unmatched;
         for (std::size_t k = 0; k < m_rows.size(); ++k)
             if (!kept[k])
                 unmatched.emplace(m_rows[k].entry, int(k));
@@ -163,7 +164,7 @@ void QueueModel::refresh()
 
     // 2. The rows that stay take the queue's order (a move): one layout change that
     // carries the selection along by identity.
-    std::vector<QueueEntryRef> keptOrder;
+    std::vector<QueueEntryId> keptOrder;
     keptOrder.reserve(m_rows.size());
     for (const Fresh& f : fresh)
         if (f.oldRow >= 0)
@@ -173,7 +174,7 @@ void QueueModel::refresh()
         reordered = m_rows[i].entry != keptOrder[i];
     if (reordered) {
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        std::unordered_map<QueueEntryRef, int> newRow;
+        std::unordered_map<QueueEntryId, int> newRow;
         newRow.reserve(keptOrder.size());
         for (std::size_t i = 0; i < keptOrder.size(); ++i)
             newRow.emplace(keptOrder[i], int(i));
@@ -236,7 +237,7 @@ void QueueModel::refresh()
     m_refreshTimer.setInterval(std::clamp(int(cost.elapsed()) * 4, kRefreshDelayMs, 1000));
 }
 
-const std::unordered_map<QueueEntryRef, int>& QueueModel::rowsByEntry() const
+const std::unordered_map<QueueEntryId, int>& QueueModel::rowsByEntry() const
 {
     if (!m_indexValid) {
         m_index.clear();
@@ -250,7 +251,7 @@ const std::unordered_map<QueueEntryRef, int>& QueueModel::rowsByEntry() const
 
 void QueueModel::updateProgress()
 {
-    QueueEntryRef transferring = nullptr;
+    QueueEntryId transferring = 0;
     int transferringRow = -1;
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         if (m_rows[i].status == STATUS_TRANSFERRING) {
@@ -290,18 +291,18 @@ void QueueModel::updateProgress()
         emit dataChanged(index(transferringRow, Status), index(transferringRow, Status));
 }
 
-void QueueModel::markStale(QueueEntryRef entry)
+void QueueModel::markStale(QueueEntryId entry)
 {
     if (const int row = rowOf(entry); row >= 0)
         m_rows[std::size_t(row)].stale = true;
 }
 
-QueueEntryRef QueueModel::entryAt(int row) const
+QueueEntryId QueueModel::entryAt(int row) const
 {
-    return row >= 0 && row < int(m_rows.size()) ? m_rows[std::size_t(row)].entry : nullptr;
+    return row >= 0 && row < int(m_rows.size()) ? m_rows[std::size_t(row)].entry : 0;
 }
 
-int QueueModel::rowOf(QueueEntryRef entry) const
+int QueueModel::rowOf(QueueEntryId entry) const
 {
     if (!entry)
         return -1;

@@ -49,11 +49,11 @@ public:
     void updateProgress();
 
     // The entry was edited in place: its row is read again at the next refresh.
-    void markStale(QueueEntryRef entry);
+    void markStale(QueueEntryId entry);
 
-    QueueEntryRef entryAt(int row) const;
+    QueueEntryId entryAt(int row) const;
     // The row of the entry, -1 when it is not shown.
-    int rowOf(QueueEntryRef entry) const;
+    int rowOf(QueueEntryId entry) const;
     // The entry's status as last read.
     int statusAt(int row) const;
     // The progress text of the transferring row (empty when nothing is transferring).
@@ -66,7 +66,7 @@ public:
 
 private:
     struct Row {
-        QueueEntryRef entry = nullptr;
+        QueueEntryId entry = 0;
         std::string remotePath;
         std::string localPath;
         std::string pattern;
@@ -77,23 +77,23 @@ private:
         bool stale = false; // read it again at the next refresh
         std::uint64_t size = 0;
 
-        static Row From(QueueEntryRef ref, const CQueueEntry& entry);
+        static Row From(QueueEntryId ref, const CQueueEntry& entry);
         bool SameAs(const CQueueEntry& entry) const;
         bool SameAs(const Row& other) const;
     };
     QString cellText(const Row& row, int column) const;
     // The row of each entry, built when first needed after the rows changed.
-    const std::unordered_map<QueueEntryRef, int>& rowsByEntry() const;
+    const std::unordered_map<QueueEntryId, int>& rowsByEntry() const;
 
     OpenSession* m_session = nullptr;
     std::unique_ptr<QueueAccess> m_access;
     std::vector<Row> m_rows;
-    mutable std::unordered_map<QueueEntryRef, int> m_index;
+    mutable std::unordered_map<QueueEntryId, int> m_index;
     mutable bool m_indexValid = true;
     QTimer m_refreshTimer;
 
     // Progress of the transferring entry.
-    QueueEntryRef m_progressEntry = nullptr;
+    QueueEntryId m_progressEntry = 0; // 0: none
     QString m_progressText;
     std::uint64_t m_lastBytes = 0;
     QElapsedTimer m_rateClock;

@@ -100,21 +100,21 @@ OpenSession* QueueView::session() const
     return m_model->session();
 }
 
-std::vector<QueueEntryRef> QueueView::selectedEntries() const
+std::vector<QueueEntryId> QueueView::selectedEntries() const
 {
     QModelIndexList rows = selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    std::vector<QueueEntryRef> entries;
+    std::vector<QueueEntryId> entries;
     entries.reserve(std::size_t(rows.size()));
     for (const QModelIndex& row : rows)
         entries.push_back(m_model->entryAt(row.row()));
     return entries;
 }
 
-void QueueView::selectEntries(const std::vector<QueueEntryRef>& entries)
+void QueueView::selectEntries(const std::vector<QueueEntryId>& entries)
 {
     QItemSelection selection;
-    for (QueueEntryRef entry : entries) {
+    for (QueueEntryId entry : entries) {
         if (const int row = m_model->rowOf(entry); row >= 0)
             selection.select(m_model->index(row, 0), m_model->index(row, QueueModel::ColumnCount - 1));
     }
@@ -124,7 +124,7 @@ void QueueView::selectEntries(const std::vector<QueueEntryRef>& entries)
 void QueueView::move(QueueMove how)
 {
     QueueAccess* access = m_model->access();
-    const std::vector<QueueEntryRef> entries = selectedEntries();
+    const std::vector<QueueEntryId> entries = selectedEntries();
     if (!access || entries.empty())
         return;
     // The selection follows the entries to their new places.
@@ -164,7 +164,7 @@ void QueueView::resetQueue()
 void QueueView::copyUrl()
 {
     OpenSession* shown = session();
-    const std::vector<QueueEntryRef> entries = selectedEntries();
+    const std::vector<QueueEntryId> entries = selectedEntries();
     if (!shown || entries.empty())
         return;
     const std::optional<CQueueEntry> entry = m_model->access()->find(entries.front());
@@ -183,10 +183,10 @@ void QueueView::copyUrl()
 void QueueView::showProperties()
 {
     QueueAccess* access = m_model->access();
-    const std::vector<QueueEntryRef> entries = selectedEntries();
+    const std::vector<QueueEntryId> entries = selectedEntries();
     if (!access || entries.empty() || m_dialog)
         return;
-    const QueueEntryRef target = entries.front();
+    const QueueEntryId target = entries.front();
     const std::optional<CQueueEntry> entry = access->find(target);
     if (!entry)
         return;

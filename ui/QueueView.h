@@ -30,8 +30,8 @@ public:
     OpenSession* session() const;
 
     // The entries of the selected rows, in row order.
-    std::vector<QueueEntryRef> selectedEntries() const;
-    void selectEntries(const std::vector<QueueEntryRef>& entries);
+    std::vector<QueueEntryId> selectedEntries() const;
+    void selectEntries(const std::vector<QueueEntryId>& entries);
 
     // The commands.
     void move(QueueMove how);

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-SessionList::SessionList(CSettings& settings, QObject* parent) : QObject(parent), m_settings(settings) {}
+SessionList::SessionList(CSharedSettings& settings, QObject* parent) : QObject(parent), m_settings(settings) {}
 
 SessionList::~SessionList()
 {

@@ -3,7 +3,7 @@
 // tab the user looks at). Loading a queue file reaches the sessions through it.
 
 #include "session/QueueFiles.h"
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 #include "sites/SiteSetting.h"
 #include "ui/QtSessionUi.h"
 
@@ -17,7 +17,7 @@ class OpenSession;
 class SessionList : public QObject, public IQueueSessions {
     Q_OBJECT
 public:
-    explicit SessionList(CSettings& settings, QObject* parent = nullptr);
+    explicit SessionList(CSharedSettings& settings, QObject* parent = nullptr);
     ~SessionList() override;
 
     void setTransferLog(TransferLogSinks sinks) { m_sinks = std::move(sinks); }
@@ -51,7 +51,7 @@ signals:
     void activeChanged(OpenSession* session);
 
 private:
-    CSettings& m_settings;
+    CSharedSettings& m_settings;
     TransferLogSinks m_sinks;
     std::vector<std::unique_ptr<OpenSession>> m_sessions;
     OpenSession* m_active = nullptr;

@@ -2,16 +2,15 @@
 
 #include "sites/SettingsIo.h"
 
-bool ApplySettingsTable(CSettings& current, const std::function<void(CSettings&)>& edit,
+bool ApplySettingsTable(CSharedSettings& shared, const std::function<void(CSettings&)>& edit,
                         ISettingsStore* store, std::string* error)
 {
-    CSettings next = current;
-    edit(next);
-    current = std::move(next);
+    shared.Edit(edit);
     if (!store)
         return true;
+    const std::shared_ptr<const CSettings> current = shared.Current();
     std::string reported;
-    const bool written = WriteSettings(*store, current, [&reported](const std::string& text) {
+    const bool written = WriteSettings(*store, *current, [&reported](const std::string& text) {
         if (reported.empty())
             reported = text;
     });

@@ -79,7 +79,7 @@ ShellTransferResult ShellTransfer::run(const std::string& destination, const QSt
     result.kind = ShellTransferResult::Kind::Uploads;
     OpenSession* session = findSession(prefixed);
     if (!session) {
-        CSiteSetting site = SiteForHost(m_sites, url.host, m_settings);
+        CSiteSetting site = SiteForHost(m_sites, url.host, *m_settings.Current());
         if (!url.user.empty()) {
             site.username = url.user;
             site.password = url.password;

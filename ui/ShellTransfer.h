@@ -3,7 +3,7 @@
 // or copied into a local folder. Usable without a window; the shell transfer dialog is
 // its view.
 
-#include "sites/Settings.h"
+#include "sites/SharedSettings.h"
 #include "sites/SiteSetting.h"
 
 #include <QStringList>
@@ -24,7 +24,7 @@ struct ShellTransferResult {
 
 class ShellTransfer {
 public:
-    ShellTransfer(SessionList& sessions, const SiteList& sites, const CSettings& settings)
+    ShellTransfer(SessionList& sessions, const SiteList& sites, const CSharedSettings& settings)
         : m_sessions(sessions), m_sites(sites), m_settings(settings) {}
 
     // The destination is an existing local folder (absolute path) or an ftp URL ("ftp://"
@@ -38,5 +38,5 @@ public:
 private:
     SessionList& m_sessions;
     const SiteList& m_sites;
-    const CSettings& m_settings;
+    const CSharedSettings& m_settings;
 };

@@ -45,13 +45,16 @@ std::optional<int> TollvaneApplication::start(const QByteArray& commandLine)
     }
     m_transferLog.Open(m_state.dataFolder); // without it lines still reach the windows
 
-    m_sessions = std::make_unique<SessionList>(m_state.settings);
+    // From here on the shared table is the program's settings; the start-up's copy is not
+    // read again.
+    m_settings.Replace(m_state.settings);
+    m_sessions = std::make_unique<SessionList>(m_settings);
     m_sessions->setTransferLog({
         [this](const CLogLine& line) { m_transferLog.AddLine(line); },
         [this](const std::string& text) { m_transferLog.AppendText(text); },
     });
     FrameContext context;
-    context.settings = &m_state.settings;
+    context.settings = &m_settings;
     context.sites = &m_state.sites;
     context.sessions = m_sessions.get();
     context.dataFolder = m_state.dataFolder;
@@ -61,7 +64,7 @@ std::optional<int> TollvaneApplication::start(const QByteArray& commandLine)
     restorePlacement();
 
     const CQueueLoadResult autosave =
-        LoadSharedAutosave(m_state.dataFolder, *m_sessions, m_state.sites, m_state.settings, &m_autosaveText);
+        LoadSharedAutosave(m_state.dataFolder, *m_sessions, m_state.sites, *m_settings.Current(), &m_autosaveText);
     for (const std::string& warning : autosave.warnings)
         std::fprintf(stderr, "tollvane: autosave.tvq: %s\n", warning.c_str());
 
@@ -89,7 +92,8 @@ void TollvaneApplication::listenForLaterStarts()
 
 void TollvaneApplication::restorePlacement()
 {
-    const CSettings& s = m_state.settings;
+    const std::shared_ptr<const CSettings> current = m_settings.Current();
+    const CSettings& s = *current;
     if (s.WPWidth != 0 && s.WPHeight != 0) {
         QList<QRect> screens;
         for (const QScreen* screen : QGuiApplication::screens())
@@ -104,15 +108,17 @@ void TollvaneApplication::restorePlacement()
 
 void TollvaneApplication::recordPlacement()
 {
-    CSettings& s = m_state.settings;
     const QRect normal = m_frame->isMaximized() ? m_frame->normalGeometry() : m_frame->geometry();
-    if (normal.isValid()) {
-        s.WPLeft = normal.left();
-        s.WPTop = normal.top();
-        s.WPWidth = normal.width();
-        s.WPHeight = normal.height();
-    }
-    s.WPMaximized = m_frame->isMaximized() ? 1 : 0;
+    const bool maximized = m_frame->isMaximized();
+    m_settings.Edit([&normal, maximized](CSettings& s) {
+        if (normal.isValid()) {
+            s.WPLeft = normal.left();
+            s.WPTop = normal.top();
+            s.WPWidth = normal.width();
+            s.WPHeight = normal.height();
+        }
+        s.WPMaximized = maximized ? 1 : 0;
+    });
 }
 
 void TollvaneApplication::beginClose()
@@ -178,18 +184,20 @@ void TollvaneApplication::finishClose()
     // Every question has been answered: now the sessions stop, all of them. An entry the
     // stop interrupts was not stopped by the user: it is saved as queued, so the next start
     // continues it.
-    std::vector<std::pair<CTransferQueue*, CQueueEntry*>> running;
+    std::vector<std::pair<CTransferQueue*, QueueEntryId>> running;
     for (const auto& session : m_sessions->sessions()) {
         CTransferQueue& queue = session->session().Queue();
-        for (CQueueEntry* entry = queue.First(); entry; entry = queue.Next(entry)) {
-            if (entry->status == STATUS_TRANSFERRING)
-                running.emplace_back(&queue, entry);
-        }
+        queue.ForEach([&](const CQueueEntry& entry) {
+            if (entry.status == STATUS_TRANSFERRING)
+                running.emplace_back(&queue, entry.id);
+        });
     }
     m_sessions->stopAll();
-    for (auto [queue, entry] : running) {
-        if (queue->IndexOf(entry) >= 0)
-            entry->status = STATUS_QUEUED;
+    // Every worker has ended, so no run holds these entries any more: they are set aside
+    // as queued with the progress the stopped run left in them.
+    for (auto [queue, id] : running) {
+        if (const std::optional<CQueueEntry> entry = queue->Find(id))
+            queue->SetAside(*entry, STATUS_QUEUED);
     }
     QString error;
     if (!saveQueues(error) || !saveSettings(error)) {
@@ -219,7 +227,7 @@ void TollvaneApplication::cancelClose(const QString& message)
 bool TollvaneApplication::saveQueues(QString& error)
 {
     std::string reason;
-    if (SaveSharedAutosave(m_state.dataFolder, m_autosaveText, m_sessions->queueSections(), m_state.settings, &reason))
+    if (SaveSharedAutosave(m_state.dataFolder, m_autosaveText, m_sessions->queueSections(), *m_settings.Current(), &reason))
         return true;
     error = QStringLiteral("The transfer queues could not be saved to %1: %2")
                 .arg(QString::fromStdString(m_state.dataFolder + kAutosaveFileName), DisplayText(reason));
@@ -230,7 +238,7 @@ bool TollvaneApplication::saveSettings(QString& error)
 {
     recordPlacement();
     std::string reported;
-    const bool saved = WriteSettings(m_store, m_state.settings, [&reported](const std::string& text) {
+    const bool saved = WriteSettings(m_store, *m_settings.Current(), [&reported](const std::string& text) {
         reported += text;
     });
     if (saved && m_store.Flush())

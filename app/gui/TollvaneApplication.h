@@ -14,6 +14,7 @@
 
 #include "app/lib/AppStartup.h"
 #include "app/lib/TransferLog.h"
+#include "sites/SharedSettings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -74,6 +75,8 @@ private:
     ISettingsStore& m_store;
     Options m_options;
     AppState m_state;
+    // The settings every window and session reads; taken from m_state once it started.
+    CSharedSettings m_settings;
     CTransferLog m_transferLog;
     // The entries of "autosave.tvq" that are this window's (see SharedAutosave.h).
     std::string m_autosaveText;

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <cstdio>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
-    CSettings settings;
+    CSharedSettings settings;
     CSiteSetting site;
     site.address = "bench.example.test";
     OpenSession session(settings, site, TransferLogSinks{});
@@ -95,7 +96,6 @@ int main(int argc, char** argv)
     // A running queue: entries leave at the top (files done), a few are queued at the end,
     // while a selection is kept; the view refreshes as the queue's change reports come.
     view.selectEntries({view.queueModel()->entryAt(500), view.queueModel()->entryAt(501)});
-    std::vector<const CQueueEntry*> firsts;
     qint64 worstRefresh = 0;
     qint64 totalRefresh = 0;
     qint64 worstRefreshCpu = 0;
@@ -105,8 +105,8 @@ int main(int argc, char** argv)
     for (int round = 0; round < rounds; ++round) {
         if (round == 20)
             early = ResidentKiB();
-        for (int k = 0; k < 10; ++k)
-            session.session().Queue().Remove(session.session().Queue().First());
+        const std::vector<QueueEntryId> ids = session.session().Queue().Ids();
+        session.session().Queue().Remove(std::span(ids.data(), std::min<std::size_t>(10, ids.size())));
         session.session().Queue().Append(Entry(count + round));
         clock.restart();
         cpu = ThreadCpuMs();

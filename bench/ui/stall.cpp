@@ -38,9 +38,10 @@ int main(int argc, char** argv)
 
     QTemporaryDir home;
     const std::string target = home.path().toStdString();
-    CSettings settings;
-    settings.CacheHomeDirectory = target + "/cache";
-    settings.pOverwrite = 0;
+    CSettings table;
+    table.CacheHomeDirectory = target + "/cache";
+    table.pOverwrite = 0;
+    CSharedSettings settings(table);
     SiteList sites;
     SessionList sessions(settings);
     MainFrame frame({&settings, &sites, &sessions, target + "/"});

@@ -2,7 +2,11 @@
 // drives it: informing calls arrive in order, questions are answered from dialogs opened
 // without a nested event loop, and stopping answers open questions so no worker hangs.
 
+#include "session/FtpSession.h"
+#include "sites/SharedSettings.h"
+#include "sites/SiteSetting.h"
 #include "ui/LogView.h"
+#include "ui/OpenSession.h"
 #include "ui/OverwriteDialog.h"
 #include "ui/QtSessionUi.h"
 
@@ -58,6 +62,8 @@ private slots:
     void aQuestionAskedAfterTheStopIsAnsweredAtOnce();
     void aClosedWindowIsNotTouchedByCallsInFlight();
     void aDestroyedBridgeDropsItsQueuedCalls();
+    void aListingArrivesWithTheFolderItNames();
+    void aQueueChangeMadeOnTheInterfaceThreadDoesNotWaitForIt();
 };
 
 void QtSessionUiTest::logLinesKeepTheirOrderAcrossBatches()
@@ -198,6 +204,8 @@ void QtSessionUiTest::aQuestionAskedAfterTheStopIsAnsweredAtOnce()
 
 void QtSessionUiTest::aClosedWindowIsNotTouchedByCallsInFlight()
 {
+    CSharedSettings settings;
+    const CFtpSession session(settings, CSiteSetting{});
     QtSessionUi bridge;
     auto* log = new LogView;
     QPointer<LogView> watched = log;
@@ -208,7 +216,7 @@ void QtSessionUiTest::aClosedWindowIsNotTouchedByCallsInFlight()
         while (!stop) {
             bridge.AddLogLine({"line", LOG_REPLY, 1, 1});
             bridge.DirectoryChanged("/pub");
-            bridge.QueueChanged();
+            bridge.QueueChanged(session, {CQueueChange::Kind::Changed, {1}});
             ++sent;
         }
     });
@@ -238,6 +246,44 @@ void QtSessionUiTest::aDestroyedBridgeDropsItsQueuedCalls()
     bridge.reset(); // before the event loop ran any of the queued calls
     QCoreApplication::processEvents();
     QCOMPARE(received, 0);
+}
+
+void QtSessionUiTest::aListingArrivesWithTheFolderItNames()
+{
+    QtSessionUi bridge;
+    std::vector<CListing> shown;
+    connect(&bridge, &QtSessionUi::listingComplete, this, [&](const CListing& listing) { shown.push_back(listing); });
+    Worker worker([&] {
+        bridge.ListingComplete({"/pub", "-rw-r--r-- 1 u g 5 Jan 1 2004 a.txt\r\n"});
+        bridge.ListingComplete({"/pub/docs", ""}); // the worker moved on before the window caught up
+    });
+    worker.join();
+    QTRY_COMPARE_WITH_TIMEOUT(int(shown.size()), 2, kWait);
+    QCOMPARE(shown[0].folder, std::string("/pub"));
+    QVERIFY(shown[0].text.find("a.txt") != std::string::npos);
+    QCOMPARE(shown[1].folder, std::string("/pub/docs"));
+    QVERIFY(shown[1].text.empty());
+}
+
+void QtSessionUiTest::aQueueChangeMadeOnTheInterfaceThreadDoesNotWaitForIt()
+{
+    // The queue view's Remove reports back through the bridge on the interface thread
+    // itself, before Remove returns: the bridge must queue it, never wait for this thread.
+    CSharedSettings settings;
+    CSiteSetting site;
+    site.address = "ftp.example.test";
+    OpenSession open(settings, site, TransferLogSinks{});
+    std::vector<CQueueChange> changes;
+    connect(&open.bridge(), &QtSessionUi::queueChanged, this,
+            [&](const CQueueChange& change) { changes.push_back(change); });
+    auto entry = std::make_unique<CQueueEntry>();
+    entry->remotePath = "/pub/a.txt";
+    entry->localPath = "/tmp/in";
+    const QueueEntryId id = open.session().Queue().Append(std::move(entry));
+    const std::vector<QueueEntryId> removed{id};
+    QCOMPARE(open.session().Queue().Remove(removed), std::size_t(1));
+    QTRY_VERIFY_WITH_TIMEOUT(!changes.empty() && changes.back().kind == CQueueChange::Kind::Removed, kWait);
+    QCOMPARE(changes.back().entries, removed);
 }
 
 QTEST_MAIN(QtSessionUiTest)

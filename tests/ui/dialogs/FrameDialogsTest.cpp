@@ -62,7 +62,7 @@ private:
 
     QTemporaryDir m_home;
     tvtest::PyftpdlibServer m_server;
-    CSettings m_settings;
+    CSharedSettings m_settings;
     SiteList m_sites;
     MemorySettingsStore m_store;
     std::unique_ptr<SessionList> m_sessions;
@@ -80,8 +80,9 @@ void FrameDialogsTest::initTestCase()
 
 void FrameDialogsTest::init()
 {
-    m_settings = CSettings{};
-    m_settings.CacheHomeDirectory = m_home.path().toStdString() + "/cache";
+    CSettings table;
+    table.CacheHomeDirectory = m_home.path().toStdString() + "/cache";
+    m_settings.Replace(table);
     m_sites.clear();
     auto site = std::make_unique<CSiteSetting>();
     site->name = "local";
@@ -109,7 +110,7 @@ void FrameDialogsTest::settingsAppliesAndWritesOnOk()
     QVERIFY(sheet);
     sheet->findChild<QSpinBox*>("timeout")->setValue(7);
     sheet->accept();
-    QCOMPARE(m_settings.Timeout, 7);
+    QCOMPARE(m_settings.Current()->Timeout, 7);
     QCOMPARE(m_store.ReadInt("Timeout"), std::optional<int>(7));
 }
 
@@ -143,7 +144,7 @@ void FrameDialogsTest::theToolbarMenuListsTheSitesAndOpensOne()
 
 void FrameDialogsTest::anOfflineSearchResultOpensItsSiteAtItsFolder()
 {
-    const std::string folder = m_settings.CacheHomeDirectory + "/" + m_server.host() + "/pub";
+    const std::string folder = m_settings.Current()->CacheHomeDirectory + "/" + m_server.host() + "/pub";
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/files.lis") << "drwxr-xr-x 2 u g 4096 Jan 1 2004 docs\r\n";
 

@@ -7,6 +7,7 @@
 #include "session/SessionCommand.h"
 #include "sites/MemorySettingsStore.h"
 #include "sites/SettingsIo.h"
+#include "sites/SharedSettings.h"
 #include "tests/support/FtpServers.h"
 #include "ui/OpenSession.h"
 #include "ui/OptionsSheet.h"
@@ -110,8 +111,8 @@ private slots:
 
 void OptionsSheetTest::cancelLeavesEverySettingAsItWas()
 {
-    CSettings settings = Unusual();
-    const auto before = Saved(settings);
+    CSharedSettings settings(Unusual());
+    const auto before = Saved(*settings.Current());
     MemorySettingsStore store;
     OptionsSheet sheet(settings, &store);
     sheet.show();
@@ -129,13 +130,13 @@ void OptionsSheetTest::cancelLeavesEverySettingAsItWas()
 
     QTest::mouseClick(Child<QPushButton>(&sheet, "cancel"), Qt::LeftButton);
     QCOMPARE(sheet.result(), int(QDialog::Rejected));
-    QCOMPARE(Saved(settings), before);
+    QCOMPARE(Saved(*settings.Current()), before);
     QVERIFY(store.WriteOrder().empty());
 }
 
 void OptionsSheetTest::okStoresEveryPageAndWritesTheTableAtOnce()
 {
-    CSettings settings;
+    CSharedSettings settings;
     MemorySettingsStore store;
     OptionsSheet sheet(settings, &store);
     Child<QCheckBox>(&sheet, "keepAlive")->setChecked(false);
@@ -150,32 +151,34 @@ void OptionsSheetTest::okStoresEveryPageAndWritesTheTableAtOnce()
     QCOMPARE(Child<QLineEdit>(&sheet, "newExtension")->text(), QString());
 
     sheet.accept();
-    QCOMPARE(settings.KeepAlive, 0);
-    QCOMPARE(settings.Timeout, 5);
-    QCOMPARE(settings.RetryDelay, 0);
-    QCOMPARE(settings.pDisconnect, 1);
-    QCOMPARE(settings.DefaultOverwriteAction, 2);
-    QCOMPARE(settings.AutoClosePrompt, 1);
-    QCOMPARE(settings.PromptSeconds, 12);
-    QCOMPARE(settings.TextFileExtension, CSettings{}.TextFileExtension + ";md;");
+    QCOMPARE(settings.Current()->KeepAlive, 0);
+    QCOMPARE(settings.Current()->Timeout, 5);
+    QCOMPARE(settings.Current()->RetryDelay, 0);
+    QCOMPARE(settings.Current()->pDisconnect, 1);
+    QCOMPARE(settings.Current()->DefaultOverwriteAction, 2);
+    QCOMPARE(settings.Current()->AutoClosePrompt, 1);
+    QCOMPARE(settings.Current()->PromptSeconds, 12);
+    QCOMPARE(settings.Current()->TextFileExtension, CSettings{}.TextFileExtension + ";md;");
     // Written at once, not at exit.
     QCOMPARE(store.ReadInt("Timeout"), std::optional<int>(5));
-    QCOMPARE(store.ReadString("TextFileExtension"), std::optional<std::string>(settings.TextFileExtension));
+    QCOMPARE(store.ReadString("TextFileExtension"), std::optional<std::string>(settings.Current()->TextFileExtension));
 }
 
 void OptionsSheetTest::okKeepsWhatChangedMeanwhileOutsideTheSheet()
 {
     // A session records the last connection while the sheet is open; OK must not undo it,
     // and the settings without a control pass through.
-    CSettings settings = Unusual();
+    CSharedSettings settings(Unusual());
     OptionsSheet sheet(settings, nullptr);
-    settings.LastAddress = "ftp.example.org";
-    settings.LastPort = 2121;
+    settings.Edit([](CSettings& table) {
+        table.LastAddress = "ftp.example.org";
+        table.LastPort = 2121;
+    });
     sheet.accept();
-    QCOMPARE(settings.LastAddress, std::string("ftp.example.org"));
-    QCOMPARE(settings.LastPort, 2121);
-    QCOMPARE(settings.DisableAllPrompt, 1);
-    QCOMPARE(Saved(settings), Saved([] { CSettings t = Unusual(); t.LastAddress = "ftp.example.org"; t.LastPort = 2121; return t; }()));
+    QCOMPARE(settings.Current()->LastAddress, std::string("ftp.example.org"));
+    QCOMPARE(settings.Current()->LastPort, 2121);
+    QCOMPARE(settings.Current()->DisableAllPrompt, 1);
+    QCOMPARE(Saved(*settings.Current()), Saved([] { CSettings t = Unusual(); t.LastAddress = "ftp.example.org"; t.LastPort = 2121; return t; }()));
 }
 
 void OptionsSheetTest::extensionRefusals_data()
@@ -203,7 +206,7 @@ void OptionsSheetTest::extensionRefusals()
 
 void OptionsSheetTest::addingAListedExtensionInOtherCaseShowsTheMessage()
 {
-    CSettings settings;
+    CSharedSettings settings;
     OptionsSheet sheet(settings, nullptr);
     sheet.show();
     auto* list = Child<QListWidget>(&sheet, "extensionList");
@@ -229,19 +232,20 @@ void OptionsSheetTest::addingAListedExtensionInOtherCaseShowsTheMessage()
 
 void OptionsSheetTest::anEmptiedViewerStoresTheDefaultViewer()
 {
-    CSettings settings = Unusual();
+    CSharedSettings settings(Unusual());
     OptionsSheet sheet(settings, nullptr);
     QCOMPARE(Child<QLineEdit>(&sheet, "viewerPath")->text(), QStringLiteral("/usr/bin/less"));
     Child<QLineEdit>(&sheet, "viewerPath")->setText("   ");
     sheet.accept();
-    QCOMPARE(settings.ViewerPath, CSettings{}.ViewerPath);
-    QVERIFY(!settings.ViewerPath.empty());
+    QCOMPARE(settings.Current()->ViewerPath, CSettings{}.ViewerPath);
+    QVERIFY(!settings.Current()->ViewerPath.empty());
 }
 
 void OptionsSheetTest::rangesOfTheNumbers()
 {
-    CSettings settings;
-    settings.Timeout = 0; // a stored 0 would make every transfer time out at once
+    CSettings table;
+    table.Timeout = 0; // a stored 0 would make every transfer time out at once
+    CSharedSettings settings(table);
     OptionsSheet sheet(settings, nullptr);
     auto* timeout = Child<QSpinBox>(&sheet, "timeout");
     QCOMPARE(timeout->minimum(), 1);
@@ -262,7 +266,7 @@ void OptionsSheetTest::rangesOfTheNumbers()
 
 void OptionsSheetTest::everyControlHasAnAccessibleName()
 {
-    CSettings settings;
+    CSharedSettings settings;
     OptionsSheet sheet(settings, nullptr);
     for (QWidget* widget : sheet.findChildren<QWidget*>()) {
         const bool control = qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
@@ -279,11 +283,12 @@ void OptionsSheetTest::aRunningSessionTakesAChangedTimeoutFromItsNextOperation()
     FreezablePyftpdlib server;
     QVERIFY2(server.start(), server.error().c_str());
 
-    CSettings settings;
-    settings.Timeout = 60;
-    settings.ErrorRetry = 0;
-    settings.FileRetry = 0;
-    settings.EnableCache = 0;
+    CSettings table;
+    table.Timeout = 60;
+    table.ErrorRetry = 0;
+    table.FileRetry = 0;
+    table.EnableCache = 0;
+    CSharedSettings settings(table);
     SessionList sessions(settings);
     CSiteSetting site;
     site.name = site.address = server.host();

@@ -55,7 +55,7 @@ private slots:
 
 private:
     QTemporaryDir m_home;
-    CSettings m_settings;
+    CSharedSettings m_settings;
     SiteList m_sites;
     FrameContext context(SessionList& sessions)
     {
@@ -174,7 +174,7 @@ void MainFrameTest::statusPanes()
 
 void MainFrameTest::firstStartShowsAnonymousAndPort21()
 {
-    m_settings = CSettings{};
+    m_settings.Replace(CSettings{});
     SessionList sessions(m_settings);
     MainFrame frame(context(sessions));
     QuickConnectBar* bar = frame.quickConnectBar();
@@ -187,7 +187,7 @@ void MainFrameTest::firstStartShowsAnonymousAndPort21()
 
 void MainFrameTest::typingAUserClearsAnonymous()
 {
-    m_settings = CSettings{};
+    m_settings.Replace(CSettings{});
     SessionList sessions(m_settings);
     MainFrame frame(context(sessions));
     QuickConnectBar* bar = frame.quickConnectBar();
@@ -197,7 +197,7 @@ void MainFrameTest::typingAUserClearsAnonymous()
 
 void MainFrameTest::anInvalidUrlOpensNothingAndIsShownAsPlainText()
 {
-    m_settings = CSettings{};
+    m_settings.Replace(CSettings{});
     SessionList sessions(m_settings);
     MainFrame frame(context(sessions));
     frame.show();
@@ -219,8 +219,11 @@ void MainFrameTest::quickConnectLogsInAndShowsTheLogAndListing()
     QVERIFY(server.createFile("readme-first.txt", "hello"));
     QVERIFY(server.createFolder("pub"));
 
-    m_settings = CSettings{};
-    m_settings.CacheHomeDirectory = m_home.path().toStdString() + "/cache";
+    m_settings.Replace([&] {
+        CSettings table;
+        table.CacheHomeDirectory = m_home.path().toStdString() + "/cache";
+        return table;
+    }());
     SessionList sessions(m_settings);
     MainFrame frame(context(sessions));
     frame.show();
@@ -248,7 +251,7 @@ void MainFrameTest::quickConnectLogsInAndShowsTheLogAndListing()
 
 void MainFrameTest::placeholdersAndCommandsCanBeFoundByName()
 {
-    m_settings = CSettings{};
+    m_settings.Replace(CSettings{});
     SessionList sessions(m_settings);
     MainFrame frame(context(sessions));
     QCOMPARE(frame.leftSiteView()->accessibleName(), QStringLiteral("Left site view"));

@@ -37,7 +37,7 @@ public:
     // "A,B*,C!": entries A, B, C; "*" selected, "!" transferring.
     void fill(QueueView& view, const QString& spec)
     {
-        std::vector<QueueEntryRef> selected;
+        std::vector<QueueEntryId> selected;
         for (QString item : spec.split(QLatin1Char(','))) {
             const bool isSelected = item.contains(QLatin1Char('*'));
             const bool transferring = item.contains(QLatin1Char('!'));
@@ -46,7 +46,7 @@ public:
             if (transferring)
                 entry->status = STATUS_TRANSFERRING;
             if (isSelected)
-                selected.push_back(entry);
+                selected.push_back(entry->id);
         }
         view.setSession(session.get());
         view.selectEntries(selected);
@@ -62,6 +62,8 @@ public:
         byName[name] = raw;
         return raw;
     }
+    // The identity of the entry named `name`.
+    QueueEntryId id(const std::string& name) const { return byName.at(name)->id; }
     // The queue's order as "A,B,C".
     QString order()
     {
@@ -81,12 +83,12 @@ public:
     QString selectedNames(const QueueView& view)
     {
         QStringList names;
-        for (QueueEntryRef entry : view.selectedEntries())
-            names << QString::fromStdString(entry->remotePath.substr(5));
+        for (QueueEntryId entry : view.selectedEntries())
+            names << QString::fromStdString(queue().Find(entry)->remotePath.substr(5));
         return names.join(QLatin1Char(','));
     }
 
-    CSettings settings;
+    CSharedSettings settings;
     std::unique_ptr<OpenSession> session;
     std::map<std::string, CQueueEntry*> byName;
 };
@@ -248,7 +250,7 @@ void QueueViewTest::propertiesOfAnEntryTheRunFinishedAreReportedNotWritten()
     QVERIFY(dialog);
     dialog->localPathEdit()->setText(QStringLiteral("/tmp/elsewhere"));
     // The run finishes B while the dialog is open; C is still queued.
-    QVERIFY(f.queue().Remove(f.byName["B"]));
+    QVERIFY(f.queue().Remove(f.id("B")));
     dialog->accept();
     QCOMPARE(messages.size(), 1);
     QVERIFY(messages.front().front().toString().contains(QStringLiteral("nothing was changed")));
@@ -274,9 +276,9 @@ void QueueViewTest::selectionFollowsItsEntriesWhileTheQueueChanges()
     f.fill(view, "A,B,C*,D*");
     QSignalSpy resets(view.model(), &QAbstractItemModel::modelReset);
     view.setCurrentIndex(view.model()->index(2, 0));
-    view.selectEntries({f.byName["C"], f.byName["D"]});
+    view.selectEntries({f.id("C"), f.id("D")});
     // The run finishes A, the user queues E and F, and B changes its status.
-    QVERIFY(f.queue().Remove(f.byName["A"]));
+    QVERIFY(f.queue().Remove(f.id("A")));
     f.add("E");
     f.add("F");
     f.byName["B"]->status = STATUS_ERROR;
@@ -295,7 +297,7 @@ void QueueViewTest::aRowGoesWhenItsEntryFinishes()
     f.fill(view, "A,B");
     QSignalSpy removed(view.model(), &QAbstractItemModel::rowsRemoved);
     // The change is reported by the session's queue; the view catches up on its own.
-    QVERIFY(f.queue().Remove(f.byName["A"]));
+    QVERIFY(f.queue().Remove(f.id("A")));
     QTRY_COMPARE_WITH_TIMEOUT(view.model()->rowCount(), 1, 10000);
     QCOMPARE(removed.size(), 1);
     QCOMPARE(f.shown(view), QStringLiteral("/pub/B"));
@@ -330,7 +332,7 @@ void QueueViewTest::theTransferringRowShowsItsProgress()
              qPrintable(status));
     // Finished: the row goes, and with it the progress.
     session.SetTransferring(false);
-    QVERIFY(f.queue().Remove(f.byName["A"]));
+    QVERIFY(f.queue().Remove(f.id("A")));
     view.queueModel()->refresh();
     QCOMPARE(f.shown(view, QueueModel::Status), QStringLiteral("queued"));
     QVERIFY(view.queueModel()->progressText().isEmpty());
@@ -354,12 +356,12 @@ void QueueViewTest::contextMenuEnabling()
                             view.moveBottomAction(), view.copyUrlAction()})
         QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
 
-    view.selectEntries({f.byName["B"]});
+    view.selectEntries({f.id("B")});
     for (QAction* action : {view.removeAction(), view.moveUpAction(), view.moveDownAction(), view.moveTopAction(),
                             view.moveBottomAction(), view.copyUrlAction()})
         QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
 
-    view.selectEntries({f.byName["A"], f.byName["C"]});
+    view.selectEntries({f.id("A"), f.id("C")});
     QVERIFY(!view.copyUrlAction()->isEnabled());
     QVERIFY(view.removeAction()->isEnabled());
 }
@@ -374,7 +376,7 @@ void QueueViewTest::deleteKeyRemoves()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     QTest::keyClick(&view, Qt::Key_Delete);
     QCOMPARE(f.order(), QStringLiteral("A,C"));
-    view.selectEntries({f.byName["C"]});
+    view.selectEntries({f.id("C")});
     QApplication::clipboard()->clear();
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ftp://ftp.example.test/pub/C"));

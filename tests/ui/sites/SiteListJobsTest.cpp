@@ -83,7 +83,7 @@ private:
         return {&m_settings, &m_sites, &sessions, m_home->path().toStdString() + "/"};
     }
     std::unique_ptr<QTemporaryDir> m_home;
-    CSettings m_settings;
+    CSharedSettings m_settings;
     SiteList m_sites;
 };
 
@@ -93,8 +93,11 @@ void SiteListJobsTest::init()
     QVERIFY(m_home->isValid());
     qputenv("XDG_DATA_HOME", m_home->path().toUtf8());
     qputenv("XDG_CONFIG_HOME", m_home->path().toUtf8());
-    m_settings = CSettings{};
-    m_settings.CacheHomeDirectory = m_home->path().toStdString() + "/cache";
+    m_settings.Replace([&] {
+        CSettings table;
+        table.CacheHomeDirectory = m_home->path().toStdString() + "/cache";
+        return table;
+    }());
     m_sites.clear();
 }
 

@@ -51,6 +51,7 @@ public:
     // The entry was edited in place: its row is read again at the next refresh.
     void markStale(QueueEntryId entry);
 
+    // The entry shown in `row`; 0 (no identity the queue gives) outside the rows.
     QueueEntryId entryAt(int row) const;
     // The row of the entry, -1 when it is not shown.
     int rowOf(QueueEntryId entry) const;

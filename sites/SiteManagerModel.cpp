@@ -300,8 +300,8 @@ bool CSiteManagerModel::Close()
     } else if (!CommitEdits()) {
         return false;
     }
-    SaveSites();
-    return true;
+    // A site file that could not be written keeps the dialog open with the edits.
+    return SaveSites();
 }
 
 CSiteManagerModel::ConnectResult CSiteManagerModel::Connect()
@@ -316,7 +316,8 @@ CSiteManagerModel::ConnectResult CSiteManagerModel::Connect()
     }
     const CSiteSetting* chosen =
         m_selected >= 0 && m_selected < Count() ? m_items[m_selected].record : nullptr;
-    SaveSites();
+    if (!SaveSites())
+        return result; // reported; the dialog stays open with the edits
     result.closed = true;
     for (size_t i = 0; i < m_siteList.size(); ++i)
         if (m_siteList[i].get() == chosen)

@@ -40,7 +40,7 @@ public:
     static constexpr int kConnect = 4; // the dialog result that opens a site
 
     struct ConnectResult {
-        bool closed = false;  // false: the dialog stays open (invalid fields)
+        bool closed = false;  // false: the dialog stays open (invalid fields, site file not written)
         int siteIndex = -1;   // index in the site list of the site to open
     };
 
@@ -86,7 +86,8 @@ public:
     void MoveDown();
     void Sort();
 
-    // "Close" / Escape: true when the dialog closes.
+    // "Close" / Escape: true when the dialog closes (false also when the site file could
+    // not be written: the failure was shown and the edits stay).
     bool Close();
     // "Connect" / double click on an item.
     ConnectResult Connect();

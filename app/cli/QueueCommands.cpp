@@ -5,6 +5,7 @@
 
 #include "app/cli/CliQueueRun.h"
 #include "app/cli/CliTarget.h"
+#include "app/lib/SharedAutosave.h"
 
 #include "listing/PathRules.h"
 #include "session/Jobs.h"
@@ -206,23 +207,31 @@ namespace {
 
 // ---- run ----
 
-// Keeps "autosave.tvq" current while a job runs: entries that were saved there before and
-// are not part of this run come first, then what is left of this run's queues.
+// Keeps "autosave.tvq" current while a job runs. The file is shared with the window (and
+// other runs): each save, under the file's lock, keeps every entry another writer put there
+// and replaces only what this run wrote before with what is left of its queues.
 class AutosaveWriter {
 public:
-    AutosaveWriter(std::string path, std::string keptText, const CliQueueRun& run)
-        : m_path(std::move(path)), m_keptText(std::move(keptText)), m_run(run)
+    // `ours`: entries of the file that belong to this run already (a run of the file itself).
+    AutosaveWriter(std::string path, std::string ours, const CliQueueRun& run)
+        : m_path(std::move(path)), m_ours(std::move(ours)), m_run(run)
     {
     }
     bool Save()
     {
-        const std::string text = m_keptText + FormatQueueFile(m_run.Sections());
-        return sites::WriteFileAtomically(m_path, text);
+        AutosaveLock lock(m_path);
+        std::string current;
+        sites::ReadWholeFile(m_path, current);
+        std::string own = FormatQueueFile(m_run.Sections());
+        if (!sites::WriteFileAtomically(m_path, EntriesAddedSince(m_ours, current) + own))
+            return false;
+        m_ours = std::move(own);
+        return true;
     }
 
 private:
     std::string m_path;
-    std::string m_keptText;
+    std::string m_ours;
     const CliQueueRun& m_run;
 };
 
@@ -247,11 +256,11 @@ int RunJob(CliContext& context, const std::vector<std::string>& args)
 
     const std::string autosavePath = context.dataFolder + kAutosaveFileName;
     const bool continuing = SamePath(jobPath, autosavePath);
-    std::string keptText;
-    if (!continuing && fs::exists(autosavePath))
-        sites::ReadWholeFile(autosavePath, keptText);
-    if (!keptText.empty() && keptText.back() != '\n')
-        keptText += '\n';
+    std::string ours;
+    if (continuing) {
+        AutosaveLock lock(autosavePath);
+        sites::ReadWholeFile(autosavePath, ours);
+    }
 
     CTransferLog transferLog;
     CliQueueRun run(settings, SessionOutput(context, parsed.options, transferLog), TransferTypeOf(parsed.options), true);
@@ -267,7 +276,7 @@ int RunJob(CliContext& context, const std::vector<std::string>& args)
 
     // With "SaveQueue" on, what is left of the queues survives a crash or Ctrl-C.
     const bool saving = settings.SaveQueue != 0;
-    AutosaveWriter writer(autosavePath, keptText, run);
+    AutosaveWriter writer(autosavePath, ours, run);
     CThrottledSaver saver([&] { return writer.Save(); });
     // Written once at the start, so that the run is kept from its first second on.
     saver.MarkChanged();

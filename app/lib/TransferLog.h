@@ -5,6 +5,7 @@
 // It names servers, accounts and files: only its owner may read it (mode 0600). It keeps
 // the last few megabytes: past the limit its older half is dropped, at a line start.
 
+#include "session/LogLineText.h"
 #include "session/SessionUi.h"
 
 #include <cstdint>
@@ -13,15 +14,6 @@
 #include <string>
 
 inline constexpr char kTransferLogName[] = "transfer.log";
-
-// The prefix a log window puts before a line of `kind` ("State:>\t\t", ...); empty for an
-// unknown kind.
-const char* LogKindPrefix(int kind);
-
-// The text of one log piece as the log window shows it and the transfer log stores it:
-// the kind's prefix when the prefix flag is set, every CR CR pair made one CR, and a line
-// end when the newline flag is set.
-std::string FormatLogLine(const CLogLine& line);
 
 inline constexpr std::uint64_t kTransferLogLimit = 8u << 20;
 

@@ -408,12 +408,18 @@ TEST_F(SiteManagerModelTest, UnwritableSiteFileIsReportedAndTheOldOneKept)
     m->Fields().deflocaldir = std::string(4096, 'x');
     {
         FileSizeLimit limit(64);
-        EXPECT_TRUE(m->Close());
+        EXPECT_FALSE(m->Close()) << "the dialog stays open with the edits";
+        EXPECT_FALSE(m->Connect().closed);
     }
-    ASSERT_EQ(prompts.messages.size(), 1u);
+    ASSERT_EQ(prompts.messages.size(), 2u);
     EXPECT_NE(prompts.messages[0].find("Can't save the site list to"), std::string::npos);
     EXPECT_EQ(tmp.Read("site.dat"), before);
     EXPECT_EQ(sites[0]->deflocaldir.size(), 4096u) << "the edits last for this run";
+    EXPECT_EQ(m->Fields().deflocaldir.size(), 4096u);
+
+    // Once the file can be written, the same dialog closes and the edits reach the file.
+    EXPECT_TRUE(m->Close());
+    EXPECT_EQ(LoadedFile()[0]->deflocaldir.size(), 4096u);
 }
 
 } // namespace

@@ -1,0 +1,87 @@
+#pragma once
+// The application object of the desktop program: runs the start-up steps (those without
+// windows from app/lib, then the main frame, the window placement, "autosave.tvq" and the
+// command line), owns the settings, the site list and the open sessions, and runs the close
+// sequence when the main frame is closed, the process is told to end (SIGTERM, SIGINT) or
+// the desktop session ends.
+//
+// Close sequence: ask, for every transferring site, whether to abort it (all questions
+// before anything is stopped; Cancel keeps everything as it was); stop every session; save
+// the queues to "autosave.tvq" (or delete it when "SaveQueue" is off); write the settings.
+// A save that fails is reported and the program stays open, so nothing is lost silently.
+// Without a user (a signal, the session's end, no display) nothing is asked and failures
+// go to standard error.
+
+#include "app/lib/AppStartup.h"
+#include "app/lib/TransferLog.h"
+#include "sites/SharedSettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class MainFrame;
+class OpenSession;
+class SessionList;
+
+class TollvaneApplication : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        AppStartupOptions startup;
+        bool askQuestions = true; // false where no display can answer them
+    };
+
+    TollvaneApplication(ISettingsStore& store, Options options);
+    ~TollvaneApplication() override;
+
+    // The start-up. Empty: run the event loop; otherwise the exit status to end with now
+    // (another copy took the command line, or a fatal error was reported).
+    std::optional<int> start(const QByteArray& commandLine);
+
+    MainFrame* mainFrame() const { return m_frame.get(); }
+    SessionList* sessions() const { return m_sessions.get(); }
+    AppState& state() { return m_state; }
+
+    // The close sequence, as the main frame's close runs it (questions when a user can
+    // answer them).
+    void beginClose();
+    // The close sequence without questions: a signal or the end of the desktop session.
+    void closeUnattended();
+    bool isClosing() const { return m_closing; }
+
+signals:
+    // The close sequence ended without closing (a question was cancelled, a save failed).
+    void closeCancelled();
+    // The close sequence finished and the main frame is closed.
+    void closed();
+
+private:
+    void listenForLaterStarts();
+    void restorePlacement();
+    void recordPlacement();
+    void askNextAbortQuestion(std::vector<OpenSession*> remaining);
+    void finishClose();
+    void cancelClose(const QString& message);
+    bool saveQueues(QString& error);
+    bool saveSettings(QString& error);
+    void reportFatal(const QString& message);
+
+    ISettingsStore& m_store;
+    Options m_options;
+    AppState m_state;
+    // The settings every window and session reads; taken from m_state once it started.
+    CSharedSettings m_settings;
+    CTransferLog m_transferLog;
+    // The entries of "autosave.tvq" that are this window's (see SharedAutosave.h).
+    std::string m_autosaveText;
+    std::unique_ptr<SessionList> m_sessions;
+    std::unique_ptr<MainFrame> m_frame;
+    bool m_closing = false;
+    bool m_interactiveClose = true;
+};

@@ -1,0 +1,125 @@
+// tollvane-screenshots DIR [URL]: starts the desktop program as main() does (in the data
+// and settings folders of the environment), opens URL, waits until the listing and the
+// log are there, and writes PNG pictures of the main window and of each dialog into DIR.
+// scripts/screenshots runs it under Xvfb against the demo server.
+
+#include "app/gui/TollvaneApplication.h"
+#include "app/lib/QtSettingsStore.h"
+#include "ui/LoginMessageWindow.h"
+#include "ui/LogView.h"
+#include "ui/MainFrame.h"
+#include "ui/MessageWindow.h"
+#include "ui/OpenSession.h"
+#include "ui/OverwriteDialog.h"
+#include "ui/SessionList.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QThread>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Runs the event loop until `done` holds or the time is up.
+bool WaitFor(const std::function<bool()>& done, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+bool Save(QWidget* widget, const QDir& folder, const QString& name)
+{
+    widget->show();
+    WaitFor([] { return false; }, 300); // let it lay out and paint
+    const QString path = folder.filePath(name);
+    if (!widget->grab().save(path)) {
+        std::fprintf(stderr, "tollvane-screenshots: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Vintrelle"));
+    QApplication::setApplicationName(QStringLiteral("Tollvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TOLLVANE_VERSION));
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() < 2) {
+        std::fprintf(stderr, "usage: tollvane-screenshots DIR [URL]\n");
+        return 2;
+    }
+    QDir folder(arguments.at(1));
+    if (!folder.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "tollvane-screenshots: cannot make %s\n", qPrintable(arguments.at(1)));
+        return 1;
+    }
+
+    QtSettingsStore store;
+    TollvaneApplication::Options options;
+    options.askQuestions = false;
+    options.startup.notifyFileTypes = false;
+    TollvaneApplication tollvane(store, options);
+    const QByteArray url = arguments.size() > 2 ? arguments.at(2).toUtf8() : QByteArray();
+    if (const auto status = tollvane.start(url))
+        return *status;
+    MainFrame* frame = tollvane.mainFrame();
+    frame->resize(1280, 860);
+
+    bool ok = true;
+    if (!url.isEmpty()) {
+        const bool listed = WaitFor([&] {
+            OpenSession* active = tollvane.sessions()->active();
+            auto* right = qobject_cast<QPlainTextEdit*>(frame->rightSiteView());
+            return active && frame->logOf(active) && frame->logOf(active)->lineCount() > 10 &&
+                   right->toPlainText().count(QLatin1Char('\n')) > 3;
+        }, 30000);
+        if (!listed) {
+            std::fprintf(stderr, "tollvane-screenshots: no listing from %s within 30 s\n", url.constData());
+            ok = false;
+        }
+    }
+    ok = Save(frame, folder, QStringLiteral("main-window.png")) && ok;
+
+    COverwriteQuestion question{"/Sample files/report 2024.pdf", QDir::homePath().toStdString() + "/Downloads/report 2024.pdf",
+                                1, 1, true};
+    OverwriteDialog overwrite(question, 0, frame);
+    ok = Save(&overwrite, folder, QStringLiteral("overwrite-confirmation.png")) && ok;
+    overwrite.hide();
+
+    MessageWindow message(frame);
+    message.setMessage(QStringLiteral("127.0.0.1"), QStringLiteral("550 Permission denied.\r\n"), 10);
+    ok = Save(&message, folder, QStringLiteral("message-window.png")) && ok;
+    message.hide();
+
+    LoginMessageWindow login(frame);
+    login.showMessage(QStringLiteral("Demo server"),
+                      QStringLiteral("220-Welcome to the demo server.\n220-Uploads go into /upload.\n220 Have fun."));
+    ok = Save(&login, folder, QStringLiteral("login-message.png")) && ok;
+    login.hide();
+
+    frame->actions().about->trigger();
+    if (auto* about = frame->findChild<QMessageBox*>(QStringLiteral("aboutBox"))) {
+        ok = Save(about, folder, QStringLiteral("about-box.png")) && ok;
+        about->close();
+    }
+
+    tollvane.closeUnattended();
+    WaitFor([&] { return !frame->isVisible(); }, 10000);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Engine text is bytes; windows show it decoded as UTF-8. A byte that is not part of a
+// valid UTF-8 sequence is shown as \xNN, so nothing a server sends disappears or turns
+// into a look-alike character.
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+QString DisplayText(std::string_view bytes);
+
+// What the user typed, as the bytes the engine works with.
+std::string EngineText(const QString& text);

@@ -1,0 +1,85 @@
+#include "ui/FrameDialogs.h"
+
+#include "listing/PathRules.h"
+#include "sites/FtpUrl.h"
+#include "sites/TextUtil.h"
+#include "ui/MainFrame.h"
+#include "ui/OfflineSearchDialog.h"
+#include "ui/OptionsSheet.h"
+#include "ui/SessionList.h"
+#include "ui/SiteManagerDialog.h"
+
+#include <QAction>
+#include <QPointer>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr char kSiteFileName[] = "site.dat";
+
+void OpenSiteManager(MainFrame& frame, const FrameContext& context)
+{
+    auto* dialog = new SiteManagerDialog(*context.sites, JoinPath(context.dataFolder, kSiteFileName),
+                                         context.settings->Current()->AnonymousPass, &frame);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &SiteManagerDialog::connectRequested, &frame, [context](int index) {
+        if (index >= 0 && index < static_cast<int>(context.sites->size()))
+            context.sessions->open(*(*context.sites)[static_cast<std::size_t>(index)]);
+    });
+    dialog->open();
+}
+
+void OpenOptionsSheet(MainFrame& frame, const FrameContext& context)
+{
+    auto* sheet = new OptionsSheet(*context.settings, context.settingsStore, &frame);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+}
+
+// A stored site with the entry's address opens with its own login and port; otherwise an
+// anonymous login on the standard port, as for a URL without either.
+CSiteSetting SiteForCachedEntry(const FrameContext& context, const CachedEntry& entry)
+{
+    CSiteSetting site;
+    const auto stored = std::find_if(context.sites->begin(), context.sites->end(), [&entry](const auto& record) {
+        return sites::EqualsNoCase(record->address, entry.address);
+    });
+    if (stored != context.sites->end())
+        site = **stored;
+    else
+        site = OpenSiteFromFields(entry.address, {}, "anonymous", context.settings->Current()->AnonymousPass, 21, true);
+    site.defremotedir = entry.folder;
+    return site;
+}
+
+// One search window at a time; a second command brings it to the front.
+void OpenOfflineSearch(MainFrame& frame, const FrameContext& context, QPointer<OfflineSearchDialog>& open)
+{
+    if (open) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new OfflineSearchDialog(context.settings->Current()->CacheHomeDirectory, &frame);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &OfflineSearchDialog::openRequested, &frame,
+                     [context](const CachedEntry& entry) { context.sessions->open(SiteForCachedEntry(context, entry)); });
+    open = dialog;
+    dialog->show();
+}
+
+} // namespace
+
+void ConnectFrameDialogs(MainFrame& frame, const FrameContext& context)
+{
+    const FrameActions& actions = frame.actions();
+    QObject::connect(actions.siteManager, &QAction::triggered, &frame,
+                     [&frame, context] { OpenSiteManager(frame, context); });
+    QObject::connect(actions.settings, &QAction::triggered, &frame,
+                     [&frame, context] { OpenOptionsSheet(frame, context); });
+    auto searchWindow = std::make_shared<QPointer<OfflineSearchDialog>>();
+    QObject::connect(actions.offlineSearch, &QAction::triggered, &frame,
+                     [&frame, context, searchWindow] { OpenOfflineSearch(frame, context, *searchWindow); });
+}

@@ -1,0 +1,100 @@
+#include "ui/QueueEntryDialog.h"
+
+#include "ui/DisplayText.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+QueueEntryFields QueueEntryFields::From(const CQueueEntry& entry)
+{
+    QueueEntryFields fields;
+    fields.localPath = entry.localPath;
+    fields.remotePath = entry.remotePath;
+    fields.pattern = entry.pattern;
+    fields.operation = entry.operation;
+    fields.updateOnly = entry.updateOnly != 0;
+    fields.includeSubdirectories = entry.includeSubdirectories != 0;
+    return fields;
+}
+
+void QueueEntryFields::applyTo(CQueueEntry& entry) const
+{
+    entry.localPath = localPath;
+    entry.remotePath = remotePath;
+    entry.pattern = pattern.empty() ? "*" : pattern;
+    entry.operation = operation;
+    entry.updateOnly = updateOnly ? 1 : 0;
+    entry.includeSubdirectories = includeSubdirectories ? 1 : 0;
+}
+
+namespace {
+QLineEdit* Field(const std::string& text, const QString& name, QWidget* parent)
+{
+    auto* edit = new QLineEdit(DisplayText(text), parent);
+    edit->setAccessibleName(name);
+    return edit;
+}
+} // namespace
+
+QueueEntryDialog::QueueEntryDialog(const QueueEntryFields& fields, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Queue Entry Properties"));
+    setObjectName(QStringLiteral("queueEntryProperties"));
+    setAccessibleName(windowTitle());
+    auto* form = new QFormLayout;
+    m_localPath = Field(fields.localPath, QStringLiteral("Local Path"), this);
+    m_remotePath = Field(fields.remotePath, QStringLiteral("Remote Path"), this);
+    m_pattern = Field(fields.pattern, QStringLiteral("Pattern"), this);
+    form->addRow(QStringLiteral("&Local Path:"), m_localPath);
+    form->addRow(QStringLiteral("&Remote Path:"), m_remotePath);
+    form->addRow(QStringLiteral("&Pattern:"), m_pattern);
+
+    auto* operations = new QGroupBox(QStringLiteral("Operation"), this);
+    operations->setAccessibleName(QStringLiteral("Operation"));
+    auto* opLayout = new QVBoxLayout(operations);
+    const QString names[4] = {QStringLiteral("&Download"), QStringLiteral("&Upload"),
+                              QStringLiteral("Delete Remote &Files"), QStringLiteral("&Cache Remote Directory")};
+    for (int i = 0; i < 4; ++i) {
+        m_operations[i] = new QRadioButton(names[i], operations);
+        m_operations[i]->setAccessibleName(QString(names[i]).remove(QLatin1Char('&')));
+        m_operations[i]->setChecked(fields.operation == i);
+        opLayout->addWidget(m_operations[i]);
+    }
+    m_updateOnly = new QCheckBox(QStringLiteral("Update existing files only (i.e., no new files will be transferred)"), this);
+    m_updateOnly->setAccessibleName(QStringLiteral("Update existing files only"));
+    m_updateOnly->setChecked(fields.updateOnly);
+    m_subdirectories = new QCheckBox(QStringLiteral("Include sub directories recursively"), this);
+    m_subdirectories->setAccessibleName(QStringLiteral("Include sub directories recursively"));
+    m_subdirectories->setChecked(fields.includeSubdirectories);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(operations);
+    layout->addWidget(m_updateOnly);
+    layout->addWidget(m_subdirectories);
+    layout->addWidget(buttons);
+}
+
+QueueEntryFields QueueEntryDialog::fields() const
+{
+    QueueEntryFields fields;
+    fields.localPath = EngineText(m_localPath->text());
+    fields.remotePath = EngineText(m_remotePath->text());
+    fields.pattern = EngineText(m_pattern->text());
+    fields.operation = QUEUE_DOWNLOAD;
+    for (int i = 0; i < 4; ++i)
+        if (m_operations[i]->isChecked())
+            fields.operation = i;
+    fields.updateOnly = m_updateOnly->isChecked();
+    fields.includeSubdirectories = m_subdirectories->isChecked();
+    return fields;
+}

@@ -187,11 +187,13 @@ void QtSessionUi::ListingStarted()
 
 void QtSessionUi::ListingComplete()
 {
-    // On the worker thread the session's listing text is its own to read.
+    // On the worker thread the session's listing text and folder are its own to read:
+    // the listing is of the folder the worker is in now.
     std::string text = m_session ? m_session->ListingText() : std::string();
-    post([this, text = std::move(text)] {
+    std::string folder = m_session ? m_session->CurrentRemoteDirectory() : std::string();
+    post([this, folder = std::move(folder), text = std::move(text)] {
         drainLogLines(); // the lines that led up to the listing come first
-        emit listingComplete(text);
+        emit listingComplete(folder, text);
     });
 }
 

@@ -85,8 +85,8 @@ signals:
     void logLinesArrived(const std::vector<CLogLine>& lines);
     void directoryChanged(const std::string& directory);
     void listingStarted();
-    // The raw listing text the session received (until the listing carries its entries).
-    void listingComplete(const std::string& listingText);
+    // The folder the worker listed and the listing text it received.
+    void listingComplete(const std::string& folder, const std::string& listingText);
     void queueEntryStarted(int index);
     void queueChanged();
     void queueRunFinished();

@@ -51,6 +51,14 @@ QList<int> FileTableView::selectedRows() const
 void FileTableView::keyPressEvent(QKeyEvent* event)
 {
     if (state() != QAbstractItemView::EditingState) {
+        if (event->matches(QKeySequence::Copy)) {
+            emit copyRequested();
+            return;
+        }
+        if (event->matches(QKeySequence::Paste)) {
+            emit pasteRequested();
+            return;
+        }
         switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:

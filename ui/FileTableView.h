@@ -32,6 +32,9 @@ signals:
     void openRequested(int row);
     // Backspace.
     void parentRequested();
+    // Ctrl+C and Ctrl+V: the pane's URLs, never the table's cell text.
+    void copyRequested();
+    void pasteRequested();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -258,14 +258,14 @@ void SiteView::closePane(FilePane* pane, std::function<void()> closed)
     const auto finish = [this, target, session, closed] {
         if (!target)
             return;
-        CFtpSession& ftp = session->session();
         removePane(target);
         delete target.data();
-        if (ftp.Queue().IsEmpty()) {
+        if (session->session().Queue().IsEmpty()) {
             m_context.sessions->remove(session);
         } else {
-            if (ftp.IsConnected())
-                ftp.Disconnect();
+            // Stopped rather than left offline: starting its queue later opens a tab for
+            // it and connects again.
+            session->stop();
             if (m_context.sessions->active() == session)
                 m_context.sessions->setActive(nullptr);
         }

@@ -72,6 +72,12 @@ void FileTableView::keyPressEvent(QKeyEvent* event)
         case Qt::Key_Backspace:
             emit parentRequested();
             return;
+        case Qt::Key_Delete:
+            emit deleteRequested(event->modifiers() & Qt::ShiftModifier);
+            return;
+        case Qt::Key_F5:
+            emit refreshRequested();
+            return;
         default:
             break;
         }

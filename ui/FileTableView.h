@@ -35,6 +35,9 @@ signals:
     // Ctrl+C and Ctrl+V: the pane's URLs, never the table's cell text.
     void copyRequested();
     void pasteRequested();
+    // Delete (Shift+Delete: permanently, where the pane knows a difference) and F5.
+    void deleteRequested(bool permanently);
+    void refreshRequested();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

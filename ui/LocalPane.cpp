@@ -59,6 +59,8 @@ LocalPane::LocalPane(CSettings& settings, PaneTransfer& transfers, QWidget* pare
     m_table->isFolderRow = [this](int row) { return m_model->entry(row).bDirectory; };
     connect(m_table, &FileTableView::openRequested, this, &LocalPane::onRowActivated);
     connect(m_table, &FileTableView::parentRequested, this, &LocalPane::goToParent);
+    connect(m_table, &FileTableView::deleteRequested, this, &LocalPane::deleteSelected);
+    connect(m_table, &FileTableView::refreshRequested, this, &LocalPane::refresh);
     connect(m_table, &FileTableView::copyRequested, this, &LocalPane::copyPaths);
     connect(m_table, &FileTableView::pasteRequested, this, &LocalPane::pasteUrls);
     connect(m_table, &QWidget::customContextMenuRequested, this, &LocalPane::showContextMenu);

@@ -68,6 +68,8 @@ RemotePane::RemotePane(OpenSession* session, CSettings& settings, PaneTransfer& 
     m_table->isFolderRow = [this](int row) { return m_model->entry(row).bDirectory; };
     connect(m_table, &FileTableView::openRequested, this, &RemotePane::onRowActivated);
     connect(m_table, &FileTableView::parentRequested, this, &RemotePane::goToParent);
+    connect(m_table, &FileTableView::deleteRequested, this, [this] { deleteSelected(); });
+    connect(m_table, &FileTableView::refreshRequested, this, &RemotePane::refresh);
     connect(m_table, &FileTableView::copyRequested, this, &RemotePane::copyUrls);
     connect(m_table, &QWidget::customContextMenuRequested, this, &RemotePane::showContextMenu);
     connect(m_model, &RemoteFileModel::renameRequested, this, &RemotePane::renameEntry);

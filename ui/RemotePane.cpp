@@ -81,6 +81,15 @@ RemotePane::RemotePane(OpenSession* session, CSettings& settings, PaneTransfer& 
     connect(&bridge, &QtSessionUi::listingComplete, this, &RemotePane::receiveListing);
     connect(&bridge, &QtSessionUi::refreshRequested, this, &RemotePane::requestList);
     connect(&bridge, &QtSessionUi::commandFinished, this, &RemotePane::onCommandFinished);
+    // After a queue run both views show what it wrote.
+    connect(&bridge, &QtSessionUi::queueRunFinished, this, [this] {
+        if (m_session->session().IsConnected())
+            requestList();
+        for (SiteView* view : {siteView(), siteView() ? siteView()->peer() : nullptr}) {
+            if (view)
+                view->refreshLocalPanes();
+        }
+    });
 
     // The first folder is the site's default one; its cached listing shows until the
     // server's arrives (or instead of it, with "Always Online" off).

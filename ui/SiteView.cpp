@@ -18,6 +18,9 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QStorageInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -66,6 +69,12 @@ SiteView::SiteView(const SiteViewContext& context, const QString& name, QWidget*
     m_browseButton->setText(QStringLiteral("..."));
     m_browseButton->setToolTip(QStringLiteral("Browse For Folder"));
     m_browseButton->setAccessibleName(QStringLiteral("Browse for folder"));
+    // The drop-down beside it: this desktop's places and mounted volumes.
+    auto* places = new QMenu(m_browseButton);
+    places->setAccessibleName(QStringLiteral("Places"));
+    m_browseButton->setMenu(places);
+    m_browseButton->setPopupMode(QToolButton::MenuButtonPopup);
+    connect(places, &QMenu::aboutToShow, this, [this, places] { fillPlacesMenu(places); });
     m_upButton->setObjectName(QStringLiteral("upButton"));
     m_upButton->setIcon(QIcon::fromTheme(QStringLiteral("go-up")));
     m_upButton->setText(QStringLiteral("Up"));
@@ -401,6 +410,48 @@ void SiteView::browse()
     });
     dialog->open();
     emit dialogOpened(dialog);
+}
+
+void SiteView::fillPlacesMenu(QMenu* menu)
+{
+    menu->clear();
+    const auto addPlace = [this, menu](const QString& text, const QString& folder, const QString& icon) {
+        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+            return;
+        QAction* place = menu->addAction(QIcon::fromTheme(icon), text);
+        place->setToolTip(folder);
+        connect(place, &QAction::triggered, this, [this, folder] {
+            const std::string path = QFile::encodeName(folder).toStdString();
+            if (auto* local = qobject_cast<LocalPane*>(currentPane()))
+                local->showDirectory(path);
+            else
+                openLocal(path);
+        });
+    };
+    addPlace(QStringLiteral("Home"), QDir::homePath(), QStringLiteral("user-home"));
+    addPlace(QStringLiteral("Desktop"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), QStringLiteral("user-desktop"));
+    addPlace(QStringLiteral("Documents"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QStringLiteral("folder-documents"));
+    addPlace(QStringLiteral("Downloads"), QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), QStringLiteral("folder-download"));
+    menu->addSeparator();
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid() || !volume.isReady())
+            continue;
+        const QString root = volume.rootPath();
+        // The system's own mounts are no place a user keeps files.
+        if (root != QStringLiteral("/") && !root.startsWith(QStringLiteral("/media/")) &&
+            !root.startsWith(QStringLiteral("/mnt/")) && !root.startsWith(QStringLiteral("/run/media/")))
+            continue;
+        const QString name = volume.displayName().isEmpty() ? root : volume.displayName();
+        addPlace(name == root ? root : QStringLiteral("%1 (%2)").arg(name, root), root, QStringLiteral("drive-harddisk"));
+    }
+}
+
+void SiteView::refreshLocalPanes()
+{
+    for (FilePane* pane : m_panes) {
+        if (!pane->isRemote())
+            pane->refresh();
+    }
 }
 
 // ---- pasted URLs ----

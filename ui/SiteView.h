@@ -21,6 +21,7 @@ class LocalPane;
 class OpenSession;
 class PaneTransfer;
 class QComboBox;
+class QMenu;
 class QStackedWidget;
 class QTabBar;
 class QToolButton;
@@ -62,6 +63,8 @@ public:
     void movePaneToPeer(FilePane* pane);
     // Enter in the path box.
     void enterPath(const QString& text);
+    // Reads every local tab's folder again (after a queue run wrote into them).
+    void refreshLocalPanes();
 
     QTabBar* tabBar() const { return m_tabs; }
     QComboBox* pathBox() const { return m_pathBox; }
@@ -79,6 +82,7 @@ private:
     void updatePathBox();
     void goUp();
     void browse();
+    void fillPlacesMenu(QMenu* menu);
     void pasteUrls(const QStringList& urls, const std::string& folder);
     void adopt(FilePane* pane);
     QWidget* dialogParent();

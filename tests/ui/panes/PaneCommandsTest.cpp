@@ -15,6 +15,7 @@
 #include "ui/RemotePane.h"
 #include "ui/SessionList.h"
 #include "ui/SiteView.h"
+#include "ui/TransferConfirmDialog.h"
 
 #include <QCheckBox>
 #include <QMessageBox>
@@ -63,6 +64,7 @@ private slots:
     void localRenameRefusesPathsAndDotNames();
     void privateTemporaryFolder();
     void viewerGetsThePathAsOneArgument();
+    void dragBetweenTwoLocalTabsCopiesWithoutAsking();
 
 private:
     RemotePane* unstartedSite();
@@ -244,6 +246,31 @@ void PaneCommandsTest::viewerGetsThePathAsOneArgument()
     content << in.rdbuf();
     QCOMPARE(QString::fromStdString(content.str()),
              QString::fromStdString("1\n" + folder + "/two words; $(x).txt\n"));
+}
+
+void PaneCommandsTest::dragBetweenTwoLocalTabsCopiesWithoutAsking()
+{
+    m_settings.pTransfer = 1; // never asked between two local folders
+    const std::string folder = m_local->path().toStdString();
+    std::filesystem::create_directories(folder + "/source/dir");
+    std::filesystem::create_directories(folder + "/target");
+    std::ofstream(folder + "/source/file.txt") << "copied";
+    std::ofstream(folder + "/source/dir/inner.txt") << "inner";
+    LocalPane* from = localPane();
+    QVERIFY(from->showDirectory(folder + "/source"));
+    LocalPane* to = m_frame->rightSiteView()->openLocal(folder + "/target");
+    QCOMPARE(to->currentPath(), folder + "/target");
+    int confirmations = 0;
+    connect(m_frame->paneTransfer(), &PaneTransfer::confirmationOpened, this, [&] { ++confirmations; });
+    from->table()->selectAll();
+    std::unique_ptr<QMimeData> drag(from->table()->dragData());
+    QVERIFY(to->table()->acceptsDrop(drag.get()));
+    to->table()->dropped(drag.get(), -1, Qt::NoModifier);
+    QCOMPARE(confirmations, 0);
+    QVERIFY(std::filesystem::exists(folder + "/target/file.txt"));
+    QVERIFY(std::filesystem::exists(folder + "/target/dir/inner.txt"));
+    QVERIFY(std::filesystem::exists(folder + "/source/file.txt")); // a copy, not a move
+    QVERIFY(to->model()->rowOfName("file.txt") >= 0);
 }
 
 QTEST_MAIN(PaneCommandsTest)

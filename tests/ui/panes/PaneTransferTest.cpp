@@ -83,6 +83,7 @@ private slots:
     void dragRemoteToLocalDownloads_data();
     void dragRemoteToLocalDownloads();
     void desktopDropUploads();
+    void aFolderDraggedDownAndBackArrivesBothWays();
     void remoteToRemoteCopiesBetweenServers();
     void closingATabWithPreservedQueueKeepsTheSite();
     void copyUrlThenPasteUrlNamesTheSameFile();
@@ -310,6 +311,42 @@ void PaneTransferTest::desktopDropUploads()
     QCOMPARE(content, std::string("first"));
     QVERIFY(server.readFile("incoming/two.bin", content));
     QVERIFY(content == ReadLocal(second));
+}
+
+void PaneTransferTest::aFolderDraggedDownAndBackArrivesBothWays()
+{
+    tvtest::PyftpdlibServer server;
+    QVERIFY2(server.start(), server.error().c_str());
+    const std::string content = RandomBytes(20000);
+    QVERIFY(server.createFile("tree/a.txt", "a"));
+    QVERIFY(server.createFile("tree/inner/b.bin", content));
+    QVERIFY(server.createFolder("back"));
+    openFrame();
+    RemotePane* remote = openSite(server);
+    QVERIFY(remote);
+    LocalPane* local = localPane();
+    CFtpSession& session = remote->openSession()->session();
+
+    selectNames(remote, {QStringLiteral("tree")});
+    std::unique_ptr<QMimeData> down(remote->table()->dragData());
+    local->table()->dropped(down.get(), -1, Qt::NoModifier);
+    const std::string localTree = m_local->path().toStdString() + "/tree";
+    QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() &&
+                                 std::filesystem::exists(localTree + "/inner/b.bin"), kWait);
+    QVERIFY(ReadLocal(localTree + "/inner/b.bin") == content);
+    // The local pane shows what the run wrote.
+    QTRY_VERIFY_WITH_TIMEOUT(local->model()->rowOfName("tree") >= 0, kWait);
+
+    selectNames(local, {QStringLiteral("tree")});
+    std::unique_ptr<QMimeData> up(local->table()->dragData());
+    QVERIFY(remote->table()->acceptsDrop(up.get()));
+    remote->table()->dropped(up.get(), remote->model()->rowOfName("back"), Qt::NoModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && server.exists("back/tree/inner/b.bin"), kWait);
+    std::string uploaded;
+    QVERIFY(server.readFile("back/tree/inner/b.bin", uploaded));
+    QVERIFY(uploaded == content);
+    QVERIFY(server.readFile("back/tree/a.txt", uploaded));
+    QCOMPARE(uploaded, std::string("a"));
 }
 
 void PaneTransferTest::remoteToRemoteCopiesBetweenServers()

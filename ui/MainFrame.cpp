@@ -506,6 +506,8 @@ void MainFrame::attachSession(OpenSession* session)
 
 void MainFrame::detachSession(OpenSession* session)
 {
+    m_leftSiteView->dropSession(session);
+    m_rightSiteView->dropSession(session);
     m_logPanel->removeLog(logOf(session));
     m_logs.erase(session);
 }

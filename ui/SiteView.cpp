@@ -324,6 +324,14 @@ void SiteView::closePane(FilePane* pane, std::function<void()> closed)
     askPreserve();
 }
 
+void SiteView::dropSession(const OpenSession* session)
+{
+    while (RemotePane* remote = paneOf(session)) {
+        removePane(remote);
+        delete remote;
+    }
+}
+
 void SiteView::movePaneToPeer(FilePane* pane)
 {
     if (!m_peer || !pane)

@@ -61,6 +61,8 @@ public:
     // runs once the tab is gone.
     void closePane(FilePane* pane, std::function<void()> closed = {});
     void movePaneToPeer(FilePane* pane);
+    // The session is going away without its tab being closed: the tab goes at once.
+    void dropSession(const OpenSession* session);
     // Enter in the path box.
     void enterPath(const QString& text);
     // Reads every local tab's folder again (after a queue run wrote into them).

@@ -115,7 +115,8 @@ bool LocalPane::showDirectory(const std::string& folder, const std::string& patt
     m_model->setEntries(shown, std::move(listing.entries));
     m_folder = shown;
     m_pattern = pattern.empty() ? "*" : pattern;
-    if (m_settings.Current()->SaveLocalDir)
+    // Kept for the next start; written only when it changes.
+    if (const auto current = m_settings.Current(); current->SaveLocalDir && current->DefaultLocalDirectory != shown)
         m_settings.Edit([&shown](CSettings& table) { table.DefaultLocalDirectory = shown; });
     if (!m_remembered.empty()) {
         const int row = m_model->rowOfName(m_remembered);

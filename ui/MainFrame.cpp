@@ -11,7 +11,6 @@
 #include "ui/LogPanel.h"
 #include "ui/LogView.h"
 #include "ui/OpenSession.h"
-#include "ui/PlaceholderPane.h"
 #include "ui/JobFiles.h"
 #include "ui/LocalPane.h"
 #include "ui/PaneTransfer.h"

@@ -10,7 +10,6 @@
 
 #include "ui/FrameActions.h"
 #include "ui/FrameContext.h"
-#include "ui/PlaceholderPane.h"
 #include "ui/StatusPanes.h"
 
 #include <QMainWindow>

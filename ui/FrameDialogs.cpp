@@ -24,9 +24,9 @@ void OpenSiteManager(MainFrame& frame, const FrameContext& context)
     auto* dialog = new SiteManagerDialog(*context.sites, JoinPath(context.dataFolder, kSiteFileName),
                                          context.settings->Current()->AnonymousPass, &frame);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &SiteManagerDialog::connectRequested, &frame, [context](int index) {
+    QObject::connect(dialog, &SiteManagerDialog::connectRequested, &frame, [&frame, context](int index) {
         if (index >= 0 && index < static_cast<int>(context.sites->size()))
-            context.sessions->open(*(*context.sites)[static_cast<std::size_t>(index)]);
+            frame.openSite(*(*context.sites)[static_cast<std::size_t>(index)]);
     });
     dialog->open();
 }
@@ -65,7 +65,7 @@ void OpenOfflineSearch(MainFrame& frame, const FrameContext& context, QPointer<O
     auto* dialog = new OfflineSearchDialog(context.settings->Current()->CacheHomeDirectory, &frame);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &OfflineSearchDialog::openRequested, &frame,
-                     [context](const CachedEntry& entry) { context.sessions->open(SiteForCachedEntry(context, entry)); });
+                     [&frame, context](const CachedEntry& entry) { frame.openSite(SiteForCachedEntry(context, entry)); });
     open = dialog;
     dialog->show();
 }

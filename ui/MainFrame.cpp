@@ -11,14 +11,17 @@
 #include "ui/LogPanel.h"
 #include "ui/LogView.h"
 #include "ui/OpenSession.h"
-#include "ui/PlaceholderPane.h"
 #include "ui/JobFiles.h"
+#include "ui/LocalPane.h"
+#include "ui/PaneTransfer.h"
 #include "ui/QueueView.h"
 #include "ui/QuickConnectBar.h"
+#include "ui/RemotePane.h"
 #include "ui/ShellTransfer.h"
 #include "ui/ShellTransferDialog.h"
 #include "ui/SiteListView.h"
 #include "ui/SessionList.h"
+#include "ui/SiteView.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -394,15 +397,22 @@ QWidget* MainFrame::createSiteViews()
     auto* views = m_siteViewSplitter = new QSplitter(Qt::Horizontal, this);
     views->setObjectName(QStringLiteral("siteViewSplitter"));
     views->setChildrenCollapsible(false);
-    m_leftSiteView = new PlaceholderPane(QStringLiteral("Left site view"), {}, views);
+    m_transfers = new PaneTransfer(*m_context.settings, this, this);
+    connect(m_transfers, &PaneTransfer::failed, this, [this](const QString& text) { showMessage(text); });
+    const SiteViewContext context{m_context.settings, m_context.sessions, m_transfers, m_context.dataFolder};
+    m_leftSiteView = new SiteView(context, QStringLiteral("Left site view"), views);
     m_leftSiteView->setObjectName(QStringLiteral("leftSiteView"));
-    m_rightSiteView = new PlaceholderPane(QStringLiteral("Right site view"), {}, views);
+    m_rightSiteView = new SiteView(context, QStringLiteral("Right site view"), views);
     m_rightSiteView->setObjectName(QStringLiteral("rightSiteView"));
+    m_leftSiteView->setPeer(m_rightSiteView);
+    m_rightSiteView->setPeer(m_leftSiteView);
+    for (SiteView* view : {m_leftSiteView, m_rightSiteView})
+        connect(view, &SiteView::message, this, [this](const QString& text) { showMessage(text); });
     views->addWidget(m_leftSiteView);
     views->addWidget(m_rightSiteView);
     views->setStretchFactor(0, 1);
     views->setStretchFactor(1, 1);
-    showLocalFolder(QString::fromStdString(m_context.settings->Current()->DefaultLocalDirectory));
+    m_leftSiteView->openLocal(m_context.settings->Current()->DefaultLocalDirectory);
     return views;
 }
 
@@ -458,7 +468,7 @@ void MainFrame::fillSiteManagerMenu(QMenu* menu)
     for (const auto& site : *m_context.sites) {
         QAction* entry = menu->addAction(QIcon::fromTheme(QStringLiteral("network-server")), DisplayText(site->name));
         const CSiteSetting record = *site;
-        connect(entry, &QAction::triggered, this, [this, record] { m_context.sessions->open(record); });
+        connect(entry, &QAction::triggered, this, [this, record] { openSite(record); });
     }
     if (menu->isEmpty())
         menu->addAction(QStringLiteral("No stored sites"))->setEnabled(false);
@@ -480,8 +490,6 @@ void MainFrame::attachSession(OpenSession* session)
     QtSessionUi& bridge = session->bridge();
     bridge.setDialogParent(this);
     connect(&bridge, &QtSessionUi::logLinesArrived, log, &LogView::addLines);
-    connect(&bridge, &QtSessionUi::listingComplete, this,
-            [this, session](const CListing& listing) { showRemoteListing(session, listing); });
     connect(&bridge, &QtSessionUi::directoryChanged, this, [this, session](const std::string&) {
         if (m_context.sessions->active() == session)
             updateCommandStates();
@@ -502,42 +510,28 @@ void MainFrame::attachSession(OpenSession* session)
 
 void MainFrame::detachSession(OpenSession* session)
 {
+    m_leftSiteView->dropSession(session);
+    m_rightSiteView->dropSession(session);
     m_logPanel->removeLog(logOf(session));
     m_logs.erase(session);
 }
 
 void MainFrame::showActiveSession(OpenSession* session)
 {
-    setWindowTitle(session ? DisplayText(session->site().address) + QStringLiteral(" - Tollvane") : QStringLiteral("Tollvane"));
     m_logPanel->showLog(logOf(session));
-    if (!session)
-        m_rightSiteView->setPlainText(QStringLiteral("No site is open."));
-    else
-        m_rightSiteView->setPlainText(QStringLiteral("%1: connecting ...").arg(DisplayText(session->site().address)));
+    if (session) {
+        // A session whose queue was kept has no tab until it is started again.
+        SiteView* view = m_leftSiteView->paneOf(session) ? m_leftSiteView : m_rightSiteView;
+        RemotePane* pane = view->paneOf(session);
+        if (!pane)
+            pane = view->openSession(session);
+        view->showPane(pane);
+        setWindowTitle(QStringLiteral("Tollvane - ") + DisplayText(session->session().HostName()));
+    } else {
+        setWindowTitle(QStringLiteral("Tollvane"));
+    }
     updateCommandStates();
     refreshStatusBar();
-}
-
-void MainFrame::showRemoteListing(OpenSession* session, const CListing& remote)
-{
-    if (m_context.sessions->active() != session)
-        return;
-    // The folder the listing names, not the session's current one: the worker may have
-    // moved on since.
-    QString text = QStringLiteral("%1:%2\n\n").arg(DisplayText(session->session().HostName()),
-                                                    DisplayText(remote.folder));
-    QString listing = DisplayText(remote.text);
-    listing.remove(QLatin1Char('\r'));
-    m_rightSiteView->setPlainText(text + listing);
-}
-
-void MainFrame::showLocalFolder(const QString& folder)
-{
-    QString text = QStringLiteral("Local folder: %1\n\n").arg(folder);
-    const QDir dir(folder);
-    for (const QFileInfo& entry : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::DirsFirst | QDir::Name))
-        text += entry.fileName() + (entry.isDir() ? QStringLiteral("/\n") : QStringLiteral("\n"));
-    m_leftSiteView->setPlainText(text);
 }
 
 void MainFrame::updateCommandStates()
@@ -645,13 +639,16 @@ void MainFrame::quickConnect()
     const QuickConnectTarget target = QuickConnectTarget::From(fields, *m_context.settings->Current());
     switch (target.kind) {
     case QuickConnectTarget::Kind::LocalFolder:
-        showLocalFolder(QString::fromStdString(target.localFolder));
+        if (auto* local = qobject_cast<LocalPane*>(m_leftSiteView->currentPane()))
+            local->showDirectory(target.localFolder);
+        else
+            m_leftSiteView->openLocal(target.localFolder);
         return;
     case QuickConnectTarget::Kind::Invalid:
         showMessage(DisplayText(target.error));
         return;
     case QuickConnectTarget::Kind::Site:
-        m_context.sessions->open(target.site);
+        openSite(target.site);
         return;
     }
 }
@@ -664,7 +661,12 @@ void MainFrame::openUrl(const QString& text)
         showMessage(DisplayText(error));
         return;
     }
-    m_context.sessions->open(site);
+    openSite(site);
+}
+
+RemotePane* MainFrame::openSite(const CSiteSetting& site)
+{
+    return m_rightSiteView->openSite(site);
 }
 
 bool MainFrame::importJob(const QString& path, std::vector<OpenSession*>* touched)

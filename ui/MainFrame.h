@@ -5,12 +5,11 @@
 // their keep-alive turn every second), and hands a close to the application's close
 // sequence.
 //
-// The site views, the site list and the queue view are built elsewhere; until they land,
-// create{SiteViews,SiteListArea,QueueArea}() put plain placeholders where they go.
+// The site list and the queue view are built elsewhere; until they land,
+// create{SiteListArea,QueueArea}() put plain placeholders where they go.
 
 #include "ui/FrameActions.h"
 #include "ui/FrameContext.h"
-#include "ui/PlaceholderPane.h"
 #include "ui/StatusPanes.h"
 
 #include <QMainWindow>
@@ -28,6 +27,9 @@ class HistoryList;
 class LogPanel;
 class LogView;
 class OpenSession;
+class PaneTransfer;
+class RemotePane;
+class SiteView;
 
 class QLabel;
 class QMenu;
@@ -52,8 +54,9 @@ public:
     QuickConnectBar* quickConnectBar() const { return m_quickConnect; }
     QToolBar* toolBar() const { return m_toolBar; }
     LogPanel* logPanel() const { return m_logPanel; }
-    QWidget* leftSiteView() const { return m_leftSiteView; }
-    QWidget* rightSiteView() const { return m_rightSiteView; }
+    SiteView* leftSiteView() const { return m_leftSiteView; }
+    SiteView* rightSiteView() const { return m_rightSiteView; }
+    PaneTransfer* paneTransfer() const { return m_transfers; }
     QWidget* siteListArea() const { return m_siteListArea; }
     QWidget* queueArea() const { return m_queueArea; }
     QueueView* queueView() const { return m_queueView; }
@@ -75,6 +78,9 @@ public:
     void statusTick();
     void refreshStatusBar();
 
+    // Opens a site record in a new tab of the right site view and connects: what quick
+    // connect, URLs and the stored-site menu call.
+    RemotePane* openSite(const CSiteSetting& site);
     // "Connect" on the quick-connect bar.
     void quickConnect();
     // Opens an ftp:// URL (or a host) in the right site view; a bad one is reported.
@@ -119,8 +125,6 @@ private:
     void attachSession(OpenSession* session);
     void detachSession(OpenSession* session);
     void showActiveSession(OpenSession* session);
-    void showRemoteListing(OpenSession* session, const CListing& listing);
-    void showLocalFolder(const QString& folder);
     void updateCommandStates();
     void setTransferType(int type);
     void disconnectActive();
@@ -139,8 +143,9 @@ private:
     QSplitter* m_siteViewSplitter = nullptr;
     QSplitter* m_bottomSplitter = nullptr;
     LogPanel* m_logPanel = nullptr;
-    PlaceholderPane* m_leftSiteView = nullptr;
-    PlaceholderPane* m_rightSiteView = nullptr;
+    SiteView* m_leftSiteView = nullptr;
+    SiteView* m_rightSiteView = nullptr;
+    PaneTransfer* m_transfers = nullptr;
     QWidget* m_siteListArea = nullptr;
     QWidget* m_queueArea = nullptr;
     QueueView* m_queueView = nullptr;

@@ -11,7 +11,10 @@
 #include "ui/MessageWindow.h"
 #include "ui/OpenSession.h"
 #include "ui/OverwriteDialog.h"
+#include "ui/RemoteFileModel.h"
+#include "ui/RemotePane.h"
 #include "ui/SessionList.h"
+#include "ui/SiteView.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -85,9 +88,9 @@ int main(int argc, char** argv)
     if (!url.isEmpty()) {
         const bool listed = WaitFor([&] {
             OpenSession* active = tollvane.sessions()->active();
-            auto* right = qobject_cast<QPlainTextEdit*>(frame->rightSiteView());
-            return active && frame->logOf(active) && frame->logOf(active)->lineCount() > 10 &&
-                   right->toPlainText().count(QLatin1Char('\n')) > 3;
+            RemotePane* right = active ? frame->rightSiteView()->paneOf(active) : nullptr;
+            return right && frame->logOf(active) && frame->logOf(active)->lineCount() > 10 &&
+                   right->model()->rowCount() > 3;
         }, 30000);
         if (!listed) {
             std::fprintf(stderr, "tollvane-screenshots: no listing from %s within 30 s\n", url.constData());

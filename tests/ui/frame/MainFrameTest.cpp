@@ -9,6 +9,9 @@
 #include "ui/OpenSession.h"
 #include "ui/QuickConnect.h"
 #include "ui/QuickConnectBar.h"
+#include "ui/RemoteFileModel.h"
+#include "ui/RemotePane.h"
+#include "ui/SiteView.h"
 #include "ui/SessionList.h"
 #include "ui/StatusPanes.h"
 
@@ -241,9 +244,11 @@ void MainFrameTest::quickConnectLogsInAndShowsTheLogAndListing()
     QCOMPARE(frame.logPanel()->currentLog(), log);
     QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(QStringLiteral("Reply:>\t230")), kWait);
     QVERIFY(log->toPlainText().contains(QStringLiteral("Command:>\tUSER anonymous")));
-    auto* right = qobject_cast<QPlainTextEdit*>(frame.rightSiteView());
-    QTRY_VERIFY_WITH_TIMEOUT(right->toPlainText().contains(QStringLiteral("readme-first.txt")), kWait);
-    QVERIFY(right->toPlainText().contains(QStringLiteral("pub")));
+    RemotePane* right = frame.rightSiteView()->paneOf(session);
+    QVERIFY(right);
+    QTRY_VERIFY_WITH_TIMEOUT(right->model()->rowOfName("readme-first.txt") >= 0, kWait);
+    QVERIFY(right->model()->rowOfName("pub") >= 0);
+    QCOMPARE(frame.windowTitle(), QStringLiteral("Tollvane - 127.0.0.1"));
     frame.refreshStatusBar();
     QCOMPARE(frame.shownStatus().address, QStringLiteral("127.0.0.1"));
     sessions.clear();

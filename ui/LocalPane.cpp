@@ -1,0 +1,394 @@
+#include "ui/LocalPane.h"
+
+#include "listing/LocalFolder.h"
+#include "listing/PaneNavigation.h"
+#include "listing/PathRules.h"
+#include "ui/DisplayText.h"
+#include "ui/FileTableView.h"
+#include "ui/LocalFileModel.h"
+#include "ui/PaneDragData.h"
+#include "ui/PaneTransfer.h"
+#include "ui/PaneUrls.h"
+#include "ui/SiteView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFile>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr int kColumnWidths[] = {150, 100, 50, 150};
+
+QString LocalName(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+} // namespace
+
+LocalPane::LocalPane(CSharedSettings& settings, PaneTransfer& transfers, QWidget* parent)
+    : FilePane(parent), m_settings(settings), m_transfers(transfers), m_model(new LocalFileModel(this)),
+      m_table(new FileTableView(this))
+{
+    setObjectName(QStringLiteral("localPane"));
+    setAccessibleName(QStringLiteral("Local files"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_table);
+    m_table->setObjectName(QStringLiteral("localFiles"));
+    m_table->setAccessibleName(QStringLiteral("Local files"));
+    m_table->setModel(m_model);
+    for (int column = 0; column < int(std::size(kColumnWidths)); ++column)
+        m_table->setColumnWidth(column, kColumnWidths[column]);
+    setFocusProxy(m_table);
+    m_table->dragData = [this] { return dragData(); };
+    m_table->acceptsDrop = [this](const QMimeData* data) { return acceptsDrop(data); };
+    m_table->dropped = [this](const QMimeData* data, int row, Qt::KeyboardModifiers modifiers) { onDrop(data, row, modifiers); };
+    m_table->isFolderRow = [this](int row) { return m_model->entry(row).bDirectory; };
+    connect(m_table, &FileTableView::openRequested, this, &LocalPane::onRowActivated);
+    connect(m_table, &FileTableView::parentRequested, this, &LocalPane::goToParent);
+    connect(m_table, &FileTableView::deleteRequested, this, &LocalPane::deleteSelected);
+    connect(m_table, &FileTableView::refreshRequested, this, &LocalPane::refresh);
+    connect(m_table, &FileTableView::copyRequested, this, &LocalPane::copyPaths);
+    connect(m_table, &FileTableView::pasteRequested, this, &LocalPane::pasteUrls);
+    connect(m_table, &QWidget::customContextMenuRequested, this, &LocalPane::showContextMenu);
+    connect(m_model, &LocalFileModel::renameRequested, this, [this](const std::string& oldName, const QString& text) {
+        renameEntry(oldName, text);
+    });
+    createActions();
+}
+
+QString LocalPane::tabText() const
+{
+    const std::string name = FileNamePart(m_folder);
+    return name.empty() ? QStringLiteral("/") : DisplayText(name);
+}
+
+std::string LocalPane::receivingFolder(int row) const
+{
+    if (row >= 0 && row < m_model->rowCount() && m_model->entry(row).bDirectory)
+        return m_model->fullPath(row);
+    return m_folder;
+}
+
+std::vector<FILE_DATA> LocalPane::selectedEntries() const
+{
+    std::vector<FILE_DATA> entries;
+    for (const int row : m_table->selectedRows())
+        entries.push_back(m_model->entry(row));
+    return entries;
+}
+
+bool LocalPane::showDirectory(const std::string& folder, const std::string& pattern)
+{
+    if (folder.empty())
+        return false;
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        emit message(QStringLiteral("Invalid Path!"));
+        return false;
+    }
+    const std::string shown = TrimTrailingSeparator(folder);
+    LocalFolderListing listing = ReadLocalFolder(shown, pattern == "*" ? std::string_view() : std::string_view(pattern));
+    if (!listing.Ok() && listing.entries.empty()) {
+        emit message(DisplayText(listing.errorText));
+        return false;
+    }
+    const bool sameFolder = shown == m_folder;
+    if (sameFolder && m_remembered.empty()) {
+        const QList<int> rows = m_table->selectedRows();
+        if (rows.size() == 1)
+            m_remembered = m_model->entry(rows.front()).strName;
+    }
+    m_model->setEntries(shown, std::move(listing.entries));
+    m_folder = shown;
+    m_pattern = pattern.empty() ? "*" : pattern;
+    // Kept for the next start; written only when it changes.
+    if (const auto current = m_settings.Current(); current->SaveLocalDir && current->DefaultLocalDirectory != shown)
+        m_settings.Edit([&shown](CSettings& table) { table.DefaultLocalDirectory = shown; });
+    if (!m_remembered.empty()) {
+        const int row = m_model->rowOfName(m_remembered);
+        if (row >= 0) {
+            m_table->selectRow(row);
+            m_table->scrollTo(m_model->index(row, 0));
+        }
+        m_remembered.clear();
+    }
+    emit pathChanged();
+    return true;
+}
+
+void LocalPane::goToParent()
+{
+    const std::string parent = ParentPath(m_folder);
+    if (parent.empty() || m_folder == "/") {
+        emit message(QString::fromLatin1(kLocalRootMessage.data(), qsizetype(kLocalRootMessage.size())));
+        return;
+    }
+    m_remembered = FileNamePart(m_folder);
+    showDirectory(parent, "*");
+}
+
+void LocalPane::refresh()
+{
+    showDirectory(m_folder, m_pattern);
+}
+
+void LocalPane::goToPath(const std::string& path)
+{
+    const LocalDirectoryAndPattern split = SplitLocalDirectoryAndPattern(path);
+    showDirectory(split.directory, split.pattern.empty() ? "*" : split.pattern);
+}
+
+void LocalPane::onRowActivated(int row)
+{
+    if (row < 0 || row >= m_model->rowCount() || !m_model->entry(row).bDirectory)
+        return;
+    showDirectory(m_model->fullPath(row), "*");
+}
+
+FilePane* LocalPane::peerPane() const
+{
+    SiteView* view = siteView();
+    return view && view->peer() ? view->peer()->currentPane() : nullptr;
+}
+
+void LocalPane::upload()
+{
+    FilePane* target = peerPane();
+    if (!target || !target->isRemote()) {
+        emit message(QStringLiteral("Open a site in the other view to upload to."));
+        return;
+    }
+    m_transfers.transferSelection(this, target, -1, QApplication::keyboardModifiers() & Qt::AltModifier);
+}
+
+void LocalPane::viewOrOpen(int action)
+{
+    const QModelIndex current = m_table->currentIndex();
+    if (!current.isValid())
+        return;
+    const QString path = LocalName(m_model->fullPath(current.row()));
+    const std::string viewer = m_settings.Current()->ViewerPath;
+    if (action == 2 && !viewer.empty()) {
+        // The viewer gets the path as one argument, whatever blanks it holds.
+        if (!QProcess::startDetached(QString::fromStdString(viewer), {path}))
+            emit message(QStringLiteral("The viewer %1 could not be started.").arg(QString::fromStdString(viewer)));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void LocalPane::copyPaths()
+{
+    QStringList paths;
+    QList<QUrl> urls;
+    for (const int row : m_table->selectedRows()) {
+        const QString path = LocalName(m_model->fullPath(row));
+        paths.push_back(path);
+        urls.push_back(QUrl::fromLocalFile(path));
+    }
+    if (paths.isEmpty())
+        return;
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    SetUrlLines(*data, paths);
+    QApplication::clipboard()->setMimeData(data);
+}
+
+void LocalPane::pasteUrls()
+{
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    const QStringList urls = data ? FtpUrlLines(*data) : QStringList();
+    if (urls.isEmpty()) {
+        emit message(QStringLiteral("The clipboard holds no ftp URL."));
+        return;
+    }
+    emit pasteUrlsRequested(urls, m_folder);
+}
+
+void LocalPane::deleteSelected(bool permanently)
+{
+    const std::vector<FILE_DATA> selection = selectedEntries();
+    if (selection.empty())
+        return;
+    const std::string folder = m_folder;
+    QPointer<LocalPane> self(this);
+    const auto remove = [self, selection, folder, permanently] {
+        QString errors;
+        for (const FILE_DATA& entry : selection) {
+            const std::string path = JoinPath(folder, entry.strName);
+            bool done = false;
+            if (permanently) {
+                std::error_code error;
+                std::filesystem::remove_all(path, error);
+                done = !error;
+            } else {
+                done = QFile::moveToTrash(LocalName(path));
+            }
+            if (!done)
+                errors += QStringLiteral("%1 could not be deleted.\n").arg(DisplayText(path));
+        }
+        if (!self)
+            return;
+        self->refresh();
+        if (!errors.isEmpty())
+            emit self->message(errors);
+    };
+    if (!m_settings.Current()->pDelete) {
+        remove();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Confirm Delete"),
+                                permanently ? QStringLiteral("Are you sure to delete the selected files permanently?")
+                                            : QStringLiteral("Are you sure to move the selected files to the trash?"),
+                                QMessageBox::Ok | QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("confirmLocalDelete"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::accepted, this, remove);
+    box->open();
+    emit dialogOpened(box);
+}
+
+void LocalPane::renameSelected()
+{
+    const QList<int> rows = m_table->selectedRows();
+    if (rows.size() == 1)
+        m_table->edit(m_model->index(rows.front(), 0));
+}
+
+bool LocalPane::renameEntry(const std::string& oldName, const QString& newText)
+{
+    const std::string newName = EngineText(newText.trimmed());
+    if (newName.empty() || newName == oldName)
+        return false;
+    if (newName == "." || newName == ".." || newName.find('/') != std::string::npos) {
+        emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\"."));
+        return false;
+    }
+    const std::string from = JoinPath(m_folder, oldName);
+    const std::string to = JoinPath(m_folder, newName);
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(to, error))) {
+        emit message(QStringLiteral("%1 already exists.").arg(DisplayText(newName)));
+        return false;
+    }
+    std::filesystem::rename(from, to, error);
+    if (error) {
+        emit message(QStringLiteral("%1 could not be renamed: %2").arg(DisplayText(oldName), QString::fromStdString(error.message())));
+        return false;
+    }
+    m_remembered = newName;
+    refresh();
+    return true;
+}
+
+void LocalPane::makeFolder()
+{
+    auto* dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("newLocalDirectory"));
+    dialog->setWindowTitle(QStringLiteral("New Directory"));
+    dialog->setLabelText(QStringLiteral("Name:"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) {
+        const std::string name = EngineText(text.trimmed());
+        if (name.empty())
+            return;
+        if (name == "." || name == ".." || name.find('/') != std::string::npos) {
+            emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\"."));
+            return;
+        }
+        std::error_code error;
+        if (!std::filesystem::create_directory(JoinPath(m_folder, name), error))
+            emit message(QStringLiteral("The folder %1 could not be created.").arg(DisplayText(name)));
+        m_remembered = name;
+        refresh();
+    });
+    dialog->open();
+    emit dialogOpened(dialog);
+}
+
+QMimeData* LocalPane::dragData() const
+{
+    const QList<int> rows = m_table->selectedRows();
+    if (rows.isEmpty())
+        return nullptr;
+    auto* data = new PaneDragData(const_cast<LocalPane*>(this));
+    QList<QUrl> urls;
+    for (const int row : rows)
+        urls.push_back(QUrl::fromLocalFile(LocalName(m_model->fullPath(row))));
+    data->setUrls(urls);
+    return data;
+}
+
+bool LocalPane::acceptsDrop(const QMimeData* data) const
+{
+    if (const auto* pane = qobject_cast<const PaneDragData*>(data))
+        return pane->source() && pane->source() != this;
+    return false;
+}
+
+void LocalPane::onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers modifiers)
+{
+    if (const auto* pane = qobject_cast<const PaneDragData*>(data))
+        m_transfers.transferSelection(pane->source(), this, row, modifiers & Qt::AltModifier);
+}
+
+QAction* LocalPane::action(const QString& objectName) const
+{
+    return findChild<QAction*>(objectName);
+}
+
+void LocalPane::createActions()
+{
+    const auto add = [this](const QString& text, const QString& name, const QKeySequence& key, auto slot) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(name);
+        if (!key.isEmpty()) {
+            action->setShortcut(key);
+            action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            addAction(action);
+        }
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    m_menu = new QMenu(this);
+    m_menu->setAccessibleName(QStringLiteral("Local file menu"));
+    m_menu->addAction(add(QStringLiteral("&Upload"), QStringLiteral("upload"), {}, [this] { upload(); }));
+    m_menu->addAction(add(QStringLiteral("&View"), QStringLiteral("view"), {}, [this] { viewOrOpen(2); }));
+    m_menu->addAction(add(QStringLiteral("&Open"), QStringLiteral("open"), {}, [this] { viewOrOpen(1); }));
+    m_menu->addSeparator();
+    m_menu->addAction(add(QStringLiteral("&Copy"), QStringLiteral("copy"), QKeySequence::Copy, [this] { copyPaths(); }));
+    m_menu->addAction(add(QStringLiteral("&Paste URL"), QStringLiteral("pasteUrl"), QKeySequence::Paste, [this] { pasteUrls(); }));
+    m_menu->addAction(add(QStringLiteral("Select &All"), QStringLiteral("selectAll"), QKeySequence::SelectAll, [this] { m_table->selectAll(); }));
+    m_menu->addSeparator();
+    m_menu->addAction(add(QStringLiteral("&Rename"), QStringLiteral("rename"), QKeySequence(Qt::Key_F2), [this] { renameSelected(); }));
+    m_menu->addAction(add(QStringLiteral("De&lete"), QStringLiteral("delete"), QKeySequence::Delete, [this] { deleteSelected(false); }));
+    auto* permanent = add(QStringLiteral("Delete Permanently"), QStringLiteral("deletePermanently"), QKeySequence(Qt::SHIFT | Qt::Key_Delete),
+                          [this] { deleteSelected(true); });
+    m_menu->addAction(permanent);
+    m_menu->addAction(add(QStringLiteral("&New Directory..."), QStringLiteral("newDirectory"), {}, [this] { makeFolder(); }));
+    m_menu->addSeparator();
+    m_menu->addAction(add(QStringLiteral("Re&fresh"), QStringLiteral("refresh"), QKeySequence(Qt::Key_F5), [this] { refresh(); }));
+}
+
+void LocalPane::showContextMenu(const QPoint& position)
+{
+    const bool clicked = m_table->indexAt(position).isValid();
+    for (const char* name : {"upload", "view", "open", "rename", "delete", "deletePermanently"})
+        action(QString::fromLatin1(name))->setEnabled(clicked);
+    m_menu->popup(m_table->viewport()->mapToGlobal(position));
+}

@@ -1,0 +1,11 @@
+#pragma once
+// The "Modified" texts of the file panes, in local time.
+
+#include <QString>
+
+#include <cstdint>
+
+// Seconds since 1970 as "%m/%d/%y %H:%M" (remote entries).
+QString RemoteTimeText(std::int64_t seconds);
+// 100 ns units since 1601 as "%m/%d/%y %H:%M:%S" (local entries).
+QString LocalTimeText(std::int64_t fileTime);

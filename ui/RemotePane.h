@@ -1,0 +1,102 @@
+#pragma once
+// The remote file pane of a site tab: the current folder of one session's server, from a
+// live listing or from the directory cache. It moves through the tree by setting session
+// commands (never talking to the server itself), and turns the selection into queued
+// transfers and deletes. Listings enter in one place: receiveListing().
+
+#include "listing/RemoteFileData.h"
+#include "sites/SharedSettings.h"
+#include "ui/FilePane.h"
+
+#include <QPointer>
+
+#include <string>
+#include <vector>
+
+class PaneTransfer;
+class QAction;
+class QMenu;
+class QMimeData;
+class RemoteFileModel;
+
+class RemotePane : public FilePane {
+    Q_OBJECT
+public:
+    RemotePane(OpenSession* session, CSharedSettings& settings, PaneTransfer& transfers, QWidget* parent = nullptr);
+
+    // FilePane
+    bool isRemote() const override { return true; }
+    OpenSession* openSession() const override { return m_session; }
+    std::string currentPath() const override { return m_path; }
+    QString tabText() const override;
+    FileTableView* table() const override { return m_table; }
+    std::string receivingFolder(int row) const override;
+    void goToParent() override;
+    void refresh() override;
+    void goToPath(const std::string& path) override;
+
+    RemoteFileModel* model() const { return m_model; }
+    // The selected entries, in view order.
+    std::vector<RFILE_DATA> selectedEntries() const;
+    // The record of a remote entry: from the pane when it shows the entry's folder, else
+    // from the directory cache.
+    bool findEntry(const std::string& fullPath, RFILE_DATA& entry) const;
+
+    // A completed listing of `folder` (the worker's current folder when it listed).
+    // Shown unless the pane meanwhile shows another folder it did not ask the session for
+    // (a keep-alive listing never replaces what the user sees).
+    void receiveListing(const std::string& folder, const std::string& listingText);
+
+    void changeDir(const std::string& target);
+    void requestList();
+    // Shows the cached listing of the current folder when there is one.
+    bool reloadFromCache();
+
+    // Commands (also on the context menu and keys).
+    void download();
+    void addToQueue();
+    void viewOrOpen(int action);
+    void copyUrls();
+    void deleteSelected();
+    void renameSelected();
+    void makeFolder();
+    void changePermission();
+
+    QAction* action(const QString& objectName) const;
+
+signals:
+    // A question this pane opened (tests answer it).
+    void dialogOpened(QWidget* dialog);
+    // Text to show to the user.
+    void message(const QString& text);
+
+private:
+    void createActions();
+    void showContextMenu(const QPoint& position);
+    void setCurrentPath(const std::string& path);
+    void selectRemembered();
+    void onRowActivated(int row);
+    void onDirectoryChanged(const std::string& directory);
+    void onCommandFinished(int code, int result);
+    QMimeData* dragData() const;
+    bool acceptsDrop(const QMimeData* data) const;
+    void onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers modifiers);
+    std::string cachedListFile(const std::string& folder) const;
+    bool useCache() const;
+    void log(const std::string& text);
+    FilePane* peerPane() const;
+    void renameEntry(const std::string& oldName, const QString& newText);
+
+    OpenSession* m_session;
+    CSharedSettings& m_settings;
+    PaneTransfer& m_transfers;
+    RemoteFileModel* m_model;
+    FileTableView* m_table;
+    QMenu* m_menu = nullptr;
+    std::string m_path;
+    // The pane asked the session for a folder change or a listing and takes the next one.
+    bool m_awaitingListing = true;
+    // The name selected again after the next listing (the folder just left, the entry
+    // selected before a refresh).
+    std::string m_remembered;
+};

@@ -135,7 +135,7 @@ bool RemotePane::findEntry(const std::string& fullPath, RFILE_DATA& entry) const
     }
     CFtpSession& session = m_session->session();
     const CDirectoryCache* cache = session.DirectoryCache();
-    return cache && cache->LookupCachedEntry(session.HostName(), fullPath, entry) == 0;
+    return cache && cache->LookupCachedEntry(session.CacheSite(), fullPath, entry) == 0;
 }
 
 // ---- listings and navigation ----
@@ -205,7 +205,7 @@ std::string RemotePane::cachedListFile(const std::string& folder) const
     const CDirectoryCache* cache = session.DirectoryCache();
     if (!cache)
         return {};
-    const std::string path = cache->GetCacheListPath(session.HostName(), folder);
+    const std::string path = cache->GetCacheListPath(session.CacheSite(), folder);
     std::error_code error;
     return !path.empty() && std::filesystem::is_regular_file(path, error) ? path : std::string();
 }

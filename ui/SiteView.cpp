@@ -500,7 +500,7 @@ void SiteView::pasteUrls(const QStringList& urls, const std::string& folder)
             CFtpSession& session = target->session();
             const RemoteEntryFinder find = [&session](const std::string& full, RFILE_DATA& found) {
                 const CDirectoryCache* cache = session.DirectoryCache();
-                return cache && cache->LookupCachedEntry(session.HostName(), full, found) == 0;
+                return cache && cache->LookupCachedEntry(session.CacheSite(), full, found) == 0;
             };
             QueueDownloads(session.Queue(), {entry}, ParentPath(path).empty() ? "/" : ParentPath(path), folder, 0, find);
             if (!queueOnly)

@@ -97,6 +97,10 @@ int main(int argc, char** argv)
             ok = false;
         }
     }
+    // One tick of the frame's 500 ms timer, so the status bar and the site list show the
+    // session as it is now.
+    const QDeadlineTimer settle(600);
+    WaitFor([&] { return settle.hasExpired(); }, 1000);
     ok = Save(frame, folder, QStringLiteral("main-window.png")) && ok;
 
     COverwriteQuestion question{"/Sample files/report 2024.pdf", QDir::homePath().toStdString() + "/Downloads/report 2024.pdf",

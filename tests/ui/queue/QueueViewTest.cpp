@@ -35,10 +35,10 @@ public:
     CTransferQueue& queue() { return session->session().Queue(); }
 
     // "A,B*,C!": entries A, B, C; "*" selected, "!" transferring.
-    void fill(QueueView& view, const QString& spec)
+    void fill(QueueView& view, const QString& rows)
     {
         std::vector<QueueEntryId> selected;
-        for (QString item : spec.split(QLatin1Char(','))) {
+        for (QString item : rows.split(QLatin1Char(','))) {
             const bool isSelected = item.contains(QLatin1Char('*'));
             const bool transferring = item.contains(QLatin1Char('!'));
             item.remove(QLatin1Char('*')).remove(QLatin1Char('!'));

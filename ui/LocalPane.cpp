@@ -1,8 +1,10 @@
 #include "ui/LocalPane.h"
 
+
 #include "listing/LocalFolder.h"
 #include "listing/PaneNavigation.h"
 #include "listing/PathRules.h"
+#include "session/QueueEntry.h"
 #include "ui/DisplayText.h"
 #include "ui/FileTableView.h"
 #include "ui/LocalFileModel.h"
@@ -275,8 +277,8 @@ bool LocalPane::renameEntry(const std::string& oldName, const QString& newText)
     const std::string newName = EngineText(newText.trimmed());
     if (newName.empty() || newName == oldName)
         return false;
-    if (newName == "." || newName == ".." || newName.find('/') != std::string::npos) {
-        emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\"."));
+    if (!IsSafeLocalName(newName)) {
+        emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\" or a NUL byte."));
         return false;
     }
     const std::string from = JoinPath(m_folder, oldName);
@@ -307,8 +309,8 @@ void LocalPane::makeFolder()
         const std::string name = EngineText(text.trimmed());
         if (name.empty())
             return;
-        if (name == "." || name == ".." || name.find('/') != std::string::npos) {
-            emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\"."));
+        if (!IsSafeLocalName(name)) {
+            emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\" or a NUL byte."));
             return;
         }
         std::error_code error;

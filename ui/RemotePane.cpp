@@ -1,10 +1,12 @@
 #include "ui/RemotePane.h"
 
+
 #include "listing/DirectoryCache.h"
 #include "listing/PaneNavigation.h"
 #include "listing/PathRules.h"
 #include "session/FtpSession.h"
 #include "session/QueueBuilder.h"
+#include "session/QueueEntry.h"
 #include "ui/ChangeModeDialog.h"
 #include "ui/DisplayText.h"
 #include "ui/FileTableView.h"
@@ -36,12 +38,6 @@ constexpr int kColumnWidths[] = {150, 100, 50, 120, 80, 150};
 std::string Trimmed(const QString& text)
 {
     return EngineText(text.trimmed());
-}
-
-// A name typed for a remote entry: one component, never a path of its own.
-bool IsUsableName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 } // namespace
@@ -433,8 +429,8 @@ void RemotePane::renameEntry(const std::string& oldName, const QString& newText)
     const std::string newName = Trimmed(newText);
     if (newName.empty() || newName == oldName)
         return;
-    if (!IsUsableName(newName)) {
-        emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\"."));
+    if (!IsSafeLocalName(newName)) {
+        emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\" or a NUL byte."));
         return;
     }
     CSessionCommand command = SimpleCommand(CMD_RENAME);

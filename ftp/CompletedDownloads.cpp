@@ -1,11 +1,21 @@
 #include "ftp/CompletedDownloads.h"
 
+#include <utility>
+
+CCompletedDownloads::~CCompletedDownloads()
+{
+    if (flushing.valid())
+        flushing.wait();
+}
+
 void CCompletedDownloads::Add(Download download)
 {
     if (waiting.empty())
         firstAdded = std::chrono::steady_clock::now();
     bytes += download.size;
     waiting.push_back(std::move(download));
+    if (Due())
+        StartFlush();
 }
 
 bool CCompletedDownloads::Due() const
@@ -16,17 +26,64 @@ bool CCompletedDownloads::Due() const
            std::chrono::steady_clock::now() - firstAdded >= kMaxWait;
 }
 
-void CCompletedDownloads::Finish(
-    const std::function<void(const Download&, bool ok, const std::string& why)>& report)
+void CCompletedDownloads::Collect(const Report& report)
 {
+    TakeFlushed(/*wait=*/false);
+    if (Due())
+        StartFlush();
+    ReportFlushed(report);
+}
+
+void CCompletedDownloads::Finish(const Report& report)
+{
+    if (!waiting.empty())
+        StartFlush();
+    TakeFlushed(/*wait=*/true);
+    ReportFlushed(report);
+}
+
+void CCompletedDownloads::StartFlush()
+{
+    // One batch at a time: the one before is finished first.
+    TakeFlushed(/*wait=*/true);
     std::vector<Download> batch;
     batch.swap(waiting);
     bytes = 0;
+    flushing = std::async(std::launch::async, &CCompletedDownloads::FlushAndRename, std::move(batch));
+}
+
+void CCompletedDownloads::TakeFlushed(bool wait)
+{
+    if (!flushing.valid())
+        return;
+    if (!wait && flushing.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    for (Outcome& outcome : flushing.get())
+        flushed.push_back(std::move(outcome));
+}
+
+void CCompletedDownloads::ReportFlushed(const Report& report)
+{
+    std::vector<Outcome> done;
+    done.swap(flushed);
+    for (const Outcome& outcome : done)
+        report(outcome.download, outcome.ok, outcome.why);
+}
+
+std::vector<CCompletedDownloads::Outcome> CCompletedDownloads::FlushAndRename(std::vector<Download> batch)
+{
+    // The writing of every file was started when it was verified, so one flush of the file
+    // system commits them all; when that fails, each file is flushed on its own.
+    std::string ignored;
+    const bool flushedAll = !batch.empty() && batch.front().part->FlushFileSystem(ignored);
+    std::vector<Outcome> outcomes;
+    outcomes.reserve(batch.size());
     for (Download& download : batch) {
-        std::string why;
-        const bool ok = download.part->Finish(why);
-        if (!ok)
-            download.part->Abandon();
-        report(download, ok, why);
+        Outcome outcome{std::move(download), false, {}};
+        outcome.ok = outcome.download.part->Finish(outcome.why, flushedAll);
+        if (!outcome.ok)
+            outcome.download.part->Abandon();
+        outcomes.push_back(std::move(outcome));
     }
+    return outcomes;
 }

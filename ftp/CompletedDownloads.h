@@ -1,21 +1,26 @@
 #pragma once
 // CCompletedDownloads: downloads whose bytes have all arrived and were checked, waiting to
-// take their final names. They are flushed to the disk and renamed as a batch: the disk
-// writing of every file in it has been started already, so the first fdatasync commits the
-// file system's journal for all of them and the others cost little. One flush per batch
-// instead of one per file keeps a tree of many small files fast, and still no file takes
-// its final name before its bytes are on the disk.
+// take their final names. No file takes its final name before its bytes are on the disk,
+// so a power cut never leaves a short file under it. Flushing every file on its own costs
+// a journal commit and a flush of the disk's cache each, which made a tree of small files
+// several times slower; so the files are flushed as a batch, with one flush of their file
+// system, on a thread of its own while the next files arrive, and renamed after it. At
+// most one batch is being flushed while the next one fills, which bounds the descriptors
+// held (two per file).
 //
-// Usage:
-//   completed.Add({std::move(part), fileName, localPath});
-//   if (completed.Due()) completed.Finish(report);   // also at the end of every command
-// A batch is due once it holds kMaxFiles files or kMaxBytes bytes, or its first file has
-// waited kMaxWait: a crash loses at most that little finished work (the partial files are
-// resumed at their end by the next run).
+// Usage (all calls on the one thread that owns the object):
+//   completed.Add({std::move(part), fileName, localPath, size});  // may start a flush
+//   completed.Collect(report);  // reports the files of batches flushed meanwhile
+//   completed.Finish(report);   // flushes what waits and reports every file: at the end
+//                               // of every command
+// A batch is started once it holds kMaxFiles files or kMaxBytes bytes, or its first file
+// has waited kMaxWait: a crash loses at most that little finished work (the partial files
+// are resumed at their end by the next run).
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,19 +35,39 @@ public:
         std::string localPath;
         std::uint64_t size = 0;
     };
-    static constexpr std::size_t kMaxFiles = 64;  // each holds two descriptors meanwhile
+    using Report = std::function<void(const Download&, bool ok, const std::string& why)>;
+    static constexpr std::size_t kMaxFiles = 32;
     static constexpr std::uint64_t kMaxBytes = 256ull << 20;
     static constexpr std::chrono::milliseconds kMaxWait{1000};
 
+    CCompletedDownloads() = default;
+    ~CCompletedDownloads();  // waits for a flush under way; the files stay partial
+    CCompletedDownloads(const CCompletedDownloads&) = delete;
+    CCompletedDownloads& operator=(const CCompletedDownloads&) = delete;
+
     void Add(Download download);
-    bool Empty() const { return waiting.empty(); }
-    bool Due() const;
-    // Flushes and renames every waiting file, in the order they came; `report` learns of
-    // each (ok, or the reason it failed). Leaves the batch empty.
-    void Finish(const std::function<void(const Download&, bool ok, const std::string& why)>& report);
+    bool Empty() const { return waiting.empty() && !flushing.valid() && flushed.empty(); }
+    // Reports, in the order they came, the files whose batch has been flushed and renamed
+    // (ok, or the reason it failed); starts the waiting batch when it is due.
+    void Collect(const Report& report);
+    // Flushes and renames every waiting file and reports all. Leaves nothing behind.
+    void Finish(const Report& report);
 
 private:
+    struct Outcome {
+        Download download;
+        bool ok = false;
+        std::string why;
+    };
+    static std::vector<Outcome> FlushAndRename(std::vector<Download> batch);
+    bool Due() const;
+    void StartFlush();
+    void TakeFlushed(bool wait);
+    void ReportFlushed(const Report& report);
+
     std::vector<Download> waiting;
     std::uint64_t bytes = 0;
     std::chrono::steady_clock::time_point firstAdded;
+    std::future<std::vector<Outcome>> flushing;
+    std::vector<Outcome> flushed;
 };

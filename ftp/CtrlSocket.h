@@ -151,6 +151,9 @@ private:
     int TransferAction(const CTransferPair& pair);
     // SIZE of a remote file in binary mode; `known` false when the server does not say.
     int RemoteSize(const std::string& remotePath, std::uint64_t& size, bool& known);
+    // Reports the downloads whose batch was flushed meanwhile, or (finish) flushes and
+    // reports all; FTP_FAILED when a file could not take its final name (logged).
+    int ReportCompletedDownloads(bool finish);
     // A command whose refusal is an answer (no such file), not a failure to show.
     int SendQuietly(const std::string& command);
     // The final reply of a transfer: FTP_OK completed, FTP_NOT_AVAILABLE refused (55x),

@@ -171,7 +171,16 @@ bool CPartialDownload::Verify(std::int64_t expectedSize, std::int64_t modified, 
     return true;
 }
 
-bool CPartialDownload::Finish(std::string& why)
+bool CPartialDownload::FlushFileSystem(std::string& why)
+{
+    if (fileFd < 0 || ::syncfs(fileFd) != 0) {
+        why = "cannot write " + partialPath + " to the disk: " + ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CPartialDownload::Finish(std::string& why, bool flushed)
 {
     if (fileFd < 0) {
         why = "the partial file is not open";
@@ -179,7 +188,7 @@ bool CPartialDownload::Finish(std::string& why)
     }
     // The rename is what makes the file count as complete: its bytes must be on the
     // disk before it, or a power cut could leave a short file under the final name.
-    if (::fdatasync(fileFd) != 0) {
+    if (!flushed && ::fdatasync(fileFd) != 0) {
         why = "cannot write " + partialPath + " to the disk: " + ErrnoText(errno);
         return false;
     }

@@ -66,10 +66,13 @@ public:
     // False with `why` set; a wrong size leaves the partial file (a longer one is started
     // over next time).
     bool Verify(std::int64_t expectedSize, std::int64_t modified, std::string& why);
-    // After Verify: flushes the data to the disk (its writing has begun, so a batch of
-    // files costs about one flush of the file system's journal), then renames the partial
-    // file to the target, replacing it. False with `why` set.
-    bool Finish(std::string& why);
+    // After Verify: flushes the data to the disk, unless `flushed` says FlushFileSystem
+    // did so for a batch, then renames the partial file to the target, replacing it.
+    // False with `why` set.
+    bool Finish(std::string& why, bool flushed = false);
+    // Flushes the whole file system the partial file lives on: one journal commit and one
+    // flush of the disk's cache for a batch of files whose writing has begun.
+    bool FlushFileSystem(std::string& why);
     // The transfer failed. When nothing arrived in this attempt, nothing is left behind
     // that was not there before (a target taken over for resuming gets its name back).
     void Abandon();

@@ -56,6 +56,30 @@ bool ParseSizeReply(const std::string& text, std::uint64_t& size)
     return true;
 }
 
+// The size in a transfer's opening reply, "150 Opening BINARY mode data connection for
+// NAME (N bytes).": the last parenthesis of the first line, which must be a 1xx line.
+bool ParseOpeningReplySize(const std::string& text, std::uint64_t& size)
+{
+    const std::string line = text.substr(0, text.find('\n'));
+    if (line.size() < 4 || line[0] != '1')
+        return false;
+    const std::size_t open = line.rfind('(');
+    if (open == std::string::npos)
+        return false;
+    std::size_t at = open + 1;
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at, ++digits) {
+        if (digits >= 19)
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(line[at] - '0');
+    }
+    if (digits == 0 || line.compare(at, 7, " bytes)") != 0)
+        return false;
+    size = value;
+    return true;
+}
+
 }  // namespace
 
 bool CCtrlSocket::CompletedTransfer() const
@@ -363,15 +387,20 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     if (r != FTP_OK)
         return r;
     const bool binary = transferType == 1;
-    // The size the file must have: the server's word right before RETR, else its listing.
-    std::int64_t sourceSize = remoteKnown ? static_cast<std::int64_t>(remote.FileSize()) : -1;
+    // The size the file must have: the server's word when RETR is accepted ("150 ... (N
+    // bytes)"), else the listing's, else SIZE. A listed link shows its own length, not the
+    // file's, so SIZE asks for that one. Asking SIZE for every file cost a round trip each.
+    const bool listedSize = remoteKnown && remote.strAttribute.compare(0, 1, "l") != 0;
+    std::int64_t sourceSize = listedSize ? static_cast<std::int64_t>(remote.FileSize()) : -1;
     std::uint64_t stated = 0;
     bool sizeStated = false;
-    r = RemoteSize(remotePath, stated, sizeStated);
-    if (r != FTP_OK)
-        return r;
-    if (sizeStated)
-        sourceSize = static_cast<std::int64_t>(stated);
+    if (!listedSize) {
+        r = RemoteSize(remotePath, stated, sizeStated);
+        if (r != FTP_OK)
+            return r;
+        if (sizeStated)
+            sourceSize = static_cast<std::int64_t>(stated);
+    }
 
     CPartialDownload::Mode mode = CPartialDownload::Mode::Fresh;
     if (action == OVERWRITE_RESUME && part.TargetExists())
@@ -434,6 +463,12 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         r = WaitForReply();
     if (r == FTP_OK)
         r = TransferReplyResult(failedLine);
+    // Servers that say the size when they open a whole file say it at the moment it is
+    // sent, which beats a listing taken earlier. (After REST some say what is left.)
+    if (r == FTP_OK && binary && part.ResumeOffset() == 0 && ParseOpeningReplySize(replyText, stated)) {
+        sizeStated = true;
+        sourceSize = static_cast<std::int64_t>(stated);
+    }
     // A byte count that differs from the source's size is no complete file, whatever the
     // server said (a data connection closed early with "226", or padded). In ASCII mode
     // the line ends change the count.
@@ -452,15 +487,18 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     session.Log("File " + fileName + " received successfully.", LOG_STATE);
     const std::uint64_t size = part.CurrentSize();
     completedDownloads.Add({std::move(owned), fileName, localPath, size});
-    if (!batchDownloads || completedDownloads.Due())
-        return CommitDownloads();
-    return FTP_OK;
+    return batchDownloads ? ReportCompletedDownloads(/*finish=*/false) : CommitDownloads();
 }
 
 int CCtrlSocket::CommitDownloads()
 {
+    return ReportCompletedDownloads(/*finish=*/true);
+}
+
+int CCtrlSocket::ReportCompletedDownloads(bool finish)
+{
     int result = FTP_OK;
-    completedDownloads.Finish([&](const CCompletedDownloads::Download& download, bool ok, const std::string& why) {
+    const auto report = [&](const CCompletedDownloads::Download& download, bool ok, const std::string& why) {
         if (!ok) {
             session.Log("Failed to receive " + download.fileName + ": " + why + ".", LOG_ERROR);
             result = FTP_FAILED;
@@ -468,7 +506,11 @@ int CCtrlSocket::CommitDownloads()
         }
         session.CountProcessedFile();
         session.LogTransfer("Download:" + download.localPath);
-    });
+    };
+    if (finish)
+        completedDownloads.Finish(report);
+    else
+        completedDownloads.Collect(report);
     return result;
 }
 

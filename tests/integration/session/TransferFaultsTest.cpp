@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -346,7 +347,6 @@ TEST_F(TransferFaults, ResumePastFourGiBStartsAtTheRightByte) {
     script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
     script.push_back(ScriptStep::on("LIST", "150 Here\r\n").sendData(listing).afterData("226 Done\r\n"));
     script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
-    script.push_back(ScriptStep::on("SIZE big.bin", "213 " + std::to_string(kLocalSize + 10) + "\r\n"));
     script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
     script.push_back(ScriptStep::on("REST " + std::to_string(kLocalSize), "350 Restarting\r\n"));
     script.push_back(ScriptStep::on("RETR big.bin", "150 Here\r\n").sendData("0123456789").afterData("226 Done\r\n"));
@@ -540,30 +540,38 @@ std::string FileText(const fs::path& path) {
 // the closing reply says; the target never takes a wrong file, and a download that
 // failed before its first byte leaves no file at all.
 TEST_F(TransferFaults, DownloadWhoseByteCountDiffersFromTheSourceFails) {
+    // The size the file must have comes from the listing, from the opening reply when the
+    // server states it there, and from SIZE for a listed link (whose listed size is the
+    // link's own). No SIZE is sent for a file the listing knows.
     settings.CacheHomeDirectory = (work / "cache").string();
     const std::string bytes = RandomText(100000);
-    const std::string listing = "-rw-r--r-- 1 u g 100000 Jan 01 2020 f.bin\r\n";
-    const auto stated = [](std::size_t size) {
-        return ScriptStep::on("SIZE f.bin", "213 " + std::to_string(size) + "\r\n");
+    const std::string file = "-rw-r--r-- 1 u g 100000 Jan 01 2020 f.bin\r\n";
+    const std::string link = "lrwxrwxrwx 1 u g 9 Jan 01 2020 f.bin -> other.bin\r\n";
+    const auto retr = [](const std::string& sent, const std::string& opening = "150 Here\r\n") {
+        return ScriptStep::on("RETR f.bin", opening).sendData(sent).afterData("226 Done\r\n");
     };
-    const auto retr = [](const std::string& sent) {
-        return ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData(sent).afterData("226 Done\r\n");
+    const auto stating = [](std::size_t size) {
+        return "150 Opening BINARY mode data connection for f.bin (" + std::to_string(size) + " bytes).\r\n";
     };
     struct Case {
         const char* name;
-        ScriptStep size;
+        std::string listing;
+        std::optional<ScriptStep> size;
         ScriptStep transfer;
         int result;
         std::string partial;  // left under the partial name
     } cases[] = {
-        {"226 after an early close", stated(100000), retr(bytes.substr(0, 95000)), FTP_FAILED,
-         bytes.substr(0, 95000)},
-        {"padded", stated(100000), retr(bytes + "12345"), FTP_FAILED, bytes + "12345"},
-        {"short, the size from the listing", SizeUnknown(), retr(bytes.substr(0, 95000)), FTP_FAILED,
-         bytes.substr(0, 95000)},
-        {"SIZE is newer than the listing", stated(95000), retr(bytes.substr(0, 95000)), FTP_OK, ""},
-        {"whole", stated(100000), retr(bytes), FTP_OK, ""},
-        {"refused before the first byte", stated(100000), ScriptStep::on("RETR f.bin", "550 Gone\r\n"),
+        {"226 after an early close", file, {}, retr(bytes.substr(0, 95000)), FTP_FAILED, bytes.substr(0, 95000)},
+        {"padded", file, {}, retr(bytes + "12345"), FTP_FAILED, bytes + "12345"},
+        {"the opening reply is newer than the listing", file, {}, retr(bytes.substr(0, 95000), stating(95000)),
+         FTP_OK, ""},
+        {"short of what the opening reply states", file, {}, retr(bytes.substr(0, 95000), stating(100000)),
+         FTP_FAILED, bytes.substr(0, 95000)},
+        {"whole", file, {}, retr(bytes), FTP_OK, ""},
+        {"a link: SIZE tells", link, ScriptStep::on("SIZE f.bin", "213 100000\r\n"), retr(bytes), FTP_OK, ""},
+        {"a link, short of SIZE", link, ScriptStep::on("SIZE f.bin", "213 100000\r\n"),
+         retr(bytes.substr(0, 95000)), FTP_FAILED, bytes.substr(0, 95000)},
+        {"refused before the first byte", file, {}, ScriptStep::on("RETR f.bin", "550 Gone\r\n"),
          FTP_NOT_AVAILABLE, ""},
     };
     for (const Case& c : cases) {
@@ -572,9 +580,9 @@ TEST_F(TransferFaults, DownloadWhoseByteCountDiffersFromTheSourceFails) {
         fs::remove(work / "f.bin.tvpart");
         Script script = Login();
         script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
-        script.push_back(ScriptStep::on("LIST", "150 Here\r\n").sendData(listing).afterData("226 Done\r\n"));
+        script.push_back(ScriptStep::on("LIST", "150 Here\r\n").sendData(c.listing).afterData("226 Done\r\n"));
         script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
-        script.push_back(c.size);
+        if (c.size) script.push_back(*c.size);
         script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
         script.push_back(c.transfer);
         tvtest::ScriptedServer server;

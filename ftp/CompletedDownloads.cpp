@@ -1,5 +1,7 @@
 #include "ftp/CompletedDownloads.h"
 
+#include <memory>
+#include <system_error>
 #include <utility>
 
 CCompletedDownloads::~CCompletedDownloads()
@@ -46,10 +48,16 @@ void CCompletedDownloads::StartFlush()
 {
     // One batch at a time: the one before is finished first.
     TakeFlushed(/*wait=*/true);
-    std::vector<Download> batch;
-    batch.swap(waiting);
+    auto batch = std::make_shared<std::vector<Download>>();
+    batch->swap(waiting);
     bytes = 0;
-    flushing = std::async(std::launch::async, &CCompletedDownloads::FlushAndRename, std::move(batch));
+    try {
+        flushing = std::async(std::launch::async, [batch] { return FlushAndRename(std::move(*batch)); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the batch is flushed here and now.
+        for (Outcome& outcome : FlushAndRename(std::move(*batch)))
+            flushed.push_back(std::move(outcome));
+    }
 }
 
 void CCompletedDownloads::TakeFlushed(bool wait)

@@ -175,8 +175,32 @@ void RemotePane::setCurrentPath(const std::string& path)
     emit pathChanged();
 }
 
+namespace {
+
+// "/pub/" and "/pub" name one remote folder.
+std::string_view WithoutTrailingSlash(std::string_view folder)
+{
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.remove_suffix(1);
+    return folder;
+}
+
+} // namespace
+
+void RemotePane::selectWhenListed(const std::string& folder, const std::string& name)
+{
+    m_selectFolder = folder;
+    m_selectName = name;
+    selectRemembered();
+}
+
 void RemotePane::selectRemembered()
 {
+    if (!m_selectName.empty() && !m_model->folder().empty() &&
+        WithoutTrailingSlash(m_model->folder()) == WithoutTrailingSlash(m_selectFolder)) {
+        m_remembered = std::move(m_selectName);
+        m_selectName.clear();
+    }
     if (m_remembered.empty())
         return;
     const int row = m_model->rowOfName(m_remembered);

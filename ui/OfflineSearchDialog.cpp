@@ -129,6 +129,7 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     m_resultView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     m_resultView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_resultView->horizontalHeader()->setStretchLastSection(false);
+    m_resultView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter); // over the URLs' start
     m_resultView->setColumnWidth(0, kResultExtent); // long URLs scroll into view
     m_countLabel->setBuddy(m_resultView);
     connect(m_resultView, &QTableView::doubleClicked, this, &OfflineSearchDialog::openInTollvane);

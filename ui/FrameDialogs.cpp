@@ -1,18 +1,16 @@
 #include "ui/FrameDialogs.h"
 
 #include "listing/PathRules.h"
-#include "sites/FtpUrl.h"
-#include "sites/TextUtil.h"
 #include "ui/MainFrame.h"
 #include "ui/OfflineSearchDialog.h"
 #include "ui/OptionsSheet.h"
+#include "ui/RemotePane.h"
 #include "ui/SessionList.h"
 #include "ui/SiteManagerDialog.h"
 
 #include <QAction>
 #include <QPointer>
 
-#include <algorithm>
 #include <memory>
 
 namespace {
@@ -38,20 +36,12 @@ void OpenOptionsSheet(MainFrame& frame, const FrameContext& context)
     sheet->open();
 }
 
-// A stored site with the entry's address opens with its own login and port; otherwise an
-// anonymous login on the standard port, as for a URL without either.
-CSiteSetting SiteForCachedEntry(const FrameContext& context, const CachedEntry& entry)
+// The hit's site opens at the hit's folder; the entry is selected once that listing arrives.
+void OpenCachedEntry(MainFrame& frame, const FrameContext& context, const CachedEntry& entry)
 {
-    CSiteSetting site;
-    const auto stored = std::find_if(context.sites->begin(), context.sites->end(), [&entry](const auto& record) {
-        return sites::EqualsNoCase(record->address, entry.address);
-    });
-    if (stored != context.sites->end())
-        site = **stored;
-    else
-        site = OpenSiteFromFields(entry.address, {}, "anonymous", context.settings->Current()->AnonymousPass, 21, true);
-    site.defremotedir = entry.folder;
-    return site;
+    const CSiteSetting site = SiteForCachedEntry(*context.sites, entry, context.settings->Current()->AnonymousPass);
+    if (RemotePane* pane = frame.openSite(site))
+        pane->selectWhenListed(entry.folder, entry.name);
 }
 
 // One search window at a time; a second command brings it to the front.
@@ -65,7 +55,9 @@ void OpenOfflineSearch(MainFrame& frame, const FrameContext& context, QPointer<O
     auto* dialog = new OfflineSearchDialog(context.settings->Current()->CacheHomeDirectory, &frame);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &OfflineSearchDialog::openRequested, &frame,
-                     [&frame, context](const CachedEntry& entry) { frame.openSite(SiteForCachedEntry(context, entry)); });
+                     [&frame, context](const CachedEntry& entry) {
+                         OpenCachedEntry(frame, context, entry);
+                     });
     open = dialog;
     dialog->show();
 }

@@ -44,7 +44,7 @@ QPushButton* Button(const QString& text, const char* objectName, const QString& 
     return button;
 }
 
-QListWidget* SiteList(const char* objectName, const QString& accessibleName, QWidget* parent)
+QListWidget* SiteNameList(const char* objectName, const QString& accessibleName, QWidget* parent)
 {
     auto* list = Named(new QListWidget(parent), objectName, accessibleName);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -82,8 +82,8 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     setAccessibleName(QStringLiteral("Offline Search"));
     setWindowTitle(QStringLiteral("Offline Search"));
 
-    m_available = SiteList("availableSites", QStringLiteral("Available Sites"), this);
-    m_toSearch = SiteList("sitesToSearch", QStringLiteral("Sites to search"), this);
+    m_available = SiteNameList("availableSites", QStringLiteral("Available Sites"), this);
+    m_toSearch = SiteNameList("sitesToSearch", QStringLiteral("Sites to search"), this);
     m_moveOne = Button(QStringLiteral(">"), "moveSelectedToSearch", QStringLiteral("Search the selected sites"), this);
     m_moveAll = Button(QStringLiteral(">>"), "moveAllToSearch", QStringLiteral("Search all sites"), this);
     m_backOne = Button(QStringLiteral("<"), "moveSelectedBack", QStringLiteral("Do not search the selected sites"), this);
@@ -129,6 +129,7 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     m_resultView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     m_resultView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_resultView->horizontalHeader()->setStretchLastSection(false);
+    m_resultView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter); // over the URLs' start
     m_resultView->setColumnWidth(0, kResultExtent); // long URLs scroll into view
     m_countLabel->setBuddy(m_resultView);
     connect(m_resultView, &QTableView::doubleClicked, this, &OfflineSearchDialog::openInTollvane);
@@ -301,8 +302,12 @@ void OfflineSearchDialog::openInTollvane()
     const int row = currentResult();
     if (row < 0)
         return;
-    if (const std::optional<CachedEntry> entry = CachedEntryFromUrl(m_results.url(row)))
+    const std::string& url = m_results.url(row);
+    if (const std::optional<CachedEntry> entry = CachedEntryFromUrl(url))
         emit openRequested(*entry);
+    else
+        ShowPlainMessage(this, QStringLiteral("This result names no server that Tollvane can open:\n%1").arg(DisplayText(url)),
+                         QStringLiteral("Offline Search"));
 }
 
 // ---- closing ----

@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -61,16 +63,25 @@ QPushButton* Button(const QString& text, const char* objectName, const QString& 
     return button;
 }
 
-// A number with its unit after it: "Transfer Timeout:" [60] "seconds".
+// A number with its unit (if any) after it: "Transfer Timeout:" [60] "seconds". The number
+// keeps its own width instead of stretching over the page.
 QWidget* WithUnit(QSpinBox* spin, const QString& unit, QWidget* parent)
 {
     auto* box = new QWidget(parent);
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(spin);
-    row->addWidget(new QLabel(unit, box));
+    if (!unit.isEmpty())
+        row->addWidget(new QLabel(unit, box));
     row->addStretch();
     return box;
+}
+
+// A path shows its beginning (setText leaves it scrolled to its end).
+void SetPath(QLineEdit* edit, const std::string& path)
+{
+    edit->setText(DisplayText(path));
+    edit->setCursorPosition(0);
 }
 
 QWidget* WithBrowse(QLineEdit* edit, QPushButton* browse, QWidget* parent)
@@ -108,7 +119,7 @@ OptionsSheet::OptionsSheet(CSharedSettings& settings, ISettingsStore* store, QWi
     m_pages->addTab(createPromptPage(), QLatin1String(kPagePrompt));
     m_pages->addTab(createOverwritePage(), QLatin1String(kPageOverwrite));
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
     buttons->setObjectName(QStringLiteral("optionsButtons"));
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ok"));
     buttons->button(QDialogButtonBox::Ok)->setAccessibleName(QStringLiteral("OK"));
@@ -116,6 +127,18 @@ OptionsSheet::OptionsSheet(CSharedSettings& settings, ISettingsStore* store, QWi
     buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(QStringLiteral("Cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &OptionsSheet::reject);
+    QPushButton* help = buttons->button(QDialogButtonBox::Help);
+    help->setObjectName(QStringLiteral("help"));
+    help->setAccessibleName(QStringLiteral("Help"));
+    help->setAutoDefault(false);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, &OptionsSheet::showHelp);
+    auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
+    connect(helpKey, &QShortcut::activated, this, &OptionsSheet::showHelp);
+    // An open help window follows the page the user turns to.
+    connect(m_pages, &QTabWidget::currentChanged, this, [this] {
+        if (m_help && m_help->isVisible())
+            showHelp();
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
@@ -177,11 +200,11 @@ QWidget* OptionsSheet::createTransferPage()
     m_alwaysRetry = CheckBox(QStringLiteral("Always Retry"), "alwaysRetry", page);
     form->addRow(m_alwaysRetry);
     m_errorRetry = SpinBox(0, kMaxRetry, "errorRetry", QStringLiteral("Number of times to retry after failure"), page);
-    form->addRow(QStringLiteral("Number of times to retry after failure:"), m_errorRetry);
+    form->addRow(QStringLiteral("Number of times to retry after failure:"), WithUnit(m_errorRetry, {}, page));
     m_retryDelay = SpinBox(0, kMaxRetry, "retryDelay", QStringLiteral("Time to wait before retry"), page);
     form->addRow(QStringLiteral("Time to wait before retry:"), WithUnit(m_retryDelay, QStringLiteral("seconds"), page));
     m_fileRetry = SpinBox(0, kMaxRetry, "fileRetry", QStringLiteral("Number of times to retry at file level"), page);
-    form->addRow(QStringLiteral("Number of times to retry at file level:"), m_fileRetry);
+    form->addRow(QStringLiteral("Number of times to retry at file level:"), WithUnit(m_fileRetry, {}, page));
     m_autoReset = CheckBox(QStringLiteral("Auto reset stopped items in queue"), "autoReset", page);
     form->addRow(m_autoReset);
     // 0 would make every transfer time out at once.
@@ -283,11 +306,11 @@ void OptionsSheet::load(const CSettings& t)
 {
     SetChecked(m_keepAlive, t.KeepAlive);
     m_antiIdleInterval->setValue(t.AntiIdleCommandInterval);
-    m_defaultLocalDirectory->setText(DisplayText(t.DefaultLocalDirectory));
+    SetPath(m_defaultLocalDirectory, t.DefaultLocalDirectory);
     SetChecked(m_saveLocalDir, t.SaveLocalDir);
     SetChecked(m_enableCache, t.EnableCache);
-    m_cacheHome->setText(DisplayText(t.CacheHomeDirectory));
-    m_viewer->setText(DisplayText(t.ViewerPath));
+    SetPath(m_cacheHome, t.CacheHomeDirectory);
+    SetPath(m_viewer, t.ViewerPath);
 
     SetChecked(m_saveQueue, t.SaveQueue);
     SetChecked(m_alwaysRetry, t.AlwaysRetry);
@@ -368,6 +391,92 @@ void OptionsSheet::accept()
         ShowPlainMessage(owner, QStringLiteral("The settings are in use but could not be written:\n%1\n"
                                                "They will be written again when Tollvane closes.")
                                     .arg(DisplayText(error)));
+}
+
+// ---- help ----
+
+QString OptionsSheet::pageHelp(int page)
+{
+    switch (page) {
+    case 0:
+        return QStringLiteral(
+            "Keep Alive: while a site is connected and idle, Tollvane sends a harmless command every "
+            "\"Anti-idle command interval\" seconds, so the server does not close the connection.\n\n"
+            "Default Local Directory: the folder the local pane shows when Tollvane starts. With "
+            "\"Remember Last Local Directory\" checked, the folder shown when Tollvane was closed is used instead.\n\n"
+            "Enable local cache: the listing of every folder shown from a server is kept under \"Cache Home "
+            "Directory\", so the folder can be shown without a connection and Tools > Offline Search finds "
+            "files in it.\n\n"
+            "External Viewer: the program that opens files for viewing. Leave it empty for the desktop's "
+            "own choice (xdg-open).");
+    case 1:
+        return QStringLiteral(
+            "Save transfer queue on exit: the queue is kept when Tollvane closes and is there again at the next start.\n\n"
+            "Number of times to retry after failure: how often a failed connection, and a queue that had "
+            "failures, is tried again. \"Always Retry\" removes that limit: Tollvane tries until you stop it.\n\n"
+            "Time to wait before retry: the pause before each new try (0 waits as long as the Transfer Timeout).\n\n"
+            "Number of times to retry at file level: how often one operation, such as one file, is tried again.\n\n"
+            "Auto reset stopped items in queue: when the queue starts, stopped items are transferred again "
+            "without asking.\n\n"
+            "Transfer Timeout: how long Tollvane waits for a reply of the server, and how long a transfer may "
+            "move no data, before the step fails (1 to 1000 seconds). A change counts from the next operation "
+            "of a site that is already open.");
+    case 2:
+        return QStringLiteral(
+            "Text File Extensions: in automatic mode, files whose names end in one of these extensions are "
+            "moved as text (line ends converted between the systems); all other files are moved unchanged "
+            "(binary). The extension is compared as it is written, upper and lower case included. Type an "
+            "extension without the dot and press Add; select one and press Remove to delete it.\n\n"
+            "Check By Content and Check Length are kept with the settings; this version decides by the "
+            "extension alone.");
+    case 3:
+        return QStringLiteral(
+            "Tollvane asks before it acts, or shows a message, in each case checked here:\n\n"
+            "Transfer Confirmation: before files are transferred.\n"
+            "Requested Action Failed: when the server refuses a command.\n"
+            "Login Message: the server's welcome text after logging in.\n"
+            "Connection closed by server: when the server ends the connection.\n"
+            "Delete Confirmation: before files are deleted.\n"
+            "Disconnect Confirmation: before a connected site is closed.\n"
+            "Overwrite confirmation: when the destination of a transfer already exists.");
+    case 4:
+        return QStringLiteral(
+            "Action when destination file already exists: what a transfer does when the file is already there. "
+            "With \"Overwrite confirmation\" checked on the Prompt page, this is the action suggested in the question.\n\n"
+            "Skip: the file is left out.\n"
+            "Resume: the transfer continues where the existing file ends.\n"
+            "Overwrite: the existing file is replaced.\n"
+            "Auto: decided for each file by comparing the sizes and times of the two files.\n\n"
+            "Dismiss confirmation dialog in ... seconds: when the question is asked, the suggested action is "
+            "taken by itself after this many seconds.");
+    default:
+        return {};
+    }
+}
+
+QMessageBox* OptionsSheet::helpWindow() const
+{
+    return m_help.data();
+}
+
+void OptionsSheet::showHelp()
+{
+    const int page = m_pages->currentIndex();
+    const QString caption = QStringLiteral("Settings Help: %1").arg(m_pages->tabText(page));
+    if (!m_help) {
+        // Beside the sheet, not over it: the user reads it while changing the page.
+        m_help = new QMessageBox(QMessageBox::Information, caption, QString(), QMessageBox::Close, this);
+        m_help->setObjectName(QStringLiteral("settingsHelp"));
+        m_help->setTextFormat(Qt::PlainText);
+        m_help->setWindowModality(Qt::NonModal);
+        m_help->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_help->setWindowTitle(caption);
+    m_help->setAccessibleName(caption);
+    m_help->setText(pageHelp(page));
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
 }
 
 // ---- the extension list ----

@@ -7,6 +7,7 @@
 #include "sites/SettingsStore.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,7 @@ class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QSpinBox;
 class QTabWidget;
 
@@ -40,6 +42,12 @@ public:
 
     QTabWidget* pages() const { return m_pages; }
 
+    // The plain-text help of a page (by its index), shown by "Help" and F1.
+    static QString pageHelp(int page);
+    // Opens the help of the current page beside the sheet, or turns the open one to it.
+    void showHelp();
+    QMessageBox* helpWindow() const;
+
 public slots:
     void accept() override;
 
@@ -58,6 +66,7 @@ private:
     CSharedSettings& m_settings;
     ISettingsStore* m_store;
     QTabWidget* m_pages = nullptr;
+    QPointer<QMessageBox> m_help;
 
     // General
     QCheckBox* m_keepAlive = nullptr;

@@ -40,6 +40,14 @@ std::string Trimmed(const QString& text)
     return EngineText(text.trimmed());
 }
 
+// "/pub/" and "/pub" name one remote folder.
+std::string_view WithoutTrailingSlash(std::string_view folder)
+{
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.remove_suffix(1);
+    return folder;
+}
+
 } // namespace
 
 RemotePane::RemotePane(OpenSession* session, CSharedSettings& settings, PaneTransfer& transfers, QWidget* parent)
@@ -92,8 +100,11 @@ RemotePane::RemotePane(OpenSession* session, CSharedSettings& settings, PaneTran
 
     // The first folder is the site's default one; its cached listing shows until the
     // server's arrives (or instead of it, with "Always Online" off).
-    const std::string first = session->site().defremotedir.empty() ? std::string()
-                                                                    : JoinPath("/", session->site().defremotedir);
+    // (An absolute one stays as it is: joined to "/" it would start with "//".)
+    const std::string& defaultFolder = session->site().defremotedir;
+    const std::string first = defaultFolder.empty() ? std::string()
+                              : defaultFolder.front() == '/' ? defaultFolder
+                                                             : JoinPath("/", defaultFolder);
     if (!first.empty()) {
         m_path = TrimTrailingSeparator(first);
         reloadFromCache();
@@ -147,6 +158,8 @@ void RemotePane::receiveListing(const std::string& folder, const std::string& li
         setCurrentPath(folder);
     m_model->receiveListing(folder, listingText);
     selectRemembered();
+    if (WithoutTrailingSlash(folder) == WithoutTrailingSlash(m_selectFolder))
+        m_selectName.clear();
 }
 
 void RemotePane::onDirectoryChanged(const std::string& directory)
@@ -175,8 +188,20 @@ void RemotePane::setCurrentPath(const std::string& path)
     emit pathChanged();
 }
 
+void RemotePane::selectWhenListed(const std::string& folder, const std::string& name)
+{
+    m_selectFolder = folder;
+    m_selectName = name;
+    selectRemembered();
+}
+
 void RemotePane::selectRemembered()
 {
+    // Kept until the server's own listing of the folder has shown it: a cached listing shown
+    // first is replaced by it, and the selection with it.
+    if (!m_selectName.empty() && !m_model->folder().empty() &&
+        WithoutTrailingSlash(m_model->folder()) == WithoutTrailingSlash(m_selectFolder))
+        m_remembered = m_selectName;
     if (m_remembered.empty())
         return;
     const int row = m_model->rowOfName(m_remembered);

@@ -47,6 +47,10 @@ public:
     // (a keep-alive listing never replaces what the user sees).
     void receiveListing(const std::string& folder, const std::string& listingText);
 
+    // Selects the entry `name` once the pane shows a listing of `folder` (a search hit
+    // opened at its folder); listings of other folders before it leave it waiting.
+    void selectWhenListed(const std::string& folder, const std::string& name);
+
     void changeDir(const std::string& target);
     void requestList();
     // Shows the cached listing of the current folder when there is one.
@@ -99,4 +103,7 @@ private:
     // The name selected again after the next listing (the folder just left, the entry
     // selected before a refresh).
     std::string m_remembered;
+    // selectWhenListed(): the folder and the name to select once that folder is shown.
+    std::string m_selectFolder;
+    std::string m_selectName;
 };

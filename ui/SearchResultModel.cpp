@@ -2,6 +2,8 @@
 
 #include "ui/DisplayText.h"
 
+#include <QTextDocument>
+
 int SearchResultModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_urls.size());
@@ -16,8 +18,12 @@ QVariant SearchResultModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || index.column() != 0)
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
         return DisplayText(m_urls[static_cast<std::size_t>(index.row())]);
+    // A tool tip takes text that looks like markup for rich text: the URL (made of names
+    // from servers) is handed over escaped, so it reads exactly as it is.
+    if (role == Qt::ToolTipRole)
+        return Qt::convertFromPlainText(DisplayText(m_urls[static_cast<std::size_t>(index.row())]), Qt::WhiteSpaceNoWrap);
     return {};
 }
 

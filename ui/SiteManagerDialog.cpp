@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -100,16 +101,17 @@ SiteManagerDialog::SiteManagerDialog(SiteList& sites, const std::string& siteFil
     m_hostType = Named(new QComboBox(this), "hostType", QStringLiteral("Host Type"));
     m_hostType->addItem(QStringLiteral("Auto Detect"));
     m_localDir = Named(new QLineEdit(this), "defaultLocalDirectory", QStringLiteral("Default Local Directory"));
-    auto* browse = Button(QStringLiteral("..."), "browseLocalDirectory", this);
-    browse->setAccessibleName(QStringLiteral("Browse for the default local directory"));
-    connect(browse, &QPushButton::clicked, this, &SiteManagerDialog::browseLocalDirectory);
+    // A tool button: as narrow as its "...", so the folder field keeps the row's width.
+    auto* browse = Named(new QToolButton(this), "browseLocalDirectory",
+                         QStringLiteral("Browse for the default local directory"));
+    browse->setText(QStringLiteral("..."));
+    connect(browse, &QToolButton::clicked, this, &SiteManagerDialog::browseLocalDirectory);
     m_remoteDir = Named(new QLineEdit(this), "defaultRemoteDirectory", QStringLiteral("Default Remote Directory"));
     m_passive = Named(new QCheckBox(QStringLiteral("Use Passive Mode"), this), "usePassiveMode",
                       QStringLiteral("Use Passive Mode"));
 
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    browse->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     form->addRow(QStringLiteral("Site &Name:"), m_name);
     form->addRow(QStringLiteral("Host &Address:"), m_address);
     form->addRow(QStringLiteral("&Port:"), m_port);

@@ -9,21 +9,30 @@
 #include "ui/LogView.h"
 #include "ui/MainFrame.h"
 #include "ui/MessageWindow.h"
+#include "ui/OfflineSearchDialog.h"
 #include "ui/OpenSession.h"
+#include "ui/OptionsSheet.h"
 #include "ui/OverwriteDialog.h"
 #include "ui/RemoteFileModel.h"
 #include "ui/RemotePane.h"
 #include "ui/SessionList.h"
+#include "ui/SiteManagerDialog.h"
 #include "ui/SiteView.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QMessageBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 namespace {
@@ -52,6 +61,119 @@ bool Save(QWidget* widget, const QDir& folder, const QString& name)
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// ---- the Site Manager, the options sheet and the offline search ----
+
+std::unique_ptr<CSiteSetting> SampleSite(const char* name, const char* address, int port, const char* user,
+                                         int loginType, const char* remoteDirectory)
+{
+    auto site = std::make_unique<CSiteSetting>();
+    site->name = name;
+    site->address = address;
+    site->port = port;
+    site->username = user;
+    site->password = loginType == CSiteSetting::LOGIN_ANONYMOUS ? "guest@example.org" : "secret";
+    site->logintype = loginType;
+    site->defremotedir = remoteDirectory;
+    site->passive = 1;
+    return site;
+}
+
+bool SaveSiteManager(QWidget* frame, const QDir& folder, const QTemporaryDir& work)
+{
+    SiteList sites;
+    sites.push_back(SampleSite("Demo server", "127.0.0.1", 2121, "anonymous", CSiteSetting::LOGIN_ANONYMOUS, ""));
+    sites.push_back(SampleSite("Photo archive", "files.example.net", 21, "alice", CSiteSetting::LOGIN_NORMAL,
+                               "/photos/2024"));
+    sites.push_back(SampleSite("Mirror (Debian)", "ftp.example.org", 21, "anonymous", CSiteSetting::LOGIN_ANONYMOUS,
+                               "/debian"));
+    sites.push_back(SampleSite("Office NAS", "192.168.1.20", 2121, "backup", CSiteSetting::LOGIN_NORMAL, "/shared"));
+    SiteManagerDialog dialog(sites, work.filePath(QStringLiteral("site.dat")).toStdString(), "guest@example.org",
+                             frame);
+    dialog.selectRow(1);
+    const bool ok = Save(&dialog, folder, QStringLiteral("site-manager.png"));
+    dialog.hide();
+    return ok;
+}
+
+// The options sheet over the program's own settings, one picture per page.
+bool SaveOptionsSheet(MainFrame* frame, const QDir& folder)
+{
+    frame->actions().settings->trigger();
+    auto* sheet = frame->findChild<OptionsSheet*>();
+    if (!sheet) {
+        std::fprintf(stderr, "tollvane-screenshots: the settings command opened no sheet\n");
+        return false;
+    }
+    bool ok = true;
+    QTabWidget* pages = sheet->pages();
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        const QString name = pages->tabText(page).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
+        ok = Save(sheet, folder, QStringLiteral("options-%1.png").arg(name)) && ok;
+    }
+    pages->setCurrentIndex(1);
+    sheet->showHelp();
+    if (QMessageBox* help = sheet->helpWindow()) {
+        ok = Save(help, folder, QStringLiteral("options-help.png")) && ok;
+        help->close();
+    }
+    sheet->reject();
+    return ok;
+}
+
+void WriteCachedListing(const std::string& folder, const std::vector<std::string>& lines)
+{
+    std::filesystem::create_directories(folder);
+    std::ofstream out(folder + "/files.lis", std::ios::binary);
+    for (const std::string& line : lines)
+        out << line << "\r\n";
+}
+
+// A small cache of three sites (one on another port with an account), searched for "*.pdf".
+bool SaveOfflineSearch(QWidget* frame, const QDir& folder, const QTemporaryDir& work)
+{
+    const std::string home = work.filePath(QStringLiteral("cache")).toStdString();
+    const auto file = [](const char* name) { return std::string("-rw-r--r-- 1 ftp ftp 482113 Mar 3 2024 ") + name; };
+    const auto dir = [](const char* name) { return std::string("drwxr-xr-x 2 ftp ftp 4096 Mar 3 2024 ") + name; };
+    WriteCachedListing(home + "/ftp.example.org", {dir("pub"), file("README")});
+    WriteCachedListing(home + "/ftp.example.org/pub", {dir("manuals"), file("index.html"), file("release notes.pdf")});
+    WriteCachedListing(home + "/ftp.example.org/pub/manuals",
+                       {file("user guide.pdf"), file("quick start.pdf"), file("quick start.txt")});
+    WriteCachedListing(home + "/alice@files.example.net", {dir("photos"), file("invoice 2024-03.pdf")});
+    WriteCachedListing(home + "/alice@files.example.net/photos", {file("beach.jpg"), file("album.pdf")});
+    WriteCachedListing(home + "/backup@192.168.1.20:2121", {dir("shared")});
+    WriteCachedListing(home + "/backup@192.168.1.20:2121/shared", {file("contracts.pdf"), file("budget.ods")});
+
+    OfflineSearchDialog dialog(home, frame);
+    dialog.moveAllToSearch();
+    dialog.findChild<QLineEdit*>(QStringLiteral("searchPattern"))->setText(QStringLiteral("*.pdf"));
+    dialog.show();
+    dialog.searchOrStop();
+    if (!WaitFor([&] { return dialog.state() == OfflineSearchDialog::State::Idle; }, 30000)) {
+        std::fprintf(stderr, "tollvane-screenshots: the offline search did not end within 30 s\n");
+        return false;
+    }
+    auto* results = dialog.findChild<QTableView*>(QStringLiteral("resultList"));
+    results->setCurrentIndex(dialog.results().index(1, 0));
+    results->setFocus();
+    const bool ok = Save(&dialog, folder, QStringLiteral("offline-search.png"));
+    dialog.hide();
+    return ok;
+}
+
+bool SaveDialogPictures(MainFrame* frame, const QDir& folder)
+{
+    QTemporaryDir work;
+    if (!work.isValid()) {
+        std::fprintf(stderr, "tollvane-screenshots: no temporary folder for the dialogs\n");
+        return false;
+    }
+    bool ok = SaveSiteManager(frame, folder, work);
+    ok = SaveOptionsSheet(frame, folder) && ok;
+    ok = SaveOfflineSearch(frame, folder, work) && ok;
+    return ok;
 }
 
 } // namespace
@@ -125,6 +247,8 @@ int main(int argc, char** argv)
         ok = Save(about, folder, QStringLiteral("about-box.png")) && ok;
         about->close();
     }
+
+    ok = SaveDialogPictures(frame, folder) && ok;
 
     tollvane.closeUnattended();
     WaitFor([&] { return !frame->isVisible(); }, 10000);

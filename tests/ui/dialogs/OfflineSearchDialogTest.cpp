@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <fstream>
@@ -91,6 +92,9 @@ private slots:
     void copyUrlAndOpen();
     void resultUrlsBackToTheServer_data();
     void resultUrlsBackToTheServer();
+    void aResultOpensWithTheSiteOfItsServerAndAccount_data();
+    void aResultOpensWithTheSiteOfItsServerAndAccount();
+    void urlTextIsNeverShownAsRichText();
     void closeIsRefusedWhileSearchingAndStopping();
     void stopDuringASearchOfALargeCache();
 
@@ -234,7 +238,7 @@ void OfflineSearchDialogTest::copyUrlAndOpen()
     connect(&dialog, &OfflineSearchDialog::openRequested, this, [&opened](const CachedEntry& entry) { opened.push_back(entry); });
     QTest::mouseClick(dialog.findChild<QPushButton*>("openInBrowser"), Qt::LeftButton);
     QCOMPARE(opened.size(), size_t(1));
-    QCOMPARE(opened[0].address, std::string("A"));
+    QCOMPARE(opened[0].host, std::string("A"));
     QCOMPARE(opened[0].folder, std::string("/nolist/deep/"));
     QCOMPARE(opened[0].name, std::string("deep.txt"));
 }
@@ -243,17 +247,34 @@ void OfflineSearchDialogTest::resultUrlsBackToTheServer_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("top folder") << "ftp://host/a.txt" << true << "host" << "/" << "a.txt";
+    QTest::newRow("top folder") << "ftp://host/a.txt" << true << "" << "host" << 21 << "/" << "a.txt";
     // The cache's escapes are undone in folders; the entry's own name was never escaped.
-    QTest::newRow("cache escapes") << "ftp://host/a%58b%37c/%37d/x%58y.txt" << true << "host" << "/a:b%c/%d/"
-                                   << "x%58y.txt";
-    QTest::newRow("an escape written out") << "ftp://host/%3758/n" << true << "host" << "/%58/" << "n";
-    QTest::newRow("no name") << "ftp://host/pub/" << false << "" << "" << "";
-    QTest::newRow("no folder") << "ftp://host" << false << "" << "" << "";
-    QTest::newRow("not ftp") << "http://host/a" << false << "" << "" << "";
+    QTest::newRow("cache escapes") << "ftp://host/a%58b%37c/%37d/x%58y.txt" << true << "" << "host" << 21
+                                   << "/a:b%c/%d/" << "x%58y.txt";
+    QTest::newRow("an escape written out") << "ftp://host/%3758/n" << true << "" << "host" << 21 << "/%58/" << "n";
+    // The site folder names the server and account as the session's cache does.
+    QTest::newRow("user, host and port") << "ftp://bob@files.example.net:2121/pub/a.txt" << true << "bob"
+                                         << "files.example.net" << 2121 << "/pub/" << "a.txt";
+    QTest::newRow("user on port 21") << "ftp://bob@host/a" << true << "bob" << "host" << 21 << "/" << "a";
+    QTest::newRow("port without user") << "ftp://10.0.0.5:990/a" << true << "" << "10.0.0.5" << 990 << "/" << "a";
+    QTest::newRow("escapes in the user") << "ftp://a%64b%58c%47d%37e@host/x" << true << "a@b:c/d%e" << "host" << 21
+                                         << "/" << "x";
+    QTest::newRow("IPv6 with a port") << "ftp://bob@[::1]:2121/x" << true << "bob" << "::1" << 2121 << "/" << "x";
+    QTest::newRow("IPv6 on port 21") << "ftp://fe80::2/x" << true << "" << "fe80::2" << 21 << "/" << "x";
+    QTest::newRow("port 0") << "ftp://host:0/a" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("port too large") << "ftp://host:65536/a" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("port not a number") << "ftp://host:21x/a" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("empty user") << "ftp://@host/a" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("empty host") << "ftp://bob@:21/a" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("brackets without a port") << "ftp://[::1]/a" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("no name") << "ftp://host/pub/" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("no folder") << "ftp://host" << false << "" << "" << 0 << "" << "";
+    QTest::newRow("not ftp") << "http://host/a" << false << "" << "" << 0 << "" << "";
 }
 
 void OfflineSearchDialogTest::resultUrlsBackToTheServer()
@@ -264,12 +285,108 @@ void OfflineSearchDialogTest::resultUrlsBackToTheServer()
     QCOMPARE(entry.has_value(), valid);
     if (!entry)
         return;
-    QFETCH(QString, address);
+    QFETCH(QString, user);
+    QFETCH(QString, host);
+    QFETCH(int, port);
     QFETCH(QString, folder);
     QFETCH(QString, name);
-    QCOMPARE(QString::fromStdString(entry->address), address);
+    QCOMPARE(QString::fromStdString(entry->user), user);
+    QCOMPARE(QString::fromStdString(entry->host), host);
+    QCOMPARE(entry->port, port);
     QCOMPARE(QString::fromStdString(entry->folder), folder);
     QCOMPARE(QString::fromStdString(entry->name), name);
+}
+
+void OfflineSearchDialogTest::aResultOpensWithTheSiteOfItsServerAndAccount_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("siteName"); // empty: no stored site, a transient record
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("anonymous on 21") << "ftp://ftp.x/pub/a" << "anon" << "ftp.x" << 21 << "anonymous" << "guest@";
+    QTest::newRow("an account on 21") << "ftp://bob@ftp.x/pub/a" << "bob 21" << "ftp.x" << 21 << "bob" << "pw21";
+    QTest::newRow("the same account on another port") << "ftp://bob@ftp.x:2121/pub/a" << "bob 2121" << "ftp.x" << 2121
+                                                      << "bob" << "pw2121";
+    QTest::newRow("host names without case") << "ftp://bob@FTP.X:2121/pub/a" << "bob 2121" << "ftp.x" << 2121 << "bob"
+                                             << "pw2121";
+    // "ftp" logs in anonymously, so its listings are in the plain host's folder.
+    QTest::newRow("a user named ftp") << "ftp://ftp.y/a" << "ftp user" << "ftp.y" << 21 << "ftp" << "mail@";
+    QTest::newRow("an account no site has") << "ftp://carol@ftp.x:2121/pub/a" << "" << "ftp.x" << 2121 << "carol" << "";
+    QTest::newRow("a port no site has") << "ftp://ftp.x:2100/pub/a" << "" << "ftp.x" << 2100 << "anonymous"
+                                        << "anon@example.org";
+}
+
+void OfflineSearchDialogTest::aResultOpensWithTheSiteOfItsServerAndAccount()
+{
+    const auto record = [](const char* name, const char* address, int port, const char* user, const char* password,
+                           int loginType) {
+        auto site = std::make_unique<CSiteSetting>();
+        site->name = name;
+        site->address = address;
+        site->port = port;
+        site->username = user;
+        site->password = password;
+        site->logintype = loginType;
+        return site;
+    };
+    // Records that differ only in port or account come before the right one.
+    SiteList sites;
+    sites.push_back(record("bob 2121", "ftp.x", 2121, "bob", "pw2121", CSiteSetting::LOGIN_NORMAL));
+    sites.push_back(record("bob 21", "ftp.x", 21, "bob", "pw21", CSiteSetting::LOGIN_NORMAL));
+    sites.push_back(record("anon", "ftp.x", 21, "anonymous", "guest@", CSiteSetting::LOGIN_ANONYMOUS));
+    sites.push_back(record("ftp user", "ftp.y", 21, "ftp", "mail@", CSiteSetting::LOGIN_NORMAL));
+
+    QFETCH(QString, url);
+    const std::optional<CachedEntry> entry = CachedEntryFromUrl(url.toStdString());
+    QVERIFY(entry);
+    const CSiteSetting site = SiteForCachedEntry(sites, *entry, "anon@example.org");
+    QFETCH(QString, siteName);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QCOMPARE(QString::fromStdString(site.name), siteName);
+    QCOMPARE(QString::fromStdString(site.address), address);
+    QCOMPARE(site.port, port);
+    QCOMPARE(QString::fromStdString(site.username), user);
+    QCOMPARE(QString::fromStdString(site.password), password);
+    QCOMPARE(site.defremotedir, entry->folder);
+}
+
+void OfflineSearchDialogTest::urlTextIsNeverShownAsRichText()
+{
+    // A server may name files and folders like markup (a "/" aside); its cache folders keep
+    // the names.
+    QTemporaryDir other;
+    const std::string cache = other.path().toStdString() + "/cache";
+    WriteListing(cache + "/host/<b>big", FileLine("<i>x.txt"));
+    WriteListing(cache + "/<b>bad:0", FileLine("<h1>y.txt"));
+    OfflineSearchDialog dialog(cache);
+    dialog.moveAllToSearch();
+    Search(dialog, "*.txt", false);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.state() == OfflineSearchDialog::State::Idle, kWait);
+    QCOMPARE(Urls(dialog), (QStringList{"ftp://<b>bad:0/<h1>y.txt", "ftp://host/<b>big/<i>x.txt"}));
+
+    // The tool tip (which takes markup-like text for rich text) reads as the URL itself.
+    for (int row = 0; row < 2; ++row) {
+        QTextDocument shown;
+        shown.setHtml(dialog.results().index(row, 0).data(Qt::ToolTipRole).toString());
+        QCOMPARE(shown.toPlainText(), Urls(dialog).at(row));
+    }
+
+    // A result whose site folder names no server says so, in plain text.
+    auto* view = dialog.findChild<QTableView*>("resultList");
+    view->setCurrentIndex(dialog.results().index(0, 0));
+    QSignalSpy opened(&dialog, &OfflineSearchDialog::openRequested);
+    dialog.openInTollvane();
+    QCOMPARE(opened.size(), 0);
+    QMessageBox* message = VisibleMessage(&dialog);
+    QVERIFY(message);
+    QCOMPARE(message->textFormat(), Qt::PlainText);
+    QVERIFY2(message->text().contains("ftp://<b>bad:0/<h1>y.txt"), qPrintable(message->text()));
+    CloseMessages(&dialog);
 }
 
 void OfflineSearchDialogTest::closeIsRefusedWhileSearchingAndStopping()

@@ -1,6 +1,7 @@
 // The options sheet: Cancel leaves the table and the store alone, OK stores every page at
 // once and writes the table, the extension list's refusals, the default viewer, the
-// ranges, and a running session that takes a changed "Timeout" from its next operation.
+// ranges, the plain-text help of each page, and a running session that takes a changed
+// "Timeout" from its next operation.
 
 #include "ftp/FtpTypes.h"
 #include "session/FtpSession.h"
@@ -106,6 +107,7 @@ private slots:
     void anEmptiedViewerStoresTheDefaultViewer();
     void rangesOfTheNumbers();
     void everyControlHasAnAccessibleName();
+    void helpShowsThePlainTextHelpOfTheCurrentPageBesideTheSheet();
     void aRunningSessionTakesAChangedTimeoutFromItsNextOperation();
 };
 
@@ -276,6 +278,42 @@ void OptionsSheetTest::everyControlHasAnAccessibleName()
         QVERIFY2(!widget->accessibleName().isEmpty(),
                  qPrintable(QString("%1 %2").arg(widget->metaObject()->className(), widget->objectName())));
     }
+}
+
+void OptionsSheetTest::helpShowsThePlainTextHelpOfTheCurrentPageBesideTheSheet()
+{
+    CSharedSettings settings;
+    OptionsSheet sheet(settings, nullptr);
+    // Each page's help names the page's own controls.
+    const char* const named[] = {"Anti-idle command interval", "Transfer Timeout", "Text File Extensions",
+                                 "Login Message", "Action when destination file already exists"};
+    for (int page = 0; page < sheet.pages()->count(); ++page)
+        QVERIFY2(OptionsSheet::pageHelp(page).contains(QLatin1String(named[page])), named[page]);
+
+    sheet.show();
+    sheet.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&sheet));
+    sheet.pages()->setCurrentIndex(1);
+    QTest::keyClick(&sheet, Qt::Key_F1);
+    QMessageBox* help = sheet.helpWindow();
+    QVERIFY(help && help->isVisible());
+    QCOMPARE(help->windowTitle(), QStringLiteral("Settings Help: Transfer"));
+    QCOMPARE(help->text(), OptionsSheet::pageHelp(1));
+    QCOMPARE(help->textFormat(), Qt::PlainText);
+    QCOMPARE(help->windowModality(), Qt::NonModal); // the sheet stays usable beside it
+
+    // Turning the page turns the open help with it; it stays one window.
+    sheet.pages()->setCurrentIndex(3);
+    QCOMPARE(help->windowTitle(), QStringLiteral("Settings Help: Prompt"));
+    QCOMPARE(help->text(), OptionsSheet::pageHelp(3));
+    QCOMPARE(sheet.findChildren<QMessageBox*>().size(), 1);
+
+    help->close();
+    QTRY_VERIFY(!sheet.helpWindow()); // gone when closed
+    sheet.pages()->setCurrentIndex(4);
+    QTest::mouseClick(Child<QPushButton>(&sheet, "help"), Qt::LeftButton);
+    QVERIFY(sheet.helpWindow() && sheet.helpWindow()->isVisible());
+    QCOMPARE(sheet.helpWindow()->text(), OptionsSheet::pageHelp(4));
 }
 
 void OptionsSheetTest::aRunningSessionTakesAChangedTimeoutFromItsNextOperation()

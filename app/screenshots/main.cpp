@@ -11,10 +11,14 @@
 #include "ui/MessageWindow.h"
 #include "ui/OpenSession.h"
 #include "ui/OverwriteDialog.h"
+#include "ui/QueueModel.h"
+#include "ui/QueueView.h"
 #include "ui/RemoteFileModel.h"
 #include "ui/RemotePane.h"
 #include "ui/SessionList.h"
 #include "ui/SiteView.h"
+#include "session/QueueEntry.h"
+#include "session/TransferQueue.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -52,6 +56,45 @@ bool Save(QWidget* widget, const QDir& folder, const QString& name)
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// The main window while the queue runs: the folder "/Transfers" of the demo server (which
+// scripts/screenshots serves slowly) is queued for download, and the picture is taken once
+// the transferring row shows its percentage and rate. The run is stopped afterwards.
+bool SaveRunningQueue(TollvaneApplication& tollvane, const QDir& folder)
+{
+    MainFrame* frame = tollvane.mainFrame();
+    OpenSession* session = tollvane.sessions()->active();
+    if (!session) {
+        std::fprintf(stderr, "tollvane-screenshots: no session for the running queue\n");
+        return false;
+    }
+    const QString downloads = QDir::current().filePath(QStringLiteral("Downloads"));
+    QDir().mkpath(downloads);
+    auto entry = std::make_unique<CQueueEntry>();
+    entry->operation = QUEUE_DOWNLOAD;
+    entry->kind = KIND_DIRECTORY;
+    entry->remotePath = "/Transfers";
+    entry->localPath = downloads.toStdString();
+    entry->sizeLow = kUnknownSizeLow;
+    session->session().Queue().Append(std::move(entry));
+    session->session().StartQueue();
+
+    QueueModel* model = frame->queueView()->queueModel();
+    const bool running = WaitFor([&] {
+        const QString progress = model->progressText();
+        return model->rowCount() > 3 && progress.contains(QStringLiteral("KB/s")) &&
+               !progress.startsWith(QStringLiteral("0%"));
+    }, 30000);
+    bool ok = running;
+    if (!running)
+        std::fprintf(stderr, "tollvane-screenshots: the queue did not show a running transfer within 30 s\n");
+    ok = Save(frame, folder, QStringLiteral("running-queue.png")) && ok;
+
+    session->session().CancelOperation();
+    session->session().Queue().ClearQueue();
+    WaitFor([&] { return !session->session().IsBusy(); }, 10000);
+    return ok;
 }
 
 } // namespace
@@ -102,6 +145,8 @@ int main(int argc, char** argv)
     const QDeadlineTimer settle(600);
     WaitFor([&] { return settle.hasExpired(); }, 1000);
     ok = Save(frame, folder, QStringLiteral("main-window.png")) && ok;
+    if (!url.isEmpty())
+        ok = SaveRunningQueue(tollvane, folder) && ok;
 
     COverwriteQuestion question{"/Sample files/report 2024.pdf", QDir::homePath().toStdString() + "/Downloads/report 2024.pdf",
                                 1, 1, true};

@@ -27,8 +27,11 @@
 #include <QPlainTextEdit>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -58,43 +61,59 @@ bool Save(QWidget* widget, const QDir& folder, const QString& name)
     return true;
 }
 
-// The main window while the queue runs: the folder "/Transfers" of the demo server (which
-// scripts/screenshots serves slowly) is queued for download, and the picture is taken once
-// the transferring row shows its percentage and rate. The run is stopped afterwards.
+// The main window while the queue runs: the files of "/Transfers" on the demo server (which
+// scripts/screenshots serves slowly) are queued for download, the largest first, as the
+// remote pane lists them; the picture is taken once the transferring row shows its
+// percentage. The run is stopped afterwards.
 bool SaveRunningQueue(TollvaneApplication& tollvane, const QDir& folder)
 {
     MainFrame* frame = tollvane.mainFrame();
     OpenSession* session = tollvane.sessions()->active();
-    if (!session) {
-        std::fprintf(stderr, "tollvane-screenshots: no session for the running queue\n");
+    RemotePane* remote = session ? frame->rightSiteView()->paneOf(session) : nullptr;
+    if (!remote) {
+        std::fprintf(stderr, "tollvane-screenshots: no remote pane for the running queue\n");
         return false;
     }
+    const std::string served = "/Transfers";
+    remote->goToPath(served);
+    RemoteFileModel* listing = remote->model();
+    if (!WaitFor([&] { return listing->folder() == served && listing->rowCount() > 2; }, 30000)) {
+        std::fprintf(stderr, "tollvane-screenshots: no listing of %s within 30 s\n", served.c_str());
+        return false;
+    }
+    std::vector<RFILE_DATA> files;
+    for (int row = 0; row < listing->rowCount(); ++row) {
+        if (!listing->entry(row).bDirectory)
+            files.push_back(listing->entry(row));
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [](const RFILE_DATA& a, const RFILE_DATA& b) { return a.FileSize() > b.FileSize(); });
     const QString downloads = QDir::current().filePath(QStringLiteral("Downloads"));
     QDir().mkpath(downloads);
-    auto entry = std::make_unique<CQueueEntry>();
-    entry->operation = QUEUE_DOWNLOAD;
-    entry->kind = KIND_DIRECTORY;
-    entry->remotePath = "/Transfers";
-    entry->localPath = downloads.toStdString();
-    entry->sizeLow = kUnknownSizeLow;
-    session->session().Queue().Append(std::move(entry));
+    for (const RFILE_DATA& file : files) {
+        auto entry = std::make_unique<CQueueEntry>();
+        entry->operation = QUEUE_DOWNLOAD;
+        entry->kind = KIND_FILE;
+        entry->remotePath = served + "/" + file.strName;
+        entry->localPath = downloads.toStdString();
+        entry->SetSize(file.FileSize());
+        session->session().Queue().Append(std::move(entry));
+    }
     session->session().StartQueue();
 
     QueueModel* model = frame->queueView()->queueModel();
     const bool running = WaitFor([&] {
-        const QString progress = model->progressText();
-        return model->rowCount() > 3 && progress.contains(QStringLiteral("KB/s")) &&
-               !progress.startsWith(QStringLiteral("0%"));
-    }, 30000);
-    bool ok = running;
+        const QVariant percent = model->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole);
+        return percent.isValid() && percent.toInt() >= 25 && model->progressText().contains(QStringLiteral("KB/s"));
+    }, 60000);
     if (!running)
-        std::fprintf(stderr, "tollvane-screenshots: the queue did not show a running transfer within 30 s\n");
-    ok = Save(frame, folder, QStringLiteral("running-queue.png")) && ok;
+        std::fprintf(stderr, "tollvane-screenshots: the queue did not show a running transfer within 60 s\n");
+    const bool saved = Save(frame, folder, QStringLiteral("running-queue.png"));
 
     session->session().CancelOperation();
     session->session().Queue().ClearQueue();
     WaitFor([&] { return !session->session().IsBusy(); }, 10000);
-    return ok;
+    return running && saved;
 }
 
 } // namespace

@@ -21,6 +21,8 @@
 #include "ui/MainFrame.h"
 #include "ui/OpenSession.h"
 #include "ui/QtSessionUi.h"
+#include "ui/QueueModel.h"
+#include "ui/QueueView.h"
 #include "ui/QuickConnectBar.h"
 #include "ui/SessionList.h"
 #include "ui/ShellTransferDialog.h"
@@ -110,6 +112,7 @@ private slots:
     void aFirstStartWithFilesShowsTheTransferDialogOverTheWindow();
     void queueChangesReachTheAutosaveWhileTheWindowRuns();
     void theExitSaveIsNeverOverwrittenByAnOlderText();
+    void theQueueViewShowsTheRunningDownloadsProgress();
     void sigtermDuringAQueueRunLeavesAnAutosaveTheNextStartContinues();
     void closingWhileAWorkerWaitsOnAQuestionEndsPromptly();
 
@@ -454,6 +457,50 @@ void TollvaneApplicationTest::theExitSaveIsNeverOverwrittenByAnOlderText()
     }
     // Nothing older was waiting to be written when the writer ended.
     QCOMPARE(ReadText(autosave).toStdString(), last);
+}
+
+void TollvaneApplicationTest::theQueueViewShowsTheRunningDownloadsProgress()
+{
+    tvtest::FtpServerOptions options;
+    options.maxBytesPerSecond = 256 * 1024;
+    tvtest::PyftpdlibServer server(options);
+    QVERIFY2(server.start(), server.error().c_str());
+    // At that rate the file takes half a minute: long enough to be seen, and stopped early.
+    QVERIFY(server.createFile("big.bin", std::string(8 << 20, 'b')));
+    const QString download = m_home->path() + QStringLiteral("/download");
+    QVERIFY(QDir().mkpath(download));
+
+    auto app = makeApp();
+    QVERIFY(!app->start({}).has_value());
+    CSiteSetting site;
+    site.address = "127.0.0.1";
+    site.port = server.port();
+    site.logintype = 1;
+    site.passive = 1;
+    OpenSession* session = app->sessions()->add(site);
+    // The size as the remote pane's listing gives it.
+    std::unique_ptr<CQueueEntry> big = Download("/big.bin", download.toStdString(), KIND_FILE);
+    big->SetSize(8 << 20);
+    session->session().Queue().Append(std::move(big));
+    session->session().Queue().Append(Download("/after.bin", download.toStdString(), KIND_FILE));
+    app->sessions()->setActive(session);
+    app->mainFrame()->actions().startTransfer->trigger();
+
+    QueueView* view = app->mainFrame()->queueView();
+    QTRY_VERIFY2_WITH_TIMEOUT(view->model()->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole).toInt() > 0,
+                              qPrintable(QStringLiteral("%1 rows, %2").arg(view->model()->rowCount()).arg(
+                                  view->model()->index(0, QueueModel::Status).data().toString())),
+                              kWait);
+    const int percent = view->model()->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole).toInt();
+    QVERIFY2(percent < 100, qPrintable(QString::number(percent)));
+    // The whole progress stays the cell's text; only the transferring row has a bar.
+    const QString text = view->model()->index(0, QueueModel::Status).data(Qt::ToolTipRole).toString();
+    QVERIFY2(text.startsWith(QStringLiteral("transferring ")) && text.contains(QStringLiteral("/8,388,608")),
+             qPrintable(text));
+    QVERIFY(!view->model()->index(1, QueueModel::Status).data(QueueModel::ProgressPercentRole).isValid());
+    QVERIFY(!view->grab().isNull()); // the bar is drawn
+    session->session().CancelOperation();
+    app->sessions()->clear();
 }
 
 void TollvaneApplicationTest::sigtermDuringAQueueRunLeavesAnAutosaveTheNextStartContinues()

@@ -408,6 +408,8 @@ void QueueViewTest::theTransferringRowShowsItsProgress()
     session.SetTransferredBytes(1024);
     view.tick();
     QCOMPARE(view.model()->index(0, QueueModel::Status).data().toString(), QStringLiteral("transferring 1,024"));
+    // Without a known size there is no percentage to draw as a bar.
+    QVERIFY(!view.model()->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole).isValid());
     QCOMPARE(view.model()->index(1, QueueModel::Status).data().toString(), QStringLiteral("queued"));
     // The next tick knows the rate as well.
     QTest::qWait(300);

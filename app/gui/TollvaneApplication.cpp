@@ -112,16 +112,17 @@ void TollvaneApplication::listenForLaterStarts()
 void TollvaneApplication::startAutosaving(std::string loadedText)
 {
     m_autosaveWriter = std::make_unique<AutosaveWriter>(
-        m_state.dataFolder, std::move(loadedText), [this](bool written, const std::string& error) {
-            QMetaObject::invokeMethod(this, [this, written, reason = DisplayText(error)] {
-                autosaveWritten(written, reason);
+        m_state.dataFolder, std::move(loadedText),
+        [this](bool written, const std::string& error, std::chrono::milliseconds took) {
+            QMetaObject::invokeMethod(this, [this, written, reason = DisplayText(error), took] {
+                autosaveWritten(written, reason, took);
             }, Qt::QueuedConnection);
         });
-    // Only the text is made here, where the sessions may be walked; the writer's thread
-    // does the rest. With "SaveQueue" off nothing is kept: the close deletes the file.
+    // The writer's thread walks the queues and writes. With "SaveQueue" off nothing is
+    // kept: the close deletes the file.
     m_autosaver = std::make_unique<CThrottledSaver>([this] {
         if (m_settings.Current()->SaveQueue != 0)
-            m_autosaveWriter->Submit(FormatQueueFile(m_sessions->queueSections()));
+            m_autosaveWriter->Submit(m_sessions->queueSections());
         return true;
     });
     const auto watch = [this](OpenSession* session) {
@@ -133,16 +134,21 @@ void TollvaneApplication::startAutosaving(std::string loadedText)
         watch(session);
         m_autosaver->MarkChanged();
     });
-    connect(m_sessions.get(), &SessionList::sessionRemoved, this, [this] { m_autosaver->MarkChanged(); });
+    // Emitted right before the session (and its queue) is destroyed.
+    connect(m_sessions.get(), &SessionList::sessionRemoved, this, [this] {
+        m_autosaveWriter->ForgetQueues();
+        m_autosaver->MarkChanged();
+    });
     // The frame's 500 ms tick; the close sequence stops it and writes the last state itself.
     connect(&m_frame->statusTimer(), &QTimer::timeout, this, [this] {
-        if (!m_closing)
+        if (!m_closing && std::chrono::steady_clock::now() >= m_autosaveNotBefore)
             m_autosaver->Tick();
     });
 }
 
-void TollvaneApplication::autosaveWritten(bool written, const QString& error)
+void TollvaneApplication::autosaveWritten(bool written, const QString& error, std::chrono::milliseconds took)
 {
+    m_autosaveNotBefore = std::chrono::steady_clock::now() + took * 10;
     if (written) {
         m_autosaveFailing = false;
         return;

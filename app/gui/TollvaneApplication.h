@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,7 +74,7 @@ signals:
 private:
     void listenForLaterStarts();
     void startAutosaving(std::string loadedText);
-    void autosaveWritten(bool written, const QString& error);
+    void autosaveWritten(bool written, const QString& error, std::chrono::milliseconds took);
     void restorePlacement();
     void recordPlacement();
     void askNextAbortQuestion(std::vector<OpenSession*> remaining);
@@ -94,6 +95,9 @@ private:
     std::unique_ptr<AutosaveWriter> m_autosaveWriter;
     std::unique_ptr<CThrottledSaver> m_autosaver;
     bool m_autosaveFailing = false; // reported once until a save works again
+    // A queue that takes long to write is written less often (ten times the time its
+    // last write took), so the run and the window share its lock as little as possible.
+    std::chrono::steady_clock::time_point m_autosaveNotBefore{};
     std::unique_ptr<SessionList> m_sessions;
     std::unique_ptr<MainFrame> m_frame;
     bool m_closing = false;

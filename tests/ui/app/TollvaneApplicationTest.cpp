@@ -448,15 +448,29 @@ void TollvaneApplicationTest::theExitSaveIsNeverOverwrittenByAnOlderText()
     const std::string folder = dataFolder().toStdString();
     const QString autosave = dataFolder() + QStringLiteral("autosave.tvq");
     const std::string last = "[h]\nlast entry\n\n";
+    std::vector<std::unique_ptr<CTransferQueue>> queues;
     {
         AutosaveWriter writer(folder, {}, {});
-        for (int i = 0; i < 200; ++i)
-            writer.Submit("[h]\nentry " + std::to_string(i) + "\n\n");
+        for (int i = 0; i < 200; ++i) {
+            queues.push_back(std::make_unique<CTransferQueue>());
+            queues.back()->Append(Download("/older-" + std::to_string(i), "/tmp", KIND_FILE));
+            writer.Submit({{"h", queues.back().get()}});
+        }
         QVERIFY(writer.SaveNow([&](std::string& loaded) { return WriteSharedAutosave(folder, loaded, last, nullptr); }));
         QCOMPARE(ReadText(autosave).toStdString(), last);
+        // A queue the writer was given may go once it was forgotten (the writer either
+        // wrote it already or drops it).
+        auto newest = std::make_unique<CTransferQueue>();
+        newest->Append(Download("/newest", "/tmp", KIND_FILE));
+        writer.Submit({{"h", newest.get()}});
+        writer.ForgetQueues();
+        newest.reset();
+        queues.clear();
     }
-    // Nothing older was waiting to be written when the writer ended.
-    QCOMPARE(ReadText(autosave).toStdString(), last);
+    // Nothing older than the exit save was written after it.
+    const QString text = ReadText(autosave);
+    QVERIFY2(text == QString::fromStdString(last) || (text.contains(QStringLiteral("/newest")) && !text.contains(QStringLiteral("older"))),
+             qPrintable(text));
 }
 
 void TollvaneApplicationTest::theQueueViewShowsTheRunningDownloadsProgress()

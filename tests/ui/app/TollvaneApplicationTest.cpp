@@ -108,6 +108,7 @@ private slots:
     void aSecondStartHandsOverAUrlAndAJob();
     void startArguments_data();
     void startArguments();
+    void theDesktopActionPassesFilesTheProgramTakes();
     void aSecondStartHandsOverFilesForTheTransferDialog();
     void aFirstStartWithFilesShowsTheTransferDialogOverTheWindow();
     void queueChangesReachTheAutosaveWhileTheWindowRuns();
@@ -350,6 +351,32 @@ void TollvaneApplicationTest::startArguments()
     }
     QCOMPARE(static_cast<int>(parsed->message.kind), kind);
     QCOMPARE(parsed->message.items, items);
+}
+
+void TollvaneApplicationTest::theDesktopActionPassesFilesTheProgramTakes()
+{
+    QFile entry(QStringLiteral(TOLLVANE_SOURCE_DIR "/app/desktop/tollvane.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+    QVERIFY(lines.contains(QStringLiteral("Actions=Transfer;")));
+    const qsizetype group = lines.indexOf(QStringLiteral("[Desktop Action Transfer]"));
+    QVERIFY(group > 0);
+    QString exec;
+    for (qsizetype i = group + 1; i < lines.size() && !lines[i].startsWith(QLatin1Char('[')); ++i) {
+        if (lines[i].startsWith(QStringLiteral("Exec=")))
+            exec = lines[i].mid(5);
+    }
+    // The desktop puts every chosen file where %F stands.
+    QStringList arguments = exec.split(QLatin1Char(' '));
+    const qsizetype files = arguments.indexOf(QStringLiteral("%F"));
+    QVERIFY2(files > 0, qPrintable(exec));
+    arguments.replace(files, QStringLiteral("/home/u/a.txt"));
+    arguments.insert(files + 1, QStringLiteral("/home/u/b c.txt"));
+    QString error;
+    const std::optional<StartArguments> parsed = ParseStartArguments(arguments, &error);
+    QVERIFY2(parsed, qPrintable(error));
+    QCOMPARE(parsed->message.kind, InstanceMessage::Kind::TransferFiles);
+    QCOMPARE(parsed->message.items, (QStringList{QStringLiteral("/home/u/a.txt"), QStringLiteral("/home/u/b c.txt")}));
 }
 
 void TollvaneApplicationTest::aSecondStartHandsOverFilesForTheTransferDialog()

@@ -3,6 +3,7 @@
 # serving a sample tree. Expects $python; sets $port and $server_pid.
 
 python=${python:-/usr/bin/python3}
+demo_server_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 server_pid=
 port=
 
@@ -28,13 +29,19 @@ with socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1) as s:
 PY
 }
 
-# start_server SERVED_FOLDER LOG_FILE: another program may take the chosen port before the
-# server binds it, so a few ports are tried.
+# start_server SERVED_FOLDER LOG_FILE [BYTES_PER_SECOND]: another program may take the
+# chosen port before the server binds it, so a few ports are tried. With a rate, every data
+# connection is paced to it (the test suite's server), so a transfer can be watched.
 start_server() {
-    local served=$1 log=$2 attempt
+    local served=$1 log=$2 rate=${3:-} attempt
     for attempt in 1 2 3; do
         port=$(free_port)
-        "$python" -m pyftpdlib -i 127.0.0.1 -p "$port" -w -d "$served" >"$log" 2>&1 &
+        if [ -n "$rate" ]; then
+            "$python" "$demo_server_dir/../tests/servers/pyftpdlib_server.py" --port "$port" --root "$served" \
+                --user demo --password demo --log "$log" --max-rate "$rate" >>"$log" 2>&1 &
+        else
+            "$python" -m pyftpdlib -i 127.0.0.1 -p "$port" -w -d "$served" >"$log" 2>&1 &
+        fi
         server_pid=$!
         for _ in $(seq 50); do
             server_ready "$port" && return 0

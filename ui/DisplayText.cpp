@@ -72,3 +72,72 @@ std::string EngineText(const QString& text)
 {
     return text.toStdString();
 }
+
+namespace {
+
+bool IsHexDigit(char32_t c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+QString ByteEscape(unsigned char value)
+{
+    return QLatin1String("\\x") + QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString EditableText(std::string_view bytes)
+{
+    QString text;
+    text.reserve(static_cast<qsizetype>(bytes.size()));
+    std::size_t runStart = 0;
+    std::size_t i = 0;
+    const auto flushRun = [&](std::size_t end) {
+        if (end > runStart)
+            text += QString::fromUtf8(bytes.data() + runStart, static_cast<qsizetype>(end - runStart));
+    };
+    while (i < bytes.size()) {
+        const auto value = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = ValidSequenceLength(bytes, i);
+        const bool control = value < 0x20 || value == 0x7F;
+        const bool readsAsEscape = value == '\\' && i + 3 < bytes.size() && bytes[i + 1] == 'x' &&
+                                   IsHexDigit(static_cast<unsigned char>(bytes[i + 2])) &&
+                                   IsHexDigit(static_cast<unsigned char>(bytes[i + 3]));
+        if (length > 0 && !control && !readsAsEscape) {
+            i += length;
+            continue;
+        }
+        flushRun(i);
+        text += ByteEscape(value);
+        ++i;
+        runStart = i;
+    }
+    flushRun(i);
+    return text;
+}
+
+std::string BytesFromEditableText(const QString& text)
+{
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size()));
+    qsizetype runStart = 0;
+    const auto flushRun = [&](qsizetype end) {
+        if (end > runStart)
+            bytes += QStringView(text).mid(runStart, end - runStart).toUtf8().toStdString();
+    };
+    qsizetype i = 0;
+    while (i < text.size()) {
+        if (text[i] == QLatin1Char('\\') && i + 3 < text.size() && text[i + 1] == QLatin1Char('x') &&
+            IsHexDigit(text[i + 2].unicode()) && IsHexDigit(text[i + 3].unicode())) {
+            flushRun(i);
+            bytes += static_cast<char>(text.mid(i + 2, 2).toUInt(nullptr, 16));
+            i += 4;
+            runStart = i;
+            continue;
+        }
+        ++i;
+    }
+    flushRun(i);
+    return bytes;
+}

@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -32,16 +33,26 @@ void QueueEntryFields::applyTo(CQueueEntry& entry) const
     entry.includeSubdirectories = includeSubdirectories ? 1 : 0;
 }
 
+bool QueueEntryFields::storable() const
+{
+    CQueueEntry entry;
+    applyTo(entry);
+    std::string line;
+    return entry.WriteLine(line);
+}
+
 namespace {
 QLineEdit* Field(const std::string& text, const QString& name, QWidget* parent)
 {
-    auto* edit = new QLineEdit(DisplayText(text), parent);
+    auto* edit = new QLineEdit(EditableText(text), parent);
     edit->setAccessibleName(name);
+    edit->setToolTip(QStringLiteral("Bytes that are not UTF-8 read as \\xNN; type \\xNN for such a byte."));
     return edit;
 }
 } // namespace
 
-QueueEntryDialog::QueueEntryDialog(const QueueEntryFields& fields, QWidget* parent) : QDialog(parent)
+QueueEntryDialog::QueueEntryDialog(const QueueEntryFields& fields, QWidget* parent)
+    : QDialog(parent), m_original(fields)
 {
     setWindowTitle(QStringLiteral("Queue Entry Properties"));
     setObjectName(QStringLiteral("queueEntryProperties"));
@@ -72,6 +83,13 @@ QueueEntryDialog::QueueEntryDialog(const QueueEntryFields& fields, QWidget* pare
     m_subdirectories->setAccessibleName(QStringLiteral("Include sub directories recursively"));
     m_subdirectories->setChecked(fields.includeSubdirectories);
 
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("problem"));
+    m_problem->setAccessibleName(QStringLiteral("Problem"));
+    m_problem->setTextFormat(Qt::PlainText);
+    m_problem->setWordWrap(true);
+    m_problem->hide();
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -81,15 +99,16 @@ QueueEntryDialog::QueueEntryDialog(const QueueEntryFields& fields, QWidget* pare
     layout->addWidget(operations);
     layout->addWidget(m_updateOnly);
     layout->addWidget(m_subdirectories);
+    layout->addWidget(m_problem);
     layout->addWidget(buttons);
 }
 
 QueueEntryFields QueueEntryDialog::fields() const
 {
     QueueEntryFields fields;
-    fields.localPath = EngineText(m_localPath->text());
-    fields.remotePath = EngineText(m_remotePath->text());
-    fields.pattern = EngineText(m_pattern->text());
+    fields.localPath = Bytes(m_localPath, m_original.localPath);
+    fields.remotePath = Bytes(m_remotePath, m_original.remotePath);
+    fields.pattern = Bytes(m_pattern, m_original.pattern);
     fields.operation = QUEUE_DOWNLOAD;
     for (int i = 0; i < 4; ++i)
         if (m_operations[i]->isChecked())
@@ -97,4 +116,24 @@ QueueEntryFields QueueEntryDialog::fields() const
     fields.updateOnly = m_updateOnly->isChecked();
     fields.includeSubdirectories = m_subdirectories->isChecked();
     return fields;
+}
+
+std::string QueueEntryDialog::Bytes(const QLineEdit* edit, const std::string& original)
+{
+    if (edit->text() == EditableText(original))
+        return original;
+    return BytesFromEditableText(edit->text());
+}
+
+void QueueEntryDialog::accept()
+{
+    // An entry that could not be stored before (a server name with a tab) may still get its
+    // other fields changed.
+    if (!fields().storable() && m_original.storable()) {
+        m_problem->setText(QStringLiteral("A path or the pattern holds a tab, a line break or a NUL byte "
+                                          "(\\x09, \\x0A, \\x0D, \\x00), which a queue file cannot hold."));
+        m_problem->show();
+        return;
+    }
+    QDialog::accept();
 }

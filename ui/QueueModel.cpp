@@ -65,6 +65,7 @@ void QueueModel::setSession(OpenSession* session)
     m_indexValid = true;
     m_progressEntry = 0;
     m_progressText.clear();
+    m_progressPercent = -1;
     endResetModel();
     if (session) {
         QtSessionUi* bridge = &session->bridge();
@@ -261,6 +262,7 @@ void QueueModel::updateProgress()
         }
     }
     QString text;
+    int percent = -1;
     if (transferring && m_session) {
         const CFtpSession& session = m_session->session();
         const std::uint64_t done = session.TransferredBytes();
@@ -274,8 +276,10 @@ void QueueModel::updateProgress()
         }
         m_lastBytes = done;
         if (session.IsTransferring()) {
-            if (total > 0)
-                text = QStringLiteral("%1% ").arg(int(std::min<std::uint64_t>(done, std::uint64_t(total)) * 100 / std::uint64_t(total)));
+            if (total > 0) {
+                percent = int(std::min<std::uint64_t>(done, std::uint64_t(total)) * 100 / std::uint64_t(total));
+                text = QStringLiteral("%1% ").arg(percent);
+            }
             text += QString::fromStdString(DigitsWithCommas(done));
             if (total >= 0)
                 text += QLatin1Char('/') + QString::fromStdString(DigitsWithCommas(std::uint64_t(total)));
@@ -287,6 +291,7 @@ void QueueModel::updateProgress()
     const bool changed = text != m_progressText || transferring != m_progressEntry;
     m_progressEntry = transferring;
     m_progressText = text;
+    m_progressPercent = text.isEmpty() ? -1 : percent;
     if (changed && transferringRow >= 0)
         emit dataChanged(index(transferringRow, Status), index(transferringRow, Status));
 }
@@ -356,6 +361,10 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
         return cellText(row, index.column());
+    case ProgressPercentRole:
+        if (index.column() == Status && row.entry == m_progressEntry && m_progressPercent >= 0)
+            return m_progressPercent;
+        return {};
     case Qt::TextAlignmentRole:
         if (index.column() == Size)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

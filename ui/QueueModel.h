@@ -30,6 +30,9 @@ public:
     // How long queue changes are collected before the rows are brought up to date (at
     // least; longer for a queue that takes long to read).
     static constexpr int kRefreshDelayMs = 100;
+    // The Status cell of the transferring row: its percentage (int, 0-100) when the size is
+    // known; the view draws it as a bar, the whole progress text stays the cell's text.
+    static constexpr int ProgressPercentRole = Qt::UserRole + 1;
 
     explicit QueueModel(QObject* parent = nullptr);
     ~QueueModel() override;
@@ -96,6 +99,7 @@ private:
     // Progress of the transferring entry.
     QueueEntryId m_progressEntry = 0; // 0: none
     QString m_progressText;
+    int m_progressPercent = -1; // -1: not known
     std::uint64_t m_lastBytes = 0;
     QElapsedTimer m_rateClock;
     double m_rateKBps = -1;

@@ -4,6 +4,7 @@
 #include "ui/OpenSession.h"
 #include "ui/QueueEntryDialog.h"
 #include "ui/QueueModel.h"
+#include "ui/QueueProgressDelegate.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -40,6 +41,7 @@ QueueView::QueueView(QWidget* parent) : QTableView(parent), m_model(new QueueMod
     horizontalHeader()->setStretchLastSection(false);
     for (int column = 0; column < QueueModel::ColumnCount; ++column)
         setColumnWidth(column, QueueModel::kColumnWidths[std::size_t(column)]);
+    setItemDelegateForColumn(QueueModel::Status, new QueueProgressDelegate(this));
 
     m_menu = new QMenu(QStringLiteral("Queue Popup"), this);
     m_menu->setAccessibleName(QStringLiteral("Queue Popup"));

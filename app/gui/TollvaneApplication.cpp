@@ -1,9 +1,11 @@
 #include "app/gui/TollvaneApplication.h"
 
+#include "app/gui/AutosaveWriter.h"
 #include "app/gui/WindowPlacement.h"
 #include "app/lib/SharedAutosave.h"
 #include "session/QueueEntry.h"
 #include "session/QueueFiles.h"
+#include "session/ThrottledSaver.h"
 #include "session/TransferQueue.h"
 #include "sites/HistoryFile.h"
 #include "sites/SettingsIo.h"
@@ -21,6 +23,16 @@
 
 #include <cstdio>
 
+namespace {
+
+QString QueueSaveError(const std::string& dataFolder, const QString& reason)
+{
+    return QStringLiteral("The transfer queues could not be saved to %1: %2")
+        .arg(QString::fromStdString(dataFolder + kAutosaveFileName), reason);
+}
+
+} // namespace
+
 TollvaneApplication::TollvaneApplication(ISettingsStore& store, Options options)
     : m_store(store), m_options(std::move(options))
 {
@@ -28,15 +40,18 @@ TollvaneApplication::TollvaneApplication(ISettingsStore& store, Options options)
 
 TollvaneApplication::~TollvaneApplication()
 {
-    // The frame goes first; then every worker ends before its bridge does.
+    // The frame goes first; then every worker ends before its bridge does; the writer's
+    // thread ends before this object, which its reports are posted to.
     m_frame.reset();
     m_sessions.reset();
+    m_autosaver.reset();
+    m_autosaveWriter.reset();
     m_transferLog.Close();
 }
 
-std::optional<int> TollvaneApplication::start(const QByteArray& commandLine)
+std::optional<int> TollvaneApplication::startWith(const InstanceMessage& message)
 {
-    const AppStartOutcome outcome = StartWithoutWindows(commandLine, m_store, m_options.startup, m_state);
+    const AppStartOutcome outcome = StartWithoutWindows(message, m_store, m_options.startup, m_state);
     if (outcome.result == AppStartResult::HandedOver)
         return 0;
     if (outcome.result == AppStartResult::Fatal) {
@@ -63,17 +78,21 @@ std::optional<int> TollvaneApplication::start(const QByteArray& commandLine)
     m_frame->setCloseHandler([this] { beginClose(); });
     restorePlacement();
 
+    std::string autosaveText;
     const CQueueLoadResult autosave =
-        LoadSharedAutosave(m_state.dataFolder, *m_sessions, m_state.sites, *m_settings.Current(), &m_autosaveText);
+        LoadSharedAutosave(m_state.dataFolder, *m_sessions, m_state.sites, *m_settings.Current(), &autosaveText);
     for (const std::string& warning : autosave.warnings)
         std::fprintf(stderr, "tollvane: autosave.tvq: %s\n", warning.c_str());
 
+    startAutosaving(std::move(autosaveText));
     listenForLaterStarts();
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { closeUnattended(); });
     m_frame->raise();
     m_frame->activateWindow();
-    if (!commandLine.isEmpty())
-        m_frame->handleCommandLine(QString::fromUtf8(commandLine), false);
+    if (message.kind == InstanceMessage::Kind::TransferFiles)
+        m_frame->showShellTransfer(message.items);
+    else if (!message.items.isEmpty() && !message.items.front().isEmpty())
+        m_frame->handleCommandLine(message.items.front(), false);
     return std::nullopt;
 }
 
@@ -88,6 +107,61 @@ void TollvaneApplication::listenForLaterStarts()
         if (m_frame && !m_closing)
             m_frame->showShellTransfer(files);
     });
+}
+
+void TollvaneApplication::startAutosaving(std::string loadedText)
+{
+    m_autosaveWriter = std::make_unique<AutosaveWriter>(
+        m_state.dataFolder, std::move(loadedText),
+        [this](bool written, const std::string& error, std::chrono::milliseconds took) {
+            QMetaObject::invokeMethod(this, [this, written, reason = DisplayText(error), took] {
+                autosaveWritten(written, reason, took);
+            }, Qt::QueuedConnection);
+        });
+    // The writer's thread walks the queues and writes. With "SaveQueue" off nothing is
+    // kept: the close deletes the file.
+    m_autosaver = std::make_unique<CThrottledSaver>([this] {
+        if (m_settings.Current()->SaveQueue != 0)
+            m_autosaveWriter->Submit(m_sessions->queueSections());
+        return true;
+    });
+    const auto watch = [this](OpenSession* session) {
+        connect(&session->bridge(), &QtSessionUi::queueChanged, this, [this] { m_autosaver->MarkChanged(); });
+    };
+    for (const auto& session : m_sessions->sessions())
+        watch(session.get());
+    connect(m_sessions.get(), &SessionList::sessionAdded, this, [this, watch](OpenSession* session) {
+        watch(session);
+        m_autosaver->MarkChanged();
+    });
+    // Emitted right before the session (and its queue) is destroyed.
+    connect(m_sessions.get(), &SessionList::sessionRemoved, this, [this] {
+        m_autosaveWriter->ForgetQueues();
+        m_autosaver->MarkChanged();
+    });
+    // The frame's 500 ms tick; the close sequence stops it and writes the last state itself.
+    connect(&m_frame->statusTimer(), &QTimer::timeout, this, [this] {
+        if (!m_closing && std::chrono::steady_clock::now() >= m_autosaveNotBefore)
+            m_autosaver->Tick();
+    });
+}
+
+void TollvaneApplication::autosaveWritten(bool written, const QString& error, std::chrono::milliseconds took)
+{
+    m_autosaveNotBefore = std::chrono::steady_clock::now() + took * 10;
+    if (written) {
+        m_autosaveFailing = false;
+        return;
+    }
+    // Tried again on the next ticks; said once, not every second.
+    m_autosaver->MarkChanged();
+    if (m_autosaveFailing)
+        return;
+    m_autosaveFailing = true;
+    const QString text = QueueSaveError(m_state.dataFolder, error);
+    std::fprintf(stderr, "tollvane: %s\n", text.toLocal8Bit().constData());
+    if (m_options.askQuestions && m_frame && !m_closing)
+        m_frame->showMessage(text + QStringLiteral("\n\nTollvane keeps trying while it runs."));
 }
 
 void TollvaneApplication::restorePlacement()
@@ -227,10 +301,13 @@ void TollvaneApplication::cancelClose(const QString& message)
 bool TollvaneApplication::saveQueues(QString& error)
 {
     std::string reason;
-    if (SaveSharedAutosave(m_state.dataFolder, m_autosaveText, m_sessions->queueSections(), *m_settings.Current(), &reason))
+    const bool saved = m_autosaveWriter->SaveNow([&](std::string& loadedText) {
+        return SaveSharedAutosave(m_state.dataFolder, loadedText, m_sessions->queueSections(), *m_settings.Current(),
+                                  &reason);
+    });
+    if (saved)
         return true;
-    error = QStringLiteral("The transfer queues could not be saved to %1: %2")
-                .arg(QString::fromStdString(m_state.dataFolder + kAutosaveFileName), DisplayText(reason));
+    error = QueueSaveError(m_state.dataFolder, DisplayText(reason));
     return false;
 }
 

@@ -5,6 +5,10 @@
 // sequence when the main frame is closed, the process is told to end (SIGTERM, SIGINT) or
 // the desktop session ends.
 //
+// While it runs, "autosave.tvq" follows the queues of every session within about a second
+// (a throttled save under the file's shared lock), so a crash of the window loses at most
+// that last second of queue changes.
+//
 // Close sequence: ask, for every transferring site, whether to abort it (all questions
 // before anything is stopped; Cancel keeps everything as it was); stop every session; save
 // the queues to "autosave.tvq" (or delete it when "SaveQueue" is off); write the settings.
@@ -20,11 +24,14 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class AutosaveWriter;
+class CThrottledSaver;
 class MainFrame;
 class OpenSession;
 class SessionList;
@@ -41,8 +48,11 @@ public:
     ~TollvaneApplication() override;
 
     // The start-up. Empty: run the event loop; otherwise the exit status to end with now
-    // (another copy took the command line, or a fatal error was reported).
-    std::optional<int> start(const QByteArray& commandLine);
+    // (another copy took the message, or a fatal error was reported). A command line is
+    // handled, and files are offered in the shell transfer dialog, once the main window
+    // is up; when another copy runs, it gets the message instead.
+    std::optional<int> startWith(const InstanceMessage& message);
+    std::optional<int> start(const QByteArray& commandLine) { return startWith(CommandLineMessage(commandLine)); }
 
     MainFrame* mainFrame() const { return m_frame.get(); }
     SessionList* sessions() const { return m_sessions.get(); }
@@ -63,6 +73,8 @@ signals:
 
 private:
     void listenForLaterStarts();
+    void startAutosaving(std::string loadedText);
+    void autosaveWritten(bool written, const QString& error, std::chrono::milliseconds took);
     void restorePlacement();
     void recordPlacement();
     void askNextAbortQuestion(std::vector<OpenSession*> remaining);
@@ -78,8 +90,14 @@ private:
     // The settings every window and session reads; taken from m_state once it started.
     CSharedSettings m_settings;
     CTransferLog m_transferLog;
-    // The entries of "autosave.tvq" that are this window's (see SharedAutosave.h).
-    std::string m_autosaveText;
+    // Writes "autosave.tvq" away from the window's thread; it keeps the record of the
+    // file's entries that are this window's (see SharedAutosave.h).
+    std::unique_ptr<AutosaveWriter> m_autosaveWriter;
+    std::unique_ptr<CThrottledSaver> m_autosaver;
+    bool m_autosaveFailing = false; // reported once until a save works again
+    // A queue that takes long to write is written less often (ten times the time its
+    // last write took), so the run and the window share its lock as little as possible.
+    std::chrono::steady_clock::time_point m_autosaveNotBefore{};
     std::unique_ptr<SessionList> m_sessions;
     std::unique_ptr<MainFrame> m_frame;
     bool m_closing = false;

@@ -1,29 +1,19 @@
 // tollvane: the desktop program.
 //   tollvane [ftp://URL | JOB.tvq]
-// A second start hands its argument to the running copy and ends.
+//   tollvane --transfer FILE...
+// A second start hands its URL, job or files to the running copy and ends.
 
+#include "app/gui/StartArguments.h"
 #include "app/gui/TollvaneApplication.h"
 #include "app/gui/UnixSignalWatcher.h"
 #include "app/lib/QtSettingsStore.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QGuiApplication>
 
-namespace {
+#include <cstdio>
 
-// The command line handed to the main frame (here or in the running copy): the first
-// argument, a file made absolute so that another process can open it.
-QByteArray CommandLineFrom(const QStringList& arguments)
-{
-    if (arguments.size() < 2)
-        return {};
-    QString argument = arguments.at(1);
-    const QFileInfo file(argument);
-    if (!argument.contains(QStringLiteral("://")) && file.exists())
-        argument = file.absoluteFilePath();
-    return argument.toUtf8();
-}
+namespace {
 
 bool DisplayCanAnswer()
 {
@@ -41,11 +31,22 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(TOLLVANE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("tollvane"));
 
+    QString error;
+    const std::optional<StartArguments> arguments = ParseStartArguments(QApplication::arguments(), &error);
+    if (!arguments) {
+        std::fprintf(stderr, "tollvane: %s\n%s", error.toLocal8Bit().constData(), kStartUsage);
+        return 2;
+    }
+    if (arguments->helpRequested) {
+        std::fputs(kStartUsage, stdout);
+        return 0;
+    }
+
     QtSettingsStore store;
     TollvaneApplication::Options options;
     options.askQuestions = DisplayCanAnswer();
     TollvaneApplication tollvane(store, options);
-    if (const std::optional<int> status = tollvane.start(CommandLineFrom(QApplication::arguments())))
+    if (const std::optional<int> status = tollvane.startWith(arguments->message))
         return *status;
 
     UnixSignalWatcher signalWatcher;

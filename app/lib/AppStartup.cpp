@@ -11,6 +11,12 @@
 AppStartOutcome StartWithoutWindows(const QByteArray& commandLine, ISettingsStore& store,
                                     const AppStartupOptions& options, AppState& state)
 {
+    return StartWithoutWindows(CommandLineMessage(commandLine), store, options, state);
+}
+
+AppStartOutcome StartWithoutWindows(const InstanceMessage& message, ISettingsStore& store,
+                                    const AppStartupOptions& options, AppState& state)
+{
     AppStartOutcome outcome;
     state.dataFolder = GetDataFolder();
 
@@ -22,7 +28,7 @@ AppStartOutcome StartWithoutWindows(const QByteArray& commandLine, ISettingsStor
     // A copy that holds the lock but does not answer must not get a twin: the two would
     // overwrite each other's settings, site file and queues. Without a working hand-over
     // of its own (Failed) this copy still runs; it just cannot receive.
-    switch (state.instance->Start(commandLine, options.singleInstanceTimeoutMs)) {
+    switch (state.instance->StartWith(message, options.singleInstanceTimeoutMs)) {
     case SingleInstance::Role::HandedOver:
         outcome.result = AppStartResult::HandedOver;
         return outcome;

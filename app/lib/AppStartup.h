@@ -44,6 +44,9 @@ struct AppStartOutcome {
     std::string fatalMessage;
 };
 
+// `message` goes to a copy that runs already (its paths absolute, see SingleInstance.h).
+AppStartOutcome StartWithoutWindows(const InstanceMessage& message, ISettingsStore& store,
+                                    const AppStartupOptions& options, AppState& state);
 AppStartOutcome StartWithoutWindows(const QByteArray& commandLine, ISettingsStore& store,
                                     const AppStartupOptions& options, AppState& state);
 

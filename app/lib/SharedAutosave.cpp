@@ -104,16 +104,23 @@ bool SaveSharedAutosave(const std::string& dataFolder, std::string& loadedText,
                         const std::vector<CQueueSection>& sections, const CSettings& settings,
                         std::string* error)
 {
+    if (settings.SaveQueue == 0) {
+        AutosaveLock lock(JoinPath(dataFolder, kAutosaveFileName));
+        return SaveAutosave(dataFolder, sections, settings, error);
+    }
+    return WriteSharedAutosave(dataFolder, loadedText, FormatQueueFile(sections), error);
+}
+
+bool WriteSharedAutosave(const std::string& dataFolder, std::string& loadedText, const std::string& ownText,
+                         std::string* error)
+{
     const std::string path = JoinPath(dataFolder, kAutosaveFileName);
     AutosaveLock lock(path);
-    if (settings.SaveQueue == 0)
-        return SaveAutosave(dataFolder, sections, settings, error);
     std::string current;
     sites::ReadWholeFile(path, current);
-    const std::string own = FormatQueueFile(sections);
-    if (!sites::WriteFileAtomically(path, EntriesAddedSince(loadedText, current) + own, 0644, error))
+    if (!sites::WriteFileAtomically(path, EntriesAddedSince(loadedText, current) + ownText, 0644, error))
         return false;
     // From now on the file holds these entries of ours; everything else in it is others'.
-    loadedText = own;
+    loadedText = ownText;
     return true;
 }

@@ -41,3 +41,8 @@ CQueueLoadResult LoadSharedAutosave(const std::string& dataFolder, IQueueSession
 bool SaveSharedAutosave(const std::string& dataFolder, std::string& loadedText,
                         const std::vector<CQueueSection>& sections, const CSettings& settings,
                         std::string* error);
+
+// The same with "SaveQueue" on and the queues already formatted (FormatQueueFile), so the
+// read-merge-write can run away from the thread that owns the queues.
+bool WriteSharedAutosave(const std::string& dataFolder, std::string& loadedText, const std::string& ownText,
+                         std::string* error);

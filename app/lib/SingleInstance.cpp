@@ -95,6 +95,19 @@ QString AbsoluteCommandLine(const QString& text, const QDir& base)
     return text;
 }
 
+InstanceMessage CommandLineMessage(const QByteArray& commandLine, const QDir& base)
+{
+    return {InstanceMessage::Kind::CommandLine, {AbsoluteCommandLine(QString::fromUtf8(commandLine), base)}};
+}
+
+InstanceMessage TransferFilesMessage(const QStringList& files, const QDir& base)
+{
+    InstanceMessage message{InstanceMessage::Kind::TransferFiles, {}};
+    for (const QString& file : files)
+        message.items.append(QDir::cleanPath(base.absoluteFilePath(file)));
+    return message;
+}
+
 SingleInstance::SingleInstance(QString serverName) : m_serverName(std::move(serverName)) {}
 
 SingleInstance::~SingleInstance()
@@ -118,16 +131,12 @@ QString SingleInstance::DefaultServerName()
 
 SingleInstance::Role SingleInstance::Start(const QByteArray& commandLine, int timeoutMs)
 {
-    const QString text = AbsoluteCommandLine(QString::fromUtf8(commandLine));
-    return StartWith({InstanceMessage::Kind::CommandLine, {text}}, timeoutMs);
+    return StartWith(CommandLineMessage(commandLine), timeoutMs);
 }
 
 SingleInstance::Role SingleInstance::StartWithFiles(const QStringList& files, int timeoutMs)
 {
-    InstanceMessage message{InstanceMessage::Kind::TransferFiles, {}};
-    for (const QString& file : files)
-        message.items.append(QDir::cleanPath(QDir::current().absoluteFilePath(file)));
-    return StartWith(message, timeoutMs);
+    return StartWith(TransferFilesMessage(files), timeoutMs);
 }
 
 SingleInstance::Role SingleInstance::StartWith(const InstanceMessage& message, int timeoutMs)

@@ -37,6 +37,10 @@ struct InstanceMessage {
 // it is. Surrounding double quotes are taken off a path.
 QString AbsoluteCommandLine(const QString& text, const QDir& base = QDir::current());
 
+// The messages a start sends, with their paths made absolute against `base`.
+InstanceMessage CommandLineMessage(const QByteArray& commandLine, const QDir& base = QDir::current());
+InstanceMessage TransferFilesMessage(const QStringList& files, const QDir& base = QDir::current());
+
 class SingleInstance {
 public:
     enum class Role {

@@ -13,11 +13,15 @@
 #include "ui/OpenSession.h"
 #include "ui/OptionsSheet.h"
 #include "ui/OverwriteDialog.h"
+#include "ui/QueueModel.h"
+#include "ui/QueueView.h"
 #include "ui/RemoteFileModel.h"
 #include "ui/RemotePane.h"
 #include "ui/SessionList.h"
 #include "ui/SiteManagerDialog.h"
 #include "ui/SiteView.h"
+#include "session/QueueEntry.h"
+#include "session/TransferQueue.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -30,10 +34,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -176,6 +183,61 @@ bool SaveDialogPictures(MainFrame* frame, const QDir& folder)
     return ok;
 }
 
+// The main window while the queue runs: the files of "/Transfers" on the demo server (which
+// scripts/screenshots serves slowly) are queued for download, the largest first, as the
+// remote pane lists them; the picture is taken once the transferring row shows its
+// percentage. The run is stopped afterwards.
+bool SaveRunningQueue(TollvaneApplication& tollvane, const QDir& folder)
+{
+    MainFrame* frame = tollvane.mainFrame();
+    OpenSession* session = tollvane.sessions()->active();
+    RemotePane* remote = session ? frame->rightSiteView()->paneOf(session) : nullptr;
+    if (!remote) {
+        std::fprintf(stderr, "tollvane-screenshots: no remote pane for the running queue\n");
+        return false;
+    }
+    const std::string served = "/Transfers";
+    remote->goToPath(served);
+    RemoteFileModel* listing = remote->model();
+    if (!WaitFor([&] { return listing->folder() == served && listing->rowCount() > 2; }, 30000)) {
+        std::fprintf(stderr, "tollvane-screenshots: no listing of %s within 30 s\n", served.c_str());
+        return false;
+    }
+    std::vector<RFILE_DATA> files;
+    for (int row = 0; row < listing->rowCount(); ++row) {
+        if (!listing->entry(row).bDirectory)
+            files.push_back(listing->entry(row));
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [](const RFILE_DATA& a, const RFILE_DATA& b) { return a.FileSize() > b.FileSize(); });
+    const QString downloads = QDir::current().filePath(QStringLiteral("Downloads"));
+    QDir().mkpath(downloads);
+    for (const RFILE_DATA& file : files) {
+        auto entry = std::make_unique<CQueueEntry>();
+        entry->operation = QUEUE_DOWNLOAD;
+        entry->kind = KIND_FILE;
+        entry->remotePath = served + "/" + file.strName;
+        entry->localPath = downloads.toStdString();
+        entry->SetSize(file.FileSize());
+        session->session().Queue().Append(std::move(entry));
+    }
+    session->session().StartQueue();
+
+    QueueModel* model = frame->queueView()->queueModel();
+    const bool running = WaitFor([&] {
+        const QVariant percent = model->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole);
+        return percent.isValid() && percent.toInt() >= 25 && model->progressText().contains(QStringLiteral("KB/s"));
+    }, 60000);
+    if (!running)
+        std::fprintf(stderr, "tollvane-screenshots: the queue did not show a running transfer within 60 s\n");
+    const bool saved = Save(frame, folder, QStringLiteral("running-queue.png"));
+
+    session->session().CancelOperation();
+    session->session().Queue().ClearQueue();
+    WaitFor([&] { return !session->session().IsBusy(); }, 10000);
+    return running && saved;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -224,6 +286,8 @@ int main(int argc, char** argv)
     const QDeadlineTimer settle(600);
     WaitFor([&] { return settle.hasExpired(); }, 1000);
     ok = Save(frame, folder, QStringLiteral("main-window.png")) && ok;
+    if (!url.isEmpty())
+        ok = SaveRunningQueue(tollvane, folder) && ok;
 
     COverwriteQuestion question{"/Sample files/report 2024.pdf", QDir::homePath().toStdString() + "/Downloads/report 2024.pdf",
                                 1, 1, true};

@@ -1,9 +1,14 @@
 // The application object: first start, the close sequence ("SaveQueue" on and off, the
 // abort questions all asked before anything stops, a failed save keeps the program open),
-// a second start handing over a URL and a job, and SIGTERM in the middle of a queue run
-// leaving an "autosave.tvq" that the next start continues.
+// a second start handing over a URL, a job and files for the transfer dialog (a first
+// start with --transfer shows that dialog itself), queue changes reaching "autosave.tvq"
+// while the window runs, and SIGTERM in the middle of a queue run leaving an
+// "autosave.tvq" that the next start continues.
 
+#include "app/gui/AutosaveWriter.h"
+#include "app/gui/StartArguments.h"
 #include "app/gui/TollvaneApplication.h"
+#include "app/lib/SharedAutosave.h"
 #include "app/gui/UnixSignalWatcher.h"
 #include "session/QueueEntry.h"
 #include "session/QueueFiles.h"
@@ -16,8 +21,11 @@
 #include "ui/MainFrame.h"
 #include "ui/OpenSession.h"
 #include "ui/QtSessionUi.h"
+#include "ui/QueueModel.h"
+#include "ui/QueueView.h"
 #include "ui/QuickConnectBar.h"
 #include "ui/SessionList.h"
+#include "ui/ShellTransferDialog.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,6 +34,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -60,6 +69,21 @@ std::unique_ptr<CQueueEntry> Download(const std::string& remote, const std::stri
     return entry;
 }
 
+ShellTransferDialog* VisibleTransferDialog(QWidget* frame)
+{
+    for (ShellTransferDialog* dialog : frame->findChildren<ShellTransferDialog*>()) {
+        if (dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 QMessageBox* VisibleBox(QWidget* parent, const QString& name)
 {
     for (QMessageBox* box : parent->findChildren<QMessageBox*>(name)) {
@@ -82,6 +106,14 @@ private slots:
     void cancellingTheSecondAbortQuestionStopsNothing();
     void aFailedSaveIsReportedAndTheProgramStaysOpen();
     void aSecondStartHandsOverAUrlAndAJob();
+    void startArguments_data();
+    void startArguments();
+    void theDesktopActionPassesFilesTheProgramTakes();
+    void aSecondStartHandsOverFilesForTheTransferDialog();
+    void aFirstStartWithFilesShowsTheTransferDialogOverTheWindow();
+    void queueChangesReachTheAutosaveWhileTheWindowRuns();
+    void theExitSaveIsNeverOverwrittenByAnOlderText();
+    void theQueueViewShowsTheRunningDownloadsProgress();
     void sigtermDuringAQueueRunLeavesAnAutosaveTheNextStartContinues();
     void closingWhileAWorkerWaitsOnAQuestionEndsPromptly();
 
@@ -274,6 +306,241 @@ void TollvaneApplicationTest::aSecondStartHandsOverAUrlAndAJob()
     OpenSession* jobSession = app->sessions()->sessions().back().get();
     QCOMPARE(jobSession->session().HostName(), std::string("jobs.example.org"));
     QCOMPARE(static_cast<int>(jobSession->session().Queue().Size()), 1);
+    app->sessions()->clear();
+}
+
+void TollvaneApplicationTest::startArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("usable");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QStringList>("items");
+    const auto kCommand = static_cast<int>(InstanceMessage::Kind::CommandLine);
+    const auto kFiles = static_cast<int>(InstanceMessage::Kind::TransferFiles);
+    QTest::newRow("nothing") << QStringList{} << true << kCommand << QStringList{QString()};
+    QTest::newRow("url") << QStringList{QStringLiteral("ftp://h/a b")} << true << kCommand
+                         << QStringList{QStringLiteral("ftp://h/a b")};
+    QTest::newRow("job, relative") << QStringList{QStringLiteral("jobs/x.tvq")} << true << kCommand
+                                   << QStringList{QStringLiteral("/base/jobs/x.tvq")};
+    QTest::newRow("files, relative and absolute")
+        << QStringList{QStringLiteral("--transfer"), QStringLiteral("a.txt"), QStringLiteral("../up/b c"),
+                       QStringLiteral("/abs/-d")}
+        << true << kFiles
+        << QStringList{QStringLiteral("/base/a.txt"), QStringLiteral("/up/b c"), QStringLiteral("/abs/-d")};
+    QTest::newRow("a file named like an option") << QStringList{QStringLiteral("--transfer"), QStringLiteral("--transfer")}
+                                                 << true << kFiles << QStringList{QStringLiteral("/base/--transfer")};
+    QTest::newRow("--transfer without files") << QStringList{QStringLiteral("--transfer")} << false << 0 << QStringList{};
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--send")} << false << 0 << QStringList{};
+    QTest::newRow("two urls") << QStringList{QStringLiteral("ftp://a/"), QStringLiteral("ftp://b/")} << false << 0
+                              << QStringList{};
+}
+
+void TollvaneApplicationTest::startArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, usable);
+    QFETCH(int, kind);
+    QFETCH(QStringList, items);
+    QString error;
+    const std::optional<StartArguments> parsed =
+        ParseStartArguments(QStringList{QStringLiteral("tollvane")} + arguments, &error, QDir(QStringLiteral("/base")));
+    QCOMPARE(parsed.has_value(), usable);
+    if (!usable) {
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    QCOMPARE(static_cast<int>(parsed->message.kind), kind);
+    QCOMPARE(parsed->message.items, items);
+}
+
+void TollvaneApplicationTest::theDesktopActionPassesFilesTheProgramTakes()
+{
+    QFile entry(QStringLiteral(TOLLVANE_SOURCE_DIR "/app/desktop/tollvane.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+    QVERIFY(lines.contains(QStringLiteral("Actions=Transfer;")));
+    const qsizetype group = lines.indexOf(QStringLiteral("[Desktop Action Transfer]"));
+    QVERIFY(group > 0);
+    QString exec;
+    for (qsizetype i = group + 1; i < lines.size() && !lines[i].startsWith(QLatin1Char('[')); ++i) {
+        if (lines[i].startsWith(QStringLiteral("Exec=")))
+            exec = lines[i].mid(5);
+    }
+    // The desktop puts every chosen file where %F stands.
+    QStringList arguments = exec.split(QLatin1Char(' '));
+    const qsizetype files = arguments.indexOf(QStringLiteral("%F"));
+    QVERIFY2(files > 0, qPrintable(exec));
+    arguments.replace(files, QStringLiteral("/home/u/a.txt"));
+    arguments.insert(files + 1, QStringLiteral("/home/u/b c.txt"));
+    QString error;
+    const std::optional<StartArguments> parsed = ParseStartArguments(arguments, &error);
+    QVERIFY2(parsed, qPrintable(error));
+    QCOMPARE(parsed->message.kind, InstanceMessage::Kind::TransferFiles);
+    QCOMPARE(parsed->message.items, (QStringList{QStringLiteral("/home/u/a.txt"), QStringLiteral("/home/u/b c.txt")}));
+}
+
+void TollvaneApplicationTest::aSecondStartHandsOverFilesForTheTransferDialog()
+{
+    auto app = makeApp();
+    QVERIFY(!app->start({}).has_value());
+    // The second start runs in another folder and names the files relative to it.
+    const QString sender = m_home->path() + QStringLiteral("/sender");
+    QVERIFY(QDir().mkpath(sender + QStringLiteral("/sub")));
+    QVERIFY(WriteFile(sender + QStringLiteral("/one.txt"), "one"));
+    QVERIFY(WriteFile(sender + QStringLiteral("/sub/two.txt"), "two, longer"));
+
+    QProcess second;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(environment);
+    second.setWorkingDirectory(sender);
+    second.start(QStringLiteral(TOLLVANE_BINARY_DIR "/app/tollvane"),
+                 {QStringLiteral("--transfer"), QStringLiteral("one.txt"), QStringLiteral("sub/two.txt")});
+    QVERIFY(second.waitForStarted(kWait));
+    // The first copy answers on its event loop while the second waits for it.
+    QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, kWait);
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+
+    ShellTransferDialog* dialog = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((dialog = VisibleTransferDialog(app->mainFrame())) != nullptr, kWait);
+    QCOMPARE(dialog->captionLabel()->text(), QStringLiteral("Transfer 2 files to:"));
+    // Both files are found although this process runs in another folder.
+    dialog->destinationEdit()->setText(QStringLiteral("127.0.0.1:2121/incoming"));
+    QVERIFY(dialog->transfer());
+    QCOMPARE(static_cast<int>(app->sessions()->sessions().size()), 1);
+    OpenSession* session = app->sessions()->sessions().front().get();
+    QCOMPARE(session->session().HostName(), std::string("127.0.0.1"));
+    std::vector<std::pair<std::string, std::uint64_t>> queued;
+    session->session().Queue().ForEach([&](const CQueueEntry& entry) {
+        QCOMPARE(entry.operation, QUEUE_UPLOAD);
+        queued.emplace_back(entry.localPath, entry.Size());
+    });
+    const std::vector<std::pair<std::string, std::uint64_t>> expected{
+        {(sender + QStringLiteral("/one.txt")).toStdString(), 3},
+        {(sender + QStringLiteral("/sub/two.txt")).toStdString(), 11}};
+    QCOMPARE(queued, expected);
+    app->sessions()->clear();
+}
+
+void TollvaneApplicationTest::aFirstStartWithFilesShowsTheTransferDialogOverTheWindow()
+{
+    const QString file = m_home->path() + QStringLiteral("/only.txt");
+    QVERIFY(WriteFile(file, "x"));
+    auto app = makeApp();
+    QVERIFY(!app->startWith(TransferFilesMessage({file})).has_value());
+    QVERIFY(app->mainFrame()->isVisible());
+    ShellTransferDialog* dialog = VisibleTransferDialog(app->mainFrame());
+    QVERIFY(dialog);
+    QCOMPARE(dialog->captionLabel()->text(), QStringLiteral("Transfer 1 files to:"));
+    // Cancel: nothing is queued.
+    dialog->reject();
+    QVERIFY(app->sessions()->sessions().empty());
+}
+
+void TollvaneApplicationTest::queueChangesReachTheAutosaveWhileTheWindowRuns()
+{
+    auto app = makeApp();
+    QVERIFY(!app->start({}).has_value());
+    const QString autosave = dataFolder() + QStringLiteral("autosave.tvq");
+    // Another writer (tollvane-cli run) keeps an entry of its own there.
+    {
+        AutosaveLock lock(autosave.toStdString());
+        QVERIFY(WriteFile(autosave, "[cli.example.org]\n0\t/cli.txt\t0\t/tmp\t0\t-1\t*\t0\t1\n\n"));
+    }
+    CSiteSetting site;
+    site.address = "files.example.org";
+    OpenSession* session = app->sessions()->add(site);
+    const QueueEntryId added = session->session().Queue().Append(Download("/pub/kept.iso", "/tmp", KIND_FILE));
+    session->session().Queue().Append(Download("/pub/second.iso", "/tmp", KIND_FILE));
+    // Written by the running window, within its save interval, not at exit.
+    QTRY_VERIFY_WITH_TIMEOUT(ReadText(autosave).contains(QStringLiteral("/pub/second.iso")), kWait);
+    QString text = ReadText(autosave);
+    QVERIFY2(text.contains(QStringLiteral("[files.example.org]\n")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("/pub/kept.iso")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("/cli.txt")), qPrintable(text));
+    // A removal is written too; the other writer's entry stays.
+    QVERIFY(session->session().Queue().Remove(added));
+    QTRY_VERIFY_WITH_TIMEOUT(!ReadText(autosave).contains(QStringLiteral("/pub/kept.iso")), kWait);
+    text = ReadText(autosave);
+    QVERIFY2(text.contains(QStringLiteral("/pub/second.iso")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("/cli.txt")), qPrintable(text));
+    QVERIFY(app->mainFrame()->isVisible());
+    app->sessions()->clear();
+}
+
+void TollvaneApplicationTest::theExitSaveIsNeverOverwrittenByAnOlderText()
+{
+    QVERIFY(QDir().mkpath(dataFolder()));
+    const std::string folder = dataFolder().toStdString();
+    const QString autosave = dataFolder() + QStringLiteral("autosave.tvq");
+    const std::string last = "[h]\nlast entry\n\n";
+    std::vector<std::unique_ptr<CTransferQueue>> queues;
+    {
+        AutosaveWriter writer(folder, {}, {});
+        for (int i = 0; i < 200; ++i) {
+            queues.push_back(std::make_unique<CTransferQueue>());
+            queues.back()->Append(Download("/older-" + std::to_string(i), "/tmp", KIND_FILE));
+            writer.Submit({{"h", queues.back().get()}});
+        }
+        QVERIFY(writer.SaveNow([&](std::string& loaded) { return WriteSharedAutosave(folder, loaded, last, nullptr); }));
+        QCOMPARE(ReadText(autosave).toStdString(), last);
+        // A queue the writer was given may go once it was forgotten (the writer either
+        // wrote it already or drops it).
+        auto newest = std::make_unique<CTransferQueue>();
+        newest->Append(Download("/newest", "/tmp", KIND_FILE));
+        writer.Submit({{"h", newest.get()}});
+        writer.ForgetQueues();
+        newest.reset();
+        queues.clear();
+    }
+    // Nothing older than the exit save was written after it.
+    const QString text = ReadText(autosave);
+    QVERIFY2(text == QString::fromStdString(last) || (text.contains(QStringLiteral("/newest")) && !text.contains(QStringLiteral("older"))),
+             qPrintable(text));
+}
+
+void TollvaneApplicationTest::theQueueViewShowsTheRunningDownloadsProgress()
+{
+    tvtest::FtpServerOptions options;
+    options.maxBytesPerSecond = 256 * 1024;
+    tvtest::PyftpdlibServer server(options);
+    QVERIFY2(server.start(), server.error().c_str());
+    // At that rate the file takes half a minute: long enough to be seen, and stopped early.
+    QVERIFY(server.createFile("big.bin", std::string(8 << 20, 'b')));
+    const QString download = m_home->path() + QStringLiteral("/download");
+    QVERIFY(QDir().mkpath(download));
+
+    auto app = makeApp();
+    QVERIFY(!app->start({}).has_value());
+    CSiteSetting site;
+    site.address = "127.0.0.1";
+    site.port = server.port();
+    site.logintype = 1;
+    site.passive = 1;
+    OpenSession* session = app->sessions()->add(site);
+    // The size as the remote pane's listing gives it.
+    std::unique_ptr<CQueueEntry> big = Download("/big.bin", download.toStdString(), KIND_FILE);
+    big->SetSize(8 << 20);
+    session->session().Queue().Append(std::move(big));
+    session->session().Queue().Append(Download("/after.bin", download.toStdString(), KIND_FILE));
+    app->sessions()->setActive(session);
+    app->mainFrame()->actions().startTransfer->trigger();
+
+    QueueView* view = app->mainFrame()->queueView();
+    QTRY_VERIFY2_WITH_TIMEOUT(view->model()->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole).toInt() > 0,
+                              qPrintable(QStringLiteral("%1 rows, %2").arg(view->model()->rowCount()).arg(
+                                  view->model()->index(0, QueueModel::Status).data().toString())),
+                              kWait);
+    const int percent = view->model()->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole).toInt();
+    QVERIFY2(percent < 100, qPrintable(QString::number(percent)));
+    // The whole progress stays the cell's text; only the transferring row has a bar.
+    const QString text = view->model()->index(0, QueueModel::Status).data(Qt::ToolTipRole).toString();
+    QVERIFY2(text.startsWith(QStringLiteral("transferring ")) && text.contains(QStringLiteral("/8,388,608")),
+             qPrintable(text));
+    QVERIFY(!view->model()->index(1, QueueModel::Status).data(QueueModel::ProgressPercentRole).isValid());
+    QVERIFY(!view->grab().isNull()); // the bar is drawn
+    session->session().CancelOperation();
     app->sessions()->clear();
 }
 

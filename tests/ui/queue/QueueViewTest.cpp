@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -108,6 +109,9 @@ private slots:
     void clearLeavesTheTransferringEntry();
     void propertiesWriteBackAndAnEmptyPatternBecomesStar();
     void propertiesOfAnEntryTheRunFinishedAreReportedNotWritten();
+    void propertiesKeepOrConvertBytesThatAreNotUtf8_data();
+    void propertiesKeepOrConvertBytesThatAreNotUtf8();
+    void propertiesRefuseWhatAQueueFileCannotHold();
     void selectionFollowsItsEntriesWhileTheQueueChanges();
     void aRowGoesWhenItsEntryFinishes();
     void copyUrl();
@@ -269,6 +273,88 @@ void QueueViewTest::propertiesOfAnEntryTheRunFinishedAreReportedNotWritten()
     QCOMPARE(f.byName["E"]->pattern, std::string("*"));
 }
 
+void QueueViewTest::propertiesKeepOrConvertBytesThatAreNotUtf8_data()
+{
+    // Each row: what the user does to the three fields (empty: leaves it alone), then the
+    // bytes expected in the entry afterwards.
+    QTest::addColumn<QString>("typedRemote");
+    QTest::addColumn<QString>("typedLocal");
+    QTest::addColumn<QString>("typedPattern");
+    QTest::addColumn<QByteArray>("remote");
+    QTest::addColumn<QByteArray>("local");
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::newRow("nothing changed") << QString() << QString() << QString() << QByteArray("/pub/caf\xe9")
+                                     << QByteArray("/tmp/\xff\\xE9") << QByteArray("*.\xe8");
+    QTest::newRow("remote path extended") << QStringLiteral("/pub/caf\\xE9/more") << QString() << QString()
+                                          << QByteArray("/pub/caf\xe9/more") << QByteArray("/tmp/\xff\\xE9")
+                                          << QByteArray("*.\xe8");
+    QTest::newRow("local path retyped") << QString() << QStringLiteral(u"/tmp/\\xFE\\x5CxE9 \u00e9") << QString()
+                                        << QByteArray("/pub/caf\xe9") << QByteArray("/tmp/\xfe\\xE9 \xc3\xa9")
+                                        << QByteArray("*.\xe8");
+    QTest::newRow("pattern typed as text") << QString() << QString() << QStringLiteral("*.txt")
+                                           << QByteArray("/pub/caf\xe9") << QByteArray("/tmp/\xff\\xE9")
+                                           << QByteArray("*.txt");
+}
+
+void QueueViewTest::propertiesKeepOrConvertBytesThatAreNotUtf8()
+{
+    QFETCH(QString, typedRemote);
+    QFETCH(QString, typedLocal);
+    QFETCH(QString, typedPattern);
+    QFETCH(QByteArray, remote);
+    QFETCH(QByteArray, local);
+    QFETCH(QByteArray, pattern);
+    QueueFixture f;
+    QueueView view;
+    f.fill(view, "A*");
+    CQueueEntry* entry = f.byName["A"];
+    entry->remotePath = "/pub/caf\xe9";
+    // The local name holds the text of an escape, not the byte.
+    entry->localPath = "/tmp/\xff\\xE9";
+    entry->pattern = "*.\xe8";
+    view.queueModel()->markStale(entry->id);
+    view.queueModel()->refresh();
+    view.showProperties();
+    QueueEntryDialog* dialog = view.propertiesDialog();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->remotePathEdit()->text(), QStringLiteral("/pub/caf\\xE9"));
+    QCOMPARE(dialog->localPathEdit()->text(), QStringLiteral("/tmp/\\xFF\\x5CxE9"));
+    QCOMPARE(dialog->patternEdit()->text(), QStringLiteral("*.\\xE8"));
+    if (!typedRemote.isEmpty())
+        dialog->remotePathEdit()->setText(typedRemote);
+    if (!typedLocal.isEmpty())
+        dialog->localPathEdit()->setText(typedLocal);
+    if (!typedPattern.isEmpty())
+        dialog->patternEdit()->setText(typedPattern);
+    dialog->accept();
+    QVERIFY(!view.propertiesDialog());
+    QCOMPARE(QByteArray::fromStdString(entry->remotePath), remote);
+    QCOMPARE(QByteArray::fromStdString(entry->localPath), local);
+    QCOMPARE(QByteArray::fromStdString(entry->pattern), pattern);
+}
+
+void QueueViewTest::propertiesRefuseWhatAQueueFileCannotHold()
+{
+    QueueFixture f;
+    QueueView view;
+    f.fill(view, "A*");
+    view.show();
+    view.showProperties();
+    QueueEntryDialog* dialog = view.propertiesDialog();
+    QVERIFY(dialog);
+    dialog->localPathEdit()->setText(QStringLiteral("/tmp/two\\x0Alines"));
+    dialog->accept();
+    // Still open, saying why; the entry is as it was.
+    QVERIFY(view.propertiesDialog());
+    QVERIFY(dialog->problemLabel()->isVisible());
+    QVERIFY(dialog->problemLabel()->text().contains(QStringLiteral("line break")));
+    QCOMPARE(f.byName["A"]->localPath, std::string("/tmp/in"));
+    dialog->localPathEdit()->setText(QStringLiteral("/tmp/one line"));
+    dialog->accept();
+    QVERIFY(!view.propertiesDialog());
+    QCOMPARE(f.byName["A"]->localPath, std::string("/tmp/one line"));
+}
+
 void QueueViewTest::selectionFollowsItsEntriesWhileTheQueueChanges()
 {
     QueueFixture f;
@@ -322,6 +408,8 @@ void QueueViewTest::theTransferringRowShowsItsProgress()
     session.SetTransferredBytes(1024);
     view.tick();
     QCOMPARE(view.model()->index(0, QueueModel::Status).data().toString(), QStringLiteral("transferring 1,024"));
+    // Without a known size there is no percentage to draw as a bar.
+    QVERIFY(!view.model()->index(0, QueueModel::Status).data(QueueModel::ProgressPercentRole).isValid());
     QCOMPARE(view.model()->index(1, QueueModel::Status).data().toString(), QStringLiteral("queued"));
     // The next tick knows the rate as well.
     QTest::qWait(300);

@@ -61,9 +61,12 @@ bool SafeName(std::string_view name)
     return true;
 }
 
-// "0644", "644" or "100755": the permission bits as "rwxr-xr-x".
+// "0644", "644", "100755" or "0o644" (as some servers write octal): the permission bits
+// as "rwxr-xr-x".
 bool PermissionText(std::string_view mode, MlsdEntry::Type type, std::string& text)
 {
+    if (mode.size() > 2 && mode[0] == '0' && (mode[1] == 'o' || mode[1] == 'O'))
+        mode.remove_prefix(2);
     if (mode.empty() || mode.size() > 7)
         return false;
     unsigned bits = 0;
@@ -191,10 +194,9 @@ MlsdLineResult ParseMlsdLine(std::string_view line, MlsdEntry& entry, std::strin
         }
         entry.modifiedKnown = true;
     }
-    if (mode.data() != nullptr && !PermissionText(mode, entry.type, entry.permissions)) {
-        problem = "absurd mode \"" + std::string(mode) + "\"";
-        return MlsdLineResult::Rejected;
-    }
+    // The mode is only shown: one that cannot be read leaves the permissions unknown.
+    if (mode.data() != nullptr && !PermissionText(mode, entry.type, entry.permissions))
+        entry.permissions.clear();
     if (!SafeName(name)) {
         problem = "unusable name";
         return MlsdLineResult::Rejected;

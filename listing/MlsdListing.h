@@ -36,7 +36,8 @@ enum class MlsdLineResult {
 // before the first blank, the name is everything after it (blanks and semicolons
 // included). A line is rejected when it is longer than a list-file line may be, when a
 // fact is malformed, repeated or absurd (size with anything but digits, a time that is
-// no calendar time), when type is missing, a file has no size, or the name is one a
+// no calendar time; a mode that cannot be read only leaves the permissions unknown),
+// when type is missing, a file has no size, or the name is one a
 // listing never shows ("", ".", "..", "/" or NUL inside, a line break).
 MlsdLineResult ParseMlsdLine(std::string_view line, MlsdEntry& entry, std::string& problem);
 

@@ -72,7 +72,8 @@ const std::vector<MlsdCase>& Cases()
         {"dot dot", "type=dir; ..", R::Rejected},
         {"name with NUL", std::string("type=file;size=1; a\0b", 22), R::Rejected},
         {"name with CR", "type=file;size=1; a\rb", R::Rejected},
-        {"absurd mode", "type=file;size=1;unix.mode=9999; a", R::Rejected},
+        {"unreadable mode leaves permissions unknown", "type=file;size=1;unix.mode=9999; a", R::Entry, "a", T::File, 1},
+        {"octal mode with 0o", "type=file;size=1;unix.mode=0o751; m", R::Entry, "m", T::File, 1, 0, "-rwxr-x--x"},
         {"facts too long", "type=file;size=1;x=" + std::string(2000, 'y') + "; a", R::Rejected},
         {"too many facts", "type=file;size=1;" + [] {
              std::string facts;

@@ -1,6 +1,8 @@
 #include "ftp/CtrlSocket.h"
 
 #include <cctype>
+
+#include <netinet/in.h>
 #include <string_view>
 
 #include "platform/SocketErrors.h"
@@ -295,7 +297,7 @@ void CCtrlSocket::EndRefusedTransfer()
     // 426 after it broke) will move no more data: nothing should wait for it.
     if (SameWord(commandVerb, "STOR"))
         session.ForceDataConnectionClosed(/*sending=*/true);
-    else if (SameWord(commandVerb, "RETR") || SameWord(commandVerb, "LIST"))
+    else if (SameWord(commandVerb, "RETR") || SameWord(commandVerb, "LIST") || SameWord(commandVerb, "MLSD"))
         session.ForceDataConnectionClosed(/*sending=*/false);
 }
 
@@ -433,7 +435,47 @@ int CCtrlSocket::ConnectAndLogin()
         return r;
     if (replyCount == 0 || replyCodes[replyCount - 1] != "220")
         return FTP_FAILED;
-    return Login();
+    r = Login();
+    if (r != FTP_OK)
+        return r;
+    return NegotiateFeatures();
+}
+
+int CCtrlSocket::NegotiateFeatures()
+{
+    features = ServerFeatures{};
+    epsvRefused = eprtRefused = mlsdRefused = false;
+    int r = SendQuietly("feat");
+    if (r != FTP_OK)
+        return r;
+    if (ReplyCode(0) == "211")
+        features = ParseFeatReply(replyText);
+    if (features.utf8) {
+        // Names are bytes either way; the server is told to send and take UTF-8 ones.
+        r = SendQuietly("opts UTF8 ON");
+        if (r != FTP_OK)
+            return r;
+    }
+    if (features.mlst) {
+        const std::string facts = WantedMlstFacts(features.mlstFacts);
+        if (!facts.empty()) {
+            r = SendQuietly("opts MLST " + facts);
+            if (r != FTP_OK)
+                return r;
+        }
+    }
+    return FTP_OK;
+}
+
+bool CCtrlSocket::ControlIsIpv6()
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (!GetPeerName(reinterpret_cast<sockaddr*>(&peer), &length))
+        return false;
+    if (peer.ss_family != AF_INET6)
+        return false;
+    return !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr);
 }
 
 int CCtrlSocket::Login()

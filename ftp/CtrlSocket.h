@@ -25,6 +25,7 @@
 #include "ftp/IncomingDataSocket.h"
 #include "ftp/OverwriteChoice.h"
 #include "ftp/ReplyParser.h"
+#include "ftp/ServerFeatures.h"
 #include "ftp/SessionLink.h"
 #include "net/MySocket.h"
 #include "platform/Event.h"
@@ -85,7 +86,12 @@ public:
     int Chmod(const std::string& path, const std::string& mode, int flags);
     int SetType(int type);
     int Pasv();
+    // EPSV; the data connection goes to the control connection's peer, at the port the
+    // reply names. FTP_NOT_AVAILABLE when the server does not know the command.
+    int Epsv();
     int Port(const std::string& address, int port);
+    // EPRT with an IPv4 or IPv6 address; FTP_NOT_AVAILABLE when the server does not know it.
+    int Eprt(const std::string& address, int port);
     int PortForListen();
     // REST with a 64-bit offset; canResume tells whether the server accepted it.
     int Rest(std::uint64_t offset, bool& canResume);
@@ -114,6 +120,10 @@ public:
     // The server's data address from the last PASV reply (what a partner server is
     // told in a site-to-site copy).
     const std::string& DataHost() const { return dataHost; }
+    // What the server offered in its FEAT reply after the last login.
+    const ServerFeatures& Features() const { return features; }
+    // The control connection runs over IPv6, where PASV and PORT cannot name an address.
+    bool ControlIsIpv6();
     int DataPort() const { return dataPort; }
     // The representation type the server last accepted: -1 none yet, 0 ASCII, 1 image.
     int TransferType() const { return transferType; }
@@ -133,6 +143,17 @@ protected:
 
 private:
     int Login();
+    // After the login: FEAT, then UTF-8 names and the listing facts when offered. Only a
+    // lost connection fails it; a server without FEAT is simply one without features.
+    int NegotiateFeatures();
+    // Passive mode: EPSV first, PASV when the server refuses it (not over IPv6).
+    int PassiveMode();
+    // Active mode: EPRT first, PORT when the server refuses it (not over IPv6).
+    int ActiveMode(const std::string& address, int port);
+    // The directory listing with MLSD when the server offers it, LIST otherwise; the MLSD
+    // text is turned into the exact long-listing form (listing/MlsdListing.h).
+    bool UseMlsd(const std::string& arguments) const;
+    void ConvertMlsdListing();
     // The result of a command whose reply was not the expected one: FTP_NOT_AVAILABLE for a
     // 55x refusal, else FTP_FAILED.
     int RefusedOrFailed() const;
@@ -224,6 +245,10 @@ private:
     // address the PASV reply named.
     std::string dataConnectHost;
     int transferType = -1;
+    ServerFeatures features;
+    bool epsvRefused = false;   // the server does not know EPSV: PASV from now on
+    bool eprtRefused = false;
+    bool mlsdRefused = false;   // LIST from now on
     bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
     bool temporaryRenameRefused = false;  // uploads go straight to their final names
     bool quietRefusals = false;           // a refusal of the command in flight is no failure

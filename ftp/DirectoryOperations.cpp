@@ -1,6 +1,7 @@
 // The operations that change, show, create and remove remote directories and files,
 // and the small commands the transfers are built from.
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ftp/CtrlSocket.h"
@@ -274,6 +275,83 @@ int CCtrlSocket::Pasv()
                         dataConnectHost + " instead.",
                     LOG_WARNING);
     return FTP_OK;
+}
+
+namespace {
+
+// The port of a "229 ... (|||port|)" reply: the delimiter is any visible character but a
+// digit, the address and protocol fields must be empty (the data connection goes to the
+// server we talk to, never to a host the reply names), the port a number 1-65535.
+bool ParseEpsvReply(const std::string& reply, int& port)
+{
+    const std::string line = reply.substr(0, reply.find_first_of("\r\n"));
+    const std::size_t open = line.find('(');
+    if (open == std::string::npos || open + 6 > line.size())
+        return false;
+    const char delimiter = line[open + 1];
+    if (delimiter < 33 || delimiter > 126 || (delimiter >= '0' && delimiter <= '9'))
+        return false;
+    if (line[open + 2] != delimiter || line[open + 3] != delimiter)
+        return false;
+    std::size_t at = open + 4;
+    int value = 0;
+    std::size_t digits = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+        if (++digits > 5)
+            return false;
+        value = value * 10 + (line[at] - '0');
+    }
+    if (digits == 0 || value < 1 || value > 65535)
+        return false;
+    if (at + 1 >= line.size() || line[at] != delimiter || line[at + 1] != ')')
+        return false;
+    port = value;
+    return true;
+}
+
+}  // namespace
+
+int CCtrlSocket::Epsv()
+{
+    int r = SendQuietly("epsv");
+    if (r != FTP_OK)
+        return r;
+    const std::string code = ReplyCode(0);
+    if (!code.empty() && code[0] == '5')
+        return FTP_NOT_AVAILABLE;
+    if (code != "229")
+        return FTP_FAILED;
+    int port = 0;
+    if (!ParseEpsvReply(replyText, port)) {
+        session.Log("Invalid extended passive mode reply: " +
+                        replyText.substr(0, std::min<std::size_t>(replyText.find_first_of("\r\n"), 200)),
+                    LOG_ERROR);
+        return FTP_FAILED;
+    }
+    std::string peer;
+    unsigned peerPort = 0;
+    // Through a proxy that reached the server by name, only the name is known.
+    if (GetPeerName(peer, peerPort))
+        dataConnectHost = peer;
+    else
+        dataConnectHost = session.Host();
+    dataHost = dataConnectHost;
+    dataPort = port;
+    return FTP_OK;
+}
+
+int CCtrlSocket::Eprt(const std::string& address, int port)
+{
+    if (port < 1 || port > 65535 || address.empty())
+        return FTP_FAILED;
+    const char* family = address.find(':') != std::string::npos ? "2" : "1";
+    int r = SendQuietly("eprt |" + std::string(family) + "|" + address + "|" + std::to_string(port) + "|");
+    if (r != FTP_OK)
+        return r;
+    const std::string code = ReplyCode(0);
+    if (code == "200")
+        return FTP_OK;
+    return !code.empty() && code[0] == '5' ? FTP_NOT_AVAILABLE : FTP_FAILED;
 }
 
 int CCtrlSocket::Port(const std::string& address, int port)

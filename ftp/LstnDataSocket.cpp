@@ -16,7 +16,9 @@ bool CLstnDataSocket::StartListening()
 {
     if (GetSocketHandle() != INVALID_SOCKET)
         Close();
-    if (!Create(0, SOCK_STREAM, FD_ALL_EVENTS, nullptr))
+    // One socket for both families where the system has IPv6, so that the server's
+    // data connection arrives whichever family the control connection uses.
+    if (!Create(0, SOCK_STREAM, FD_ALL_EVENTS, "::") && !Create(0, SOCK_STREAM, FD_ALL_EVENTS, nullptr))
         return false;
     if (!Listen(5)) {
         int error = WSAGetLastError();
@@ -60,7 +62,7 @@ void CLstnDataSocket::OnAccept(int error)
         RejectPending();
         return;
     }
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
     if (!Accept(dataSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength)) {
         int acceptError = WSAGetLastError();
@@ -68,12 +70,13 @@ void CLstnDataSocket::OnAccept(int error)
             session.Log(GetSocketErrorText(acceptError), LOG_ERROR);
         return;
     }
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    std::string text;
+    unsigned peerPort = 0;
+    AddressToText(reinterpret_cast<const sockaddr*>(&peer), text, peerPort);
     // Only the server we talk to may deliver or take our data; anyone else is turned
     // away and the wait for the server's connection goes on.
     if (!IsExpectedPeer(text)) {
-        session.Log(std::string("Data connection from ") + text + " refused: not the server's address.",
+        session.Log("Data connection from " + text + " refused: not the server's address.",
                     LOG_WARNING);
         dataSocket.Close();
         return;

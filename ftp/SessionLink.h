@@ -94,6 +94,9 @@ public:
     // The text of the last listing; valid until the next listing starts. A view, so that
     // a listing of many megabytes is not copied on its way to the cache and the caller.
     virtual std::string_view ListingText() const { return {}; }
+    // Puts the listing text in the form every reader takes (a machine-readable listing
+    // rewritten after it arrived).
+    virtual void ReplaceListingText(std::string) {}
     virtual void ListingStarted() {}
     virtual void ListingComplete() {}
     virtual bool ListingEnabled() const { return true; }

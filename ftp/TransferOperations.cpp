@@ -14,6 +14,7 @@
 #include "ftp/PartialDownload.h"
 #include "ftp/RemotePath.h"
 #include "listing/DirectoryCache.h"
+#include "listing/MlsdListing.h"
 #include "listing/PathRules.h"
 #include "platform/SocketErrors.h"
 
@@ -102,7 +103,43 @@ int CCtrlSocket::OpenDataConnection()
         session.Log(GetSocketErrorText(error), LOG_ERROR);
         return FTP_CLOSED;
     }
+    return PassiveMode();
+}
+
+int CCtrlSocket::PassiveMode()
+{
+    if (!epsvRefused) {
+        const int r = Epsv();
+        if (r != FTP_NOT_AVAILABLE)
+            return r;
+        epsvRefused = true;
+        session.Log("The server does not know EPSV; PASV from now on.", LOG_STATE);
+    }
+    if (ControlIsIpv6()) {
+        session.Log("The server refused EPSV, and PASV cannot name an IPv6 address: no passive data "
+                    "connection is possible on this connection.",
+                    LOG_ERROR);
+        return FTP_FAILED;
+    }
     return Pasv();
+}
+
+int CCtrlSocket::ActiveMode(const std::string& address, int port)
+{
+    if (!eprtRefused) {
+        const int r = Eprt(address, port);
+        if (r != FTP_NOT_AVAILABLE)
+            return r;
+        eprtRefused = true;
+        session.Log("The server does not know EPRT; PORT from now on.", LOG_STATE);
+    }
+    if (address.find(':') != std::string::npos) {
+        session.Log("The server refused EPRT, and PORT cannot name an IPv6 address: no active data "
+                    "connection is possible on this connection.",
+                    LOG_ERROR);
+        return FTP_FAILED;
+    }
+    return Port(address, port);
 }
 
 int CCtrlSocket::ConnectPassiveDataSocket()
@@ -159,7 +196,7 @@ int CCtrlSocket::PortForListen()
         session.Log("No listening socket for the data connection.", LOG_ERROR);
         return FTP_FAILED;
     }
-    return Port(session.LocalAddress(), static_cast<int>(port));
+    return ActiveMode(session.LocalAddress(), static_cast<int>(port));
 }
 
 int CCtrlSocket::List(const std::string& directory, const std::string& arguments, int flags)
@@ -180,10 +217,11 @@ int CCtrlSocket::List(const std::string& directory, const std::string& arguments
 
     session.SetTransferredBytes(0);
     session.ClearListingText();
+    const bool mlsd = UseMlsd(arguments);
     int r = OpenDataConnection();
     if (r == FTP_OK) {
         data->BeginReceive(/*listing=*/true);
-        r = SendCommand(arguments.empty() ? "list" : "list " + arguments, 0);
+        r = SendCommand(mlsd ? "mlsd" : arguments.empty() ? "list" : "list " + arguments, 0);
     }
     if (r == FTP_OK)
         r = ConnectPassiveDataSocket();
@@ -197,6 +235,8 @@ int CCtrlSocket::List(const std::string& directory, const std::string& arguments
             if (r == FTP_OK && data->TransferError() != 0)
                 r = FTP_FAILED;
             if (r == FTP_OK) {
+                if (mlsd)
+                    ConvertMlsdListing();
                 session.Log("Listing Complete", LOG_STATE);
                 if (CDirectoryCache* cache = session.DirectoryCache())
                     cache->UpdateDirectoryCache(session.CacheSite(), session.CurrentRemoteDirectory(),
@@ -210,12 +250,37 @@ int CCtrlSocket::List(const std::string& directory, const std::string& arguments
                 data->ForceClose(/*sending=*/false);
                 Abort();
             }
+        } else if (mlsd && ReplyCode(0).compare(0, 2, "50") == 0) {
+            // The server offered MLSD but does not take it after all: LIST from now on.
+            data->ForceClose(/*sending=*/false);
+            mlsdRefused = true;
+            session.Log("The server refused MLSD; listing with LIST.", LOG_STATE);
+            return List(directory, arguments, flags & ~OPFLAG_PWD_FIRST);
         } else {
             r = FTP_FAILED;
         }
     }
     data->ForceClose(/*sending=*/false);
     return r;
+}
+
+bool CCtrlSocket::UseMlsd(const std::string& arguments) const
+{
+    // LIST arguments ("-a") have no MLSD counterpart: such a listing stays a LIST.
+    return features.mlst && !mlsdRefused && arguments.empty();
+}
+
+void CCtrlSocket::ConvertMlsdListing()
+{
+    constexpr int kShownSkips = 10;
+    int skipped = 0;
+    std::string converted = MlsdTextToListing(session.ListingText(), [&](const std::string& why) {
+        if (++skipped <= kShownSkips)
+            session.Log("Listing line skipped: " + why + ".", LOG_WARNING);
+    });
+    if (skipped > kShownSkips)
+        session.Log(std::to_string(skipped - kShownSkips) + " more listing lines skipped.", LOG_WARNING);
+    session.ReplaceListingText(std::move(converted));
 }
 
 int CCtrlSocket::DecideOverwrite(int direction, const CFilePairFacts& facts,

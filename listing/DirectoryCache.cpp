@@ -101,7 +101,9 @@ std::string CacheSiteName(std::string_view host, int port, std::string_view user
         name += '@';
     }
     const bool otherPort = port != 21 && port > 0;
-    const bool bracket = otherPort && host.find(':') != std::string_view::npos;
+    // An IPv6 address is bracketed, so the name reads as a URL's host part (no cache of
+    // one predates this: such hosts could not be reached before).
+    const bool bracket = host.find(':') != std::string_view::npos;
     if (bracket)
         name += '[';
     name += host;

@@ -30,7 +30,7 @@ inline constexpr std::string_view kListFileName = "files.lis";
 // accounts on one server never share listings: the host alone for port 21 and an
 // anonymous login (the form caches had before ports and accounts were told apart, so those
 // stay valid); else "user@" before the host and ":port" after it when the port is not 21
-// (an IPv6 host then in brackets). "%", ":", "/" and "@" in the user name are written as
+// (an IPv6 host is always in brackets). "%", ":", "/" and "@" in the user name are written as
 // "%37", "%58", "%47" and "%64". The offline search shows this as the URL's host part.
 std::string CacheSiteName(std::string_view host, int port, std::string_view user);
 

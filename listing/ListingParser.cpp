@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "listing/LocalTime.h"
+#include "listing/MlsdListing.h"
 #include "platform/TextLineReader.h"
 
 namespace {
@@ -162,6 +163,12 @@ int ParseUnixLine(ListedEntry& entry, std::string_view line, std::int64_t now)
     if (modified > now + kOneDay &&
         !LocalCalendarToTime(int(year) - 1, month, int(day), int(hour), int(minute), modified))
         return 0;
+
+    // A line written from a machine-readable listing carries the exact time in UTC as
+    // its group, under the owner "mlsd"; the date columns hold only its day.
+    std::int64_t exact = 0;
+    if (shift == 0 && field(2) == "mlsd" && ParseMlsdTime(field(3), exact))
+        modified = exact;
 
     std::string_view name;
     if (!NameAfterField(line, count, 7 - shift, fields, name))

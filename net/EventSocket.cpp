@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include <fcntl.h>
+
 #include <arpa/inet.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -25,25 +27,73 @@ bool FailWith(int error)
     return false;
 }
 
-// Dotted text to an IPv4 address; no text (or empty) is "any".
-bool ParseLocalAddress(const char* text, in_addr& address)
+// Dotted (IPv4) or colon (IPv6) text to a local address of that family; no text (or
+// empty) is IPv4's "any".
+bool ParseLocalAddress(const char* text, unsigned port, sockaddr_storage& address, socklen_t& length)
 {
+    address = {};
     if (!text || !*text) {
-        address.s_addr = htonl(INADDR_ANY);
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_ANY);
+        v4.sin_port = htons(static_cast<uint16_t>(port));
+        length = sizeof v4;
         return true;
     }
-    return inet_pton(AF_INET, text, &address) == 1;
+    return AddressFromText(text, port, address, length);
 }
 
-bool AddressToText(const sockaddr_in& address, std::string& text, unsigned& port)
+}  // namespace
+
+bool AddressFromText(const std::string& text, unsigned port, sockaddr_storage& address, socklen_t& length)
 {
-    char buffer[INET_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET, &address.sin_addr, buffer, sizeof buffer))
+    address = {};
+    if (port > 65535)
         return false;
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    if (inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(static_cast<uint16_t>(port));
+        length = sizeof v4;
+        return true;
+    }
+    address = {};
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    if (inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(static_cast<uint16_t>(port));
+        length = sizeof v6;
+        return true;
+    }
+    return false;
+}
+
+bool AddressToText(const sockaddr* address, std::string& text, unsigned& port)
+{
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if (address->sa_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+        if (!inet_ntop(AF_INET, &v4->sin_addr, buffer, sizeof buffer))
+            return false;
+        port = ntohs(v4->sin_port);
+    } else if (address->sa_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+        port = ntohs(v6->sin6_port);
+        if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+            // An IPv4 peer of a socket that takes both families: shown as IPv4.
+            if (!inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], buffer, sizeof buffer))
+                return false;
+        } else if (!inet_ntop(AF_INET6, &v6->sin6_addr, buffer, sizeof buffer)) {
+            return false;
+        }
+    } else {
+        return false;
+    }
     text = buffer;
-    port = ntohs(address.sin_port);
     return true;
 }
+
+namespace {
 
 }  // namespace
 
@@ -102,6 +152,8 @@ bool CEventSocket::CreateHandle(int socketType)
     if (created < 0)
         return SetErrorFromErrno();
     handle = created;
+    family = AF_INET;
+    this->socketType = socketType;
     if (!threadRecord->helper->AddSocket(this)) {
         ::close(handle);
         handle = INVALID_SOCKET;
@@ -117,13 +169,38 @@ bool CEventSocket::Bind(unsigned port, const char* address)
 {
     if (handle == INVALID_SOCKET)
         return FailWith(WSAENOTSOCK);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    if (port > 65535 || !ParseLocalAddress(address, local.sin_addr))
+    sockaddr_storage local{};
+    socklen_t length = 0;
+    if (port > 65535 || !ParseLocalAddress(address, port, local, length))
         return FailWith(WSAEINVAL);
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+    if (!UseFamily(local.ss_family))
+        return false;
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&local), length) != 0)
         return SetErrorFromErrno();
+    return true;
+}
+
+bool CEventSocket::UseFamily(int wanted)
+{
+    if (wanted == family)
+        return true;
+    // The handle keeps its number (and so its place in the thread's table); only the
+    // socket behind it is replaced by one of the other family.
+    const int replacement = ::socket(wanted, socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (replacement < 0)
+        return SetErrorFromErrno();
+    if (wanted == AF_INET6) {
+        // Both families where the system allows it: a listening socket then takes the
+        // server's data connection whichever family it comes from.
+        int off = 0;
+        ::setsockopt(replacement, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
+    const bool replaced = ::dup3(replacement, handle, O_CLOEXEC) >= 0;
+    const int dupError = errno;
+    ::close(replacement);
+    if (!replaced)
+        return FailWith(SocketErrorFromErrno(dupError));
+    family = wanted;
     return true;
 }
 
@@ -210,11 +287,10 @@ bool CEventSocket::Connect(const char* host, unsigned port)
         return FailWith(WSAENOTSOCK);
     if (!host || !*host || port > 65535)
         return FailWith(WSAEINVAL);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, host, &remote.sin_addr) == 1)
-        return ConnectHandle(reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    sockaddr_storage remote{};
+    socklen_t length = 0;
+    if (AddressFromText(host, port, remote, length))
+        return ConnectHandle(reinterpret_cast<const sockaddr*>(&remote), length);
     return StartLookup(host, port);
 }
 
@@ -231,6 +307,8 @@ bool CEventSocket::ConnectHandle(const sockaddr* address, socklen_t addressLengt
         return FailWith(WSAENOTSOCK);
     if (!address)
         return FailWith(WSAEFAULT);
+    if (!UseFamily(address->sa_family))
+        return false;
     if (::connect(handle, address, addressLength) != 0 && errno != EINPROGRESS)
         return SetErrorFromErrno();
     // Even a connect that completed at once is reported through OnConnect, so callers
@@ -239,11 +317,29 @@ bool CEventSocket::ConnectHandle(const sockaddr* address, socklen_t addressLengt
     return FailWith(WSAEWOULDBLOCK);
 }
 
+bool CEventSocket::AdoptConnected(int connected, int connectedFamily)
+{
+    if (handle == INVALID_SOCKET) {
+        ::close(connected);
+        return FailWith(WSAENOTSOCK);
+    }
+    const bool adopted = ::dup3(connected, handle, O_CLOEXEC) >= 0;
+    const int dupError = errno;
+    ::close(connected);
+    if (!adopted)
+        return FailWith(SocketErrorFromErrno(dupError));
+    family = connectedFamily;
+    // Reported like any connect: the poll finds the socket writable at once.
+    netState = NetState::Connecting;
+    return true;
+}
+
 bool CEventSocket::StartLookup(const char* host, unsigned port)
 {
     CancelLookup();
     auto request = std::make_shared<CHostLookup>();
     request->host = host;
+    request->port = port;
     CSocketHelperWindow* helper = threadRecord->helper.get();
     uint64_t started = StartHostLookup(request, helper->Queue(), helper->TargetId());
     if (started == 0)
@@ -256,7 +352,10 @@ bool CEventSocket::StartLookup(const char* host, unsigned port)
 
 void CEventSocket::CancelLookup()
 {
-    // The look-up thread keeps its own reference; its late message finds no socket.
+    // The look-up thread keeps its own reference; it stops its attempts, and its late
+    // message finds no socket.
+    if (lookup)
+        lookup->cancelled = true;
     lookup.reset();
     lookupHandle = 0;
 }
@@ -359,11 +458,11 @@ bool CEventSocket::GetSockName(std::string& address, unsigned& port)
 {
     if (handle == INVALID_SOCKET)
         return FailWith(WSAENOTSOCK);
-    sockaddr_in local{};
+    sockaddr_storage local{};
     socklen_t length = sizeof local;
     if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) != 0)
         return SetErrorFromErrno();
-    if (!AddressToText(local, address, port))
+    if (!AddressToText(reinterpret_cast<const sockaddr*>(&local), address, port))
         return FailWith(WSAEAFNOSUPPORT);
     return true;
 }
@@ -372,11 +471,11 @@ bool CEventSocket::GetPeerName(std::string& address, unsigned& port)
 {
     if (firstLayer)
         return firstLayer->GetPeerName(address, port);
-    sockaddr_in remote{};
+    sockaddr_storage remote{};
     socklen_t length = sizeof remote;
     if (!GetPeerName(reinterpret_cast<sockaddr*>(&remote), &length))
         return false;
-    if (!AddressToText(remote, address, port))
+    if (!AddressToText(reinterpret_cast<const sockaddr*>(&remote), address, port))
         return FailWith(WSAEAFNOSUPPORT);
     return true;
 }

@@ -58,9 +58,9 @@ public:
     virtual bool Accept(CEventSocket& target, sockaddr* address = nullptr, socklen_t* addressLength = nullptr);
     virtual void Close();
     virtual bool Connect(const sockaddr* address, socklen_t addressLength);
-    // A dotted address is connected at once; a host name is looked up first on a helper
-    // thread (false with WSAEWOULDBLOCK either way while under way; a failed look-up
-    // reaches OnConnect with 11001..11004).
+    // An IPv4 or IPv6 address is connected at once; a host name is looked up and its
+    // addresses tried on a helper thread (HostLookup.h) (false with WSAEWOULDBLOCK either
+    // way while under way; a failed look-up reaches OnConnect with 11001..11004).
     virtual bool Connect(const char* host, unsigned port);
     virtual int Receive(void* buffer, int length, int flags = 0);
     virtual int Send(const void* buffer, int length, int flags = 0);
@@ -73,14 +73,16 @@ public:
     // state), type 1 a layer-specific code. Returns 1.
     virtual int OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1, intptr_t param2);
 
-    // port 0: any; address nullptr or "": any local address, else dotted text.
+    // port 0: any; address nullptr or "": any local IPv4 address, else IPv4 or IPv6 text
+    // (an IPv6 socket takes IPv4 peers too where the system allows it).
     bool Create(unsigned port = 0, int socketType = SOCK_STREAM, long events = FD_ALL_EVENTS,
                 const char* address = nullptr);
     bool Bind(unsigned port, const char* address = nullptr);
     bool Listen(int backlog = 5);
     bool AsyncSelect(long events = FD_ALL_EVENTS);
     bool ShutDown(int how = SD_SEND);
-    // Local / remote address as dotted text and port in host order.
+    // Local / remote address as text (IPv4 dotted, IPv6 without brackets) and port in host
+    // order.
     bool GetSockName(std::string& address, unsigned& port);
     bool GetPeerName(std::string& address, unsigned& port);
     bool GetPeerName(sockaddr* address, socklen_t* addressLength);
@@ -124,6 +126,11 @@ private:
     bool CreateHandle(int socketType);
     bool SelectOnHandle(long events);
     bool ConnectHandle(const sockaddr* address, socklen_t addressLength);
+    // Makes the handle one of the address family (a fresh, unbound socket under the same
+    // handle number) when it is of the other.
+    bool UseFamily(int wanted);
+    // Puts a socket connected on the look-up thread under this handle.
+    bool AdoptConnected(int connected, int connectedFamily);
     bool StartLookup(const char* host, unsigned port);
     void CancelLookup();
     int ReceiveOnHandle(void* buffer, int length, int flags);
@@ -147,4 +154,12 @@ private:
     // here for the close that follows the data.
     int errorBeforeConnect = 0;
     long selectedEvents = 0;      // events watched on the handle (all of them under layers)
+    int family = AF_INET;         // address family of the handle
+    int socketType = SOCK_STREAM;
 };
+
+// IPv4 or IPv6 address text (no brackets) and port as a socket address; false when the
+// text is neither.
+bool AddressFromText(const std::string& text, unsigned port, sockaddr_storage& address, socklen_t& length);
+// A socket address as text (an IPv4 address mapped into IPv6 as plain IPv4) and port.
+bool AddressToText(const sockaddr* address, std::string& text, unsigned& port);

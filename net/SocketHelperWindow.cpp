@@ -241,12 +241,14 @@ void CSocketHelperWindow::OnLookupDone(uint64_t lookupHandle, int error)
         socket->OnConnect(error != 0 ? error : WSAHOST_NOT_FOUND);
         return;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(socket->connectPort));
-    address.sin_addr = lookup->address;
-    if (!socket->ConnectHandle(reinterpret_cast<const sockaddr*>(&address), sizeof address) &&
-        WSAGetLastError() != WSAEWOULDBLOCK)
+    const int connected = lookup->connectedHandle;
+    lookup->connectedHandle = -1;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    const int family = ::getsockname(connected, reinterpret_cast<sockaddr*>(&peer), &length) == 0
+                           ? peer.ss_family
+                           : AF_INET;
+    if (!socket->AdoptConnected(connected, family))
         socket->OnConnect(WSAGetLastError());
 }
 

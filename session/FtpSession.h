@@ -258,6 +258,7 @@ public:
     // The text of the listing under way or last received (worker thread; the interface
     // gets each listing as a value through SessionUi::ListingComplete).
     std::string_view ListingText() const override { return listingText_; }
+    void ReplaceListingText(std::string text) override { listingText_ = std::move(text); }
     void AppendListingText(const char* text, std::size_t length) override;
     void ListingStarted() override;
     // Hands the listing text over as a value with the folder it lists.

@@ -56,6 +56,14 @@ bool ParsePort(const std::string& text, uint16_t& port)
 
 } // namespace
 
+std::string UrlHostPort(const std::string& host, int port)
+{
+    std::string text = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    if (port != 21 && port > 0)
+        text += ":" + std::to_string(port);
+    return text;
+}
+
 std::string WithFtpPrefix(const std::string& text)
 {
     if (text.compare(0, sizeof kPrefix - 1, kPrefix) == 0)

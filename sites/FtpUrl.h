@@ -20,6 +20,10 @@ struct FtpUrl {
 // number from 1 to 65535, and escapes that decode to a line break or a zero byte.
 bool SplitFtpUrl(const std::string& url, FtpUrl& out);
 
+// The host as a URL writes it: an IPv6 address in brackets ("[::1]"), with ":port" after
+// it unless the port is 21 (or 0: none given).
+std::string UrlHostPort(const std::string& host, int port);
+
 // The text with "ftp://" in front unless it begins with exactly that (case-sensitive).
 std::string WithFtpPrefix(const std::string& text);
 

@@ -12,6 +12,7 @@
 #include "session/QueueColumns.h"
 #include "session/ThrottledSaver.h"
 #include "sites/AtomicFile.h"
+#include "sites/FtpUrl.h"
 #include "sites/TextUtil.h"
 
 #include <algorithm>
@@ -167,7 +168,7 @@ int RunRecursive(CliContext& context, const CommandArgs& parsed, RecursiveComman
     int status = run.Connect(session, login);
     if (status == kExitConnect)
         return Fail(context, status,
-                    "could not connect to " + target.site.address + ":" + std::to_string(target.site.port) +
+                    "could not connect to " + UrlHostPort(target.site.address, target.site.port) +
                         " or log in" + ServerWords(session.LastReplyLine()));
     if (status != kExitDone)
         return StoppedStatus(context, status);
@@ -175,7 +176,7 @@ int RunRecursive(CliContext& context, const CommandArgs& parsed, RecursiveComman
     const std::string absolute = remote.empty() ? login : remote[0] == '/' ? remote : JoinPath(login, remote);
     if (command == RecursiveCommand::Remove && absolute == "/")
         return Usage(context, "rm -r never deletes the root folder");
-    const std::string shownRemote = "ftp://" + target.site.address + absolute;
+    const std::string shownRemote = "ftp://" + UrlHostPort(target.site.address, 0) + absolute;
     if (command == RecursiveCommand::Remove && entry->kind == KIND_PATTERN)
         entry->remotePath = JoinPath(absolute, entry->pattern);
     else

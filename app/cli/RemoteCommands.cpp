@@ -11,6 +11,7 @@
 #include "listing/DirectoryCache.h"
 #include "listing/EntryOrder.h"
 #include "listing/PathRules.h"
+#include "sites/FtpUrl.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -72,7 +73,7 @@ int RunRemote(CliContext& context, const CliOptions& options, RemoteRun& run)
     int status = session.Connect();
     if (status == kExitConnect)
         return Fail(context, status,
-                    "could not connect to " + run.target.site.address + ":" + std::to_string(run.target.site.port) +
+                    "could not connect to " + UrlHostPort(run.target.site.address, run.target.site.port) +
                         " or log in" + ServerWords(session.Session().LastReplyLine()));
     if (status != kExitDone)
         return StoppedStatus(context, status);

@@ -34,7 +34,7 @@ int Usage(CliContext& context, const char* problem)
 int ListSites(CliContext& context)
 {
     for (const auto& site : context.sites)
-        std::fprintf(context.out, "%s\t%s:%d\n", site->name.c_str(), site->address.c_str(), site->port);
+        std::fprintf(context.out, "%s\t%s:%d\n", site->name.c_str(), UrlHostPort(site->address, 0).c_str(), site->port);
     return kExitDone;
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """FTP server for the integration tests, run by Debian's /usr/bin/python3.
 
-Serves ROOT on 127.0.0.1:PORT to one named user and, unless --no-anonymous, to
+Serves ROOT on 127.0.0.1:PORT (or --address ::1) to one named user and, unless --no-anonymous, to
 anonymous, both with full permissions. Exits when its parent process goes away, so a
 test that crashes leaves no server behind. Exit code 3 means the port was taken.
 """
@@ -24,6 +24,8 @@ PORT_TAKEN = 3
 def parse_arguments():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--address", default="127.0.0.1",
+                        help="loopback address to listen on: 127.0.0.1 or ::1")
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
@@ -85,13 +87,13 @@ def main():
     Handler.auth_failed_timeout = 0
 
     try:
-        server = FTPServer(("127.0.0.1", arguments.port), Handler)
+        server = FTPServer((arguments.address, arguments.port), Handler)
     except OSError as error:
         logging.error("cannot listen on port %d: %s", arguments.port, error)
         sys.stderr.write("cannot listen on port %d: %s\n" % (arguments.port, error))
         return PORT_TAKEN if error.errno == errno.EADDRINUSE else 1
 
-    logging.info("serving %s on 127.0.0.1:%d", arguments.root, arguments.port)
+    logging.info("serving %s on %s port %d", arguments.root, arguments.address, arguments.port)
     parent = os.getppid()
     try:
         while os.getppid() == parent:

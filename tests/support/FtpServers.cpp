@@ -82,18 +82,30 @@ bool lookUpAccount(const char* name, uid_t& uid, gid_t& gid) {
 }
 
 
-// Connects to 127.0.0.1:port and reads until a line starting "220 " arrives.
-bool readWelcome(int port, int timeoutMs, std::string& why) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// Connects to host:port (a loopback address) and reads until a line starting "220 " arrives.
+bool readWelcome(const std::string& host, int port, int timeoutMs, std::string& why) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(static_cast<uint16_t>(port));
+        length = sizeof v4;
+    } else if (::inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(static_cast<uint16_t>(port));
+        length = sizeof v6;
+    } else {
+        why = "not an address: " + host;
+        return false;
+    }
+    int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         why = std::string("socket: ") + std::strerror(errno);
         return false;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
         why = std::string("connect: ") + std::strerror(errno);
         ::close(fd);
         return false;
@@ -205,7 +217,7 @@ bool FtpTestServer::launchOnce(int port, bool& portClash) {
 }
 
 bool FtpTestServer::waitForWelcome(int port, std::string& why) {
-    return readWelcome(port, 1000, why);
+    return readWelcome(host(), port, 1000, why);
 }
 
 bool FtpTestServer::processExited(int& status) {
@@ -335,10 +347,16 @@ bool VsftpdServer::writeConfiguration(int port) {
     const bool asRoot = ::geteuid() == 0;
     const char* yesNo[] = {"NO", "YES"};
     std::ostringstream conf;
-    conf << "listen=YES\n"
-            "listen_ipv6=NO\n"
-            "listen_address=127.0.0.1\n"
-            "listen_port=" << port << "\n"
+    const bool ipv6 = options_.listenAddress.find(':') != std::string::npos;
+    if (ipv6)
+        conf << "listen=NO\n"
+                "listen_ipv6=YES\n"
+                "listen_address6=" << options_.listenAddress << "\n";
+    else
+        conf << "listen=YES\n"
+                "listen_ipv6=NO\n"
+                "listen_address=" << options_.listenAddress << "\n";
+    conf << "listen_port=" << port << "\n"
             "background=NO\n"
             "seccomp_sandbox=NO\n"
             "isolate=NO\n"
@@ -482,6 +500,7 @@ bool PyftpdlibServer::commandLine(std::vector<std::string>& argv,
     argv = {"/usr/bin/python3",
             sourceFolder() + "/tests/servers/pyftpdlib_server.py",
             "--port", std::to_string(chosenPort_),
+            "--address", options_.listenAddress,
             "--root", rootPath_,
             "--user", userName_,
             "--password", password_,

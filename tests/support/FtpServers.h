@@ -1,6 +1,6 @@
 #pragma once
 // Real FTP servers for integration tests: Debian's vsftpd and python3-pyftpdlib, each
-// started by the test on 127.0.0.1 at a free port with a temporary root folder, and
+// started by the test on 127.0.0.1 (or ::1) at a free port with a temporary root folder, and
 // stopped (root folder removed) when the object goes away.
 //
 //   tvtest::VsftpdServer server;
@@ -31,6 +31,8 @@ struct FtpServerOptions {
     // Bytes per second each data connection moves at most, both ways (0: no limit), so
     // that a test can interrupt a transfer at a chosen point.
     long maxBytesPerSecond = 0;
+    // The loopback address the server listens on: "127.0.0.1" or "::1" (IPv6 only).
+    std::string listenAddress = "127.0.0.1";
 };
 
 class FtpTestServer {
@@ -55,7 +57,8 @@ public:
     bool isRunning() const { return pid_ > 0; }
     const std::string& error() const { return error_; }
 
-    std::string host() const { return "127.0.0.1"; }
+    // The listening address as a connect takes it (IPv6 without brackets).
+    std::string host() const { return options_.listenAddress; }
     int port() const { return port_; }
     // False when this server cannot offer the named user where the test runs (vsftpd
     // started without root); a test that needs it then skips.

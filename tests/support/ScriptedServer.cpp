@@ -1,6 +1,7 @@
 #include "tests/support/ScriptedServer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -269,6 +270,7 @@ void ScriptedServer::acceptLoop() {
         std::lock_guard<std::mutex> lock(mutex_);
         int index = connections_++;
         received_.emplace_back();
+        unscripted_.emplace_back();
         dataReceived_.emplace_back();
         connectionThreads_.emplace_back([this, index, fd] { playConnection(index, fd); });
         changed_.notify_all();
@@ -321,7 +323,7 @@ void ScriptedServer::playConnection(int index, int fd) {
     // Keep listening (and recording) until the client leaves or the server stops, so a
     // final QUIT is recorded and the client is not cut off early.
     if (!closed) {
-        holdUntilClosed(connection);
+        holdUntilClosed(connection, /*answerUnscripted=*/true);
         closeSocket(fd, false);
     }
 }
@@ -332,18 +334,22 @@ bool ScriptedServer::playStep(Connection& connection, const ScriptStep& step,
         "connection " + std::to_string(connection.index) + ", step " + std::to_string(stepNumber);
     if (!step.expect.empty()) {
         std::string line;
-        if (!readCommandLine(connection, line)) {
-            if (!stopping())
-                noteError(where + ": no command matching /" + step.expect + "/ arrived");
-            return false;
-        }
         bool matches = false;
-        try {
-            matches = std::regex_match(
-                line, std::regex(step.expect, std::regex::ECMAScript | std::regex::icase));
-        } catch (const std::regex_error&) {
-            noteError(where + ": bad pattern /" + step.expect + "/");
-            return false;
+        for (;;) {
+            if (!readCommandLine(connection, line)) {
+                if (!stopping())
+                    noteError(where + ": no command matching /" + step.expect + "/ arrived");
+                return false;
+            }
+            try {
+                matches = std::regex_match(
+                    line, std::regex(step.expect, std::regex::ECMAScript | std::regex::icase));
+            } catch (const std::regex_error&) {
+                noteError(where + ": bad pattern /" + step.expect + "/");
+                return false;
+            }
+            if (matches || !refuseUnscripted(connection, line))
+                break;
         }
         if (!matches) {
             noteError(where + ": expected /" + step.expect + "/, received \"" + line + "\"");
@@ -431,6 +437,7 @@ bool ScriptedServer::sendReply(Connection& connection, const std::string& text,
         bytes = replaceAll(bytes, "{pasv}",
                            "127,0,0,1," + std::to_string(port / 256) + "," +
                                std::to_string(port % 256));
+        bytes = replaceAll(bytes, "{epsv}", std::to_string(port));
     }
     if (!sendPieces(connection.fd, bytes, step.chunkSizes, step.chunkDelayMs)) {
         if (!stopping())
@@ -565,7 +572,7 @@ bool ScriptedServer::runDataAction(Connection& connection, const ScriptStep& ste
     return false;
 }
 
-void ScriptedServer::holdUntilClosed(Connection& connection) {
+void ScriptedServer::holdUntilClosed(Connection& connection, bool answerUnscripted) {
     // Bounded by the client's close or stop(): both end the wait below.
     for (;;) {
         pollfd waits[2] = {{connection.fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
@@ -579,7 +586,49 @@ void ScriptedServer::holdUntilClosed(Connection& connection) {
         if (got <= 0)
             return;
         recordReceived(connection.index, buffer, static_cast<std::size_t>(got), false);
+        if (!answerUnscripted)
+            continue;
+        connection.pending.append(buffer, static_cast<std::size_t>(got));
+        for (std::size_t end = connection.pending.find('\n'); end != std::string::npos;
+             end = connection.pending.find('\n')) {
+            std::string line = connection.pending.substr(0, end);
+            connection.pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            refuseUnscripted(connection, line);
+        }
+        if (connection.pending.size() > kMaxCommandLine)
+            connection.pending.clear();
     }
+}
+
+bool ScriptedServer::refuseUnscripted(Connection& connection, const std::string& line) {
+    std::string verb = line.substr(0, line.find(' '));
+    for (char& c : verb)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (verb != "FEAT" && verb != "EPSV" && verb != "EPRT" && verb != "OPTS" && verb != "MLSD")
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        unscripted_[static_cast<std::size_t>(connection.index)].push_back(line);
+        std::string& record = received_[static_cast<std::size_t>(connection.index)];
+        for (const char* ending : {"\r\n", "\n"}) {
+            const std::size_t at = record.find(line + ending);
+            if (at != std::string::npos) {
+                record.erase(at, line.size() + std::strlen(ending));
+                break;
+            }
+        }
+    }
+    const std::string reply = "502 Not implemented.\r\n";
+    return sendAll(connection.fd, reply.data(), reply.size()) || true;
+}
+
+std::vector<std::string> ScriptedServer::unscriptedCommands(int index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index < 0 || index >= connections_)
+        return {};
+    return unscripted_[static_cast<std::size_t>(index)];
 }
 
 void ScriptedServer::noteError(const std::string& text) {

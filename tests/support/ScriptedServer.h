@@ -24,6 +24,11 @@
 // it follows, e.g. ScriptStep::send("200 Surprise\r\n").delayReply(50).
 // Active mode: a client's PORT command (whatever step receives it) sets the address that
 // later data steps connect to; only 127.x.x.x addresses are ever connected.
+// Commands of the newer protocol a script does not ask for (FEAT, EPSV, EPRT, OPTS, MLSD)
+// are answered "502 Not implemented" by the server itself, as an old server would, while
+// a step waits for its command and after the script has ended (not while stalled); they
+// are left out of receivedText() and commands() and listed in unscriptedCommands(). A
+// script that wants one of them simply names it in a step.
 // Every wait is bounded; the destructor stops the server and closes every socket.
 
 #include <atomic>
@@ -56,7 +61,7 @@ struct ScriptStep {
     // command and plays at once (a welcome, or an unsolicited line between replies).
     std::string expect;
     // Bytes sent after the command arrived. "{pasv}" is replaced by the address of the
-    // passive listener, "127,0,0,1,p1,p2".
+    // passive listener, "127,0,0,1,p1,p2"; "{epsv}" by its port alone.
     std::string reply;
     // Reply split into pieces: every byte on its own (chunkSizes {1}) or pieces of the
     // given sizes, the last size repeated for the rest; each piece is flushed on its own
@@ -141,6 +146,8 @@ public:
     std::string receivedText(int index) const;
     // The command lines of that connection, without CR LF.
     std::vector<std::string> commands(int index) const;
+    // The commands of that connection the server refused by itself (see above).
+    std::vector<std::string> unscriptedCommands(int index) const;
     // Bytes received on data connections (Receive steps) of that connection, in order.
     std::string dataReceived(int index) const;
     int connectionCount() const;
@@ -156,7 +163,9 @@ private:
     bool sendReply(Connection& connection, const std::string& text, const ScriptStep& step);
     bool runDataAction(Connection& connection, const ScriptStep& step);
     int openDataConnection(Connection& connection);
-    void holdUntilClosed(Connection& connection);
+    void holdUntilClosed(Connection& connection, bool answerUnscripted = false);
+    // Answers the line when it is an unscripted newer command; true when it was one.
+    bool refuseUnscripted(Connection& connection, const std::string& line);
     bool sendAll(int fd, const char* bytes, std::size_t length);
     bool sendPieces(int fd, const std::string& bytes, const std::vector<std::size_t>& sizes,
                     int delayMs);
@@ -179,6 +188,7 @@ private:
     std::condition_variable changed_;
     std::vector<std::thread> connectionThreads_;
     std::vector<std::string> received_;      // per connection
+    std::vector<std::vector<std::string>> unscripted_;  // per connection
     std::vector<std::string> dataReceived_;  // per connection
     int connections_ = 0;
     int finishedScripts_ = 0;

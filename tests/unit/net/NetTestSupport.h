@@ -85,22 +85,23 @@ private:
 using RecordingSocket = RecordingSocketOf<CEventSocket>;
 using RecordingMySocket = RecordingSocketOf<CMySocket>;
 
-// A listening socket on 127.0.0.1 at a free port that accepts into `accepted`.
+// A listening socket on 127.0.0.1 (or another loopback address) at a free port that
+// accepts into `accepted`.
 struct LoopbackListener {
     RecordingSocket listener;
     RecordingSocket accepted;
     unsigned port = 0;
 
-    bool Start()
+    bool Start(const char* address = "127.0.0.1")
     {
         listener.onAccept = [this](int error) {
             if (error == 0)
                 listener.Accept(accepted);
         };
-        if (!listener.Create(0, SOCK_STREAM, FD_ALL_EVENTS, "127.0.0.1") || !listener.Listen(5))
+        if (!listener.Create(0, SOCK_STREAM, FD_ALL_EVENTS, address) || !listener.Listen(5))
             return false;
-        std::string address;
-        return listener.GetSockName(address, port) && port != 0;
+        std::string bound;
+        return listener.GetSockName(bound, port) && port != 0;
     }
 };
 

@@ -162,14 +162,10 @@ void SiteView::adopt(FilePane* pane)
         if (index < paneCount())
             m_tabs->setTabText(index, pane->tabText());
     });
-    if (auto* remote = qobject_cast<RemotePane*>(pane)) {
-        connect(remote, &RemotePane::message, this, &SiteView::message);
-        connect(remote, &RemotePane::dialogOpened, this, &SiteView::dialogOpened);
-    } else if (auto* local = qobject_cast<LocalPane*>(pane)) {
-        connect(local, &LocalPane::message, this, &SiteView::message);
-        connect(local, &LocalPane::dialogOpened, this, &SiteView::dialogOpened);
+    connect(pane, &FilePane::message, this, &SiteView::message);
+    connect(pane, &FilePane::dialogOpened, this, &SiteView::dialogOpened);
+    if (auto* local = qobject_cast<LocalPane*>(pane))
         connect(local, &LocalPane::pasteUrlsRequested, this, &SiteView::pasteUrls);
-    }
 }
 
 void SiteView::addPane(FilePane* pane)

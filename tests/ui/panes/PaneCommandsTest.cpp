@@ -20,6 +20,7 @@
 
 #include <QCheckBox>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -264,9 +265,9 @@ void PaneCommandsTest::dragBetweenTwoLocalTabsCopiesWithoutAsking()
     int confirmations = 0;
     connect(m_frame->paneTransfer(), &PaneTransfer::confirmationOpened, this, [&] { ++confirmations; });
     from->table()->selectAll();
-    std::unique_ptr<QMimeData> drag(from->table()->dragData());
-    QVERIFY(to->table()->acceptsDrop(drag.get()));
-    to->table()->dropped(drag.get(), -1, Qt::NoModifier);
+    std::unique_ptr<QMimeData> drag(from->viewEvents().dragData());
+    QVERIFY(to->viewEvents().acceptsDrop(drag.get()));
+    to->viewEvents().dropped(drag.get(), -1, Qt::NoModifier);
     QCOMPARE(confirmations, 0);
     QVERIFY(std::filesystem::exists(folder + "/target/file.txt"));
     QVERIFY(std::filesystem::exists(folder + "/target/dir/inner.txt"));

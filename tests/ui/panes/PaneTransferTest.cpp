@@ -266,12 +266,12 @@ void PaneTransferTest::dragRemoteToLocalDownloads()
     });
 
     selectNames(remote, {QStringLiteral("data.bin")});
-    std::unique_ptr<QMimeData> drag(remote->table()->dragData());
+    std::unique_ptr<QMimeData> drag(remote->viewEvents().dragData());
     QVERIFY(drag);
-    QVERIFY(local->table()->acceptsDrop(drag.get()));
+    QVERIFY(local->viewEvents().acceptsDrop(drag.get()));
     const int folderRow = local->model()->rowOfName("into");
     QVERIFY(folderRow >= 0);
-    local->table()->dropped(drag.get(), ontoFolderRow ? folderRow : -1, Qt::NoModifier);
+    local->viewEvents().dropped(drag.get(), ontoFolderRow ? folderRow : -1, Qt::NoModifier);
     QCOMPARE(confirmations, confirm ? 1 : 0);
 
     CFtpSession& session = remote->openSession()->session();
@@ -304,8 +304,8 @@ void PaneTransferTest::desktopDropUploads()
     QVERIFY(remote);
     QMimeData drop;
     drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second))});
-    QVERIFY(remote->table()->acceptsDrop(&drop));
-    remote->table()->dropped(&drop, remote->model()->rowOfName("incoming"), Qt::NoModifier);
+    QVERIFY(remote->viewEvents().acceptsDrop(&drop));
+    remote->viewEvents().dropped(&drop, remote->model()->rowOfName("incoming"), Qt::NoModifier);
     CFtpSession& session = remote->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(server.exists("incoming/two.bin") && session.Queue().IsEmpty() && !session.IsBusy(), kWait);
     std::string content;
@@ -330,8 +330,8 @@ void PaneTransferTest::aFolderDraggedDownAndBackArrivesBothWays()
     CFtpSession& session = remote->openSession()->session();
 
     selectNames(remote, {QStringLiteral("tree")});
-    std::unique_ptr<QMimeData> down(remote->table()->dragData());
-    local->table()->dropped(down.get(), -1, Qt::NoModifier);
+    std::unique_ptr<QMimeData> down(remote->viewEvents().dragData());
+    local->viewEvents().dropped(down.get(), -1, Qt::NoModifier);
     const std::string localTree = m_local->path().toStdString() + "/tree";
     QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() &&
                                  std::filesystem::exists(localTree + "/inner/b.bin"), kWait);
@@ -340,9 +340,9 @@ void PaneTransferTest::aFolderDraggedDownAndBackArrivesBothWays()
     QTRY_VERIFY_WITH_TIMEOUT(local->model()->rowOfName("tree") >= 0, kWait);
 
     selectNames(local, {QStringLiteral("tree")});
-    std::unique_ptr<QMimeData> up(local->table()->dragData());
-    QVERIFY(remote->table()->acceptsDrop(up.get()));
-    remote->table()->dropped(up.get(), remote->model()->rowOfName("back"), Qt::NoModifier);
+    std::unique_ptr<QMimeData> up(local->viewEvents().dragData());
+    QVERIFY(remote->viewEvents().acceptsDrop(up.get()));
+    remote->viewEvents().dropped(up.get(), remote->model()->rowOfName("back"), Qt::NoModifier);
     QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && server.exists("back/tree/inner/b.bin"), kWait);
     std::string uploaded;
     QVERIFY(server.readFile("back/tree/inner/b.bin", uploaded));
@@ -367,9 +367,9 @@ void PaneTransferTest::remoteToRemoteCopiesBetweenServers()
     RemotePane* to = openSite(target, m_frame->leftSiteView());
     QVERIFY(to);
     selectNames(from, {QStringLiteral("copy-me.bin")});
-    std::unique_ptr<QMimeData> drag(from->table()->dragData());
-    QVERIFY(to->table()->acceptsDrop(drag.get()));
-    to->table()->dropped(drag.get(), to->model()->rowOfName("dest"), Qt::NoModifier);
+    std::unique_ptr<QMimeData> drag(from->viewEvents().dragData());
+    QVERIFY(to->viewEvents().acceptsDrop(drag.get()));
+    to->viewEvents().dropped(drag.get(), to->model()->rowOfName("dest"), Qt::NoModifier);
     CFtpSession& session = from->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && target.exists("dest/copy-me.bin"), kWait);
     std::string copied;
@@ -477,8 +477,8 @@ void PaneTransferTest::nonUtf8NameDownloadsUnderItsBytes()
     QVERIFY(row >= 0);
     QCOMPARE(remote->model()->index(row, 0).data().toString(), QStringLiteral("caf\\xE9 \\xFF.txt"));
     remote->table()->selectRow(row);
-    std::unique_ptr<QMimeData> drag(remote->table()->dragData());
-    localPane()->table()->dropped(drag.get(), -1, Qt::NoModifier);
+    std::unique_ptr<QMimeData> drag(remote->viewEvents().dragData());
+    localPane()->viewEvents().dropped(drag.get(), -1, Qt::NoModifier);
     const std::string target = m_local->path().toStdString() + "/" + name;
     CFtpSession& session = remote->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(target) && session.Queue().IsEmpty() && !session.IsBusy(), kWait);

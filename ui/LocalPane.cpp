@@ -169,12 +169,8 @@ void LocalPane::copyPaths()
 void LocalPane::pasteUrls()
 {
     const QMimeData* data = QApplication::clipboard()->mimeData();
-    const QStringList urls = data ? FtpUrlLines(*data) : QStringList();
-    if (urls.isEmpty()) {
-        emit message(QStringLiteral("The clipboard holds no ftp URL."));
-        return;
-    }
-    emit pasteUrlsRequested(urls, m_folder);
+    // The dialog opens empty when the clipboard holds no ftp URL, for one to be typed.
+    emit pasteUrlsRequested(data ? FtpUrlLines(*data) : QStringList(), m_folder);
 }
 
 void LocalPane::deleteSelected(bool permanently)

@@ -72,8 +72,11 @@ void FilePane::setUpViews(PaneFileModel* model, const QString& viewName, const Q
         connect(view, &QWidget::customContextMenuRequested, this,
                 [this, view](const QPoint& position) { showContextMenu(view, position); });
     }
-    connect(model, &PaneFileModel::renameRequested, this,
-            [this](const std::string& oldName, const QString& text) { renameEntry(oldName, text); });
+    // After the editor has closed: a rename refreshes the model, which must not happen
+    // while the view is still committing the edit.
+    connect(model, &PaneFileModel::renameRequested, this, [this](const std::string& oldName, const QString& text) {
+        QMetaObject::invokeMethod(this, [this, oldName, text] { renameEntry(oldName, text); }, Qt::QueuedConnection);
+    });
     m_menu = new QMenu(this);
 }
 

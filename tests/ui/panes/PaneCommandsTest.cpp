@@ -269,10 +269,11 @@ void PaneCommandsTest::dragBetweenTwoLocalTabsCopiesWithoutAsking()
     QVERIFY(to->viewEvents().acceptsDrop(drag.get()));
     to->viewEvents().dropped(drag.get(), -1, Qt::NoModifier);
     QCOMPARE(confirmations, 0);
+    // The copy runs beside the window; the pane shows its result when it is done.
+    QTRY_VERIFY_WITH_TIMEOUT(to->model()->rowOfName("file.txt") >= 0, 30000);
     QVERIFY(std::filesystem::exists(folder + "/target/file.txt"));
     QVERIFY(std::filesystem::exists(folder + "/target/dir/inner.txt"));
     QVERIFY(std::filesystem::exists(folder + "/source/file.txt")); // a copy, not a move
-    QVERIFY(to->model()->rowOfName("file.txt") >= 0);
 }
 
 QTEST_MAIN(PaneCommandsTest)

@@ -25,14 +25,14 @@ void PaneIconView::setViewStyle(PaneViewStyle viewStyle)
         setViewMode(QListView::IconMode);
         setFlow(QListView::LeftToRight);
         setIconSize(QSize(large, large));
-        setGridSize(QSize(std::max(large * 3, line * 7), large + 2 * line + 8));
+        setGridSize(QSize(std::max(large * 3, line * 9), large + 2 * line + 8));
         break;
     }
     case PaneViewStyle::SmallIcons:
         setViewMode(QListView::ListMode);
         setFlow(QListView::LeftToRight);
         setIconSize(QSize(small, small));
-        setGridSize(QSize(line * 12, std::max(small, line) + 6));
+        setGridSize(QSize(line * 15, std::max(small, line) + 6));
         break;
     case PaneViewStyle::List:
     case PaneViewStyle::Details:

@@ -111,3 +111,15 @@ CQueueBuildResult QueueUploads(CTransferQueue& queue, const std::vector<FILE_DAT
     }
     return result;
 }
+
+CQueueBuildResult QueueCacheDirectory(CTransferQueue& queue, const std::string& remoteFolder)
+{
+    CQueueBuildResult result;
+    auto entry = std::make_unique<CQueueEntry>();
+    entry->operation = QUEUE_CACHEDIR;
+    entry->kind = KIND_DIRECTORY;
+    entry->remotePath = remoteFolder.empty() ? std::string("/") : remoteFolder;
+    entry->SetSizeUnknown();
+    Add(queue, std::move(entry), result);
+    return result;
+}

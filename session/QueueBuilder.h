@@ -49,3 +49,7 @@ CQueueBuildResult QueueSiteToSite(CTransferQueue& queue, const std::vector<RFILE
 // in it; size and kind from `find`.
 CQueueBuildResult QueueDeletes(CTransferQueue& queue, const std::vector<RFILE_DATA>& selection,
                                const std::string& remoteFolder, const RemoteEntryFinder& find);
+
+// One recursive cache entry: the queue run lists `remoteFolder` and every folder beneath
+// it, and each listing is written to the directory cache.
+CQueueBuildResult QueueCacheDirectory(CTransferQueue& queue, const std::string& remoteFolder);

@@ -6,7 +6,6 @@
 #include "listing/PathRules.h"
 #include "session/QueueEntry.h"
 #include "ui/DisplayText.h"
-#include "ui/FileTableView.h"
 #include "ui/LocalFileModel.h"
 #include "ui/PaneDragData.h"
 #include "ui/PaneTransfer.h"
@@ -24,14 +23,11 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <filesystem>
 #include <system_error>
 
 namespace {
-
-constexpr int kColumnWidths[] = {150, 100, 50, 150};
 
 QString LocalName(const std::string& path)
 {
@@ -41,34 +37,11 @@ QString LocalName(const std::string& path)
 } // namespace
 
 LocalPane::LocalPane(CSharedSettings& settings, PaneTransfer& transfers, QWidget* parent)
-    : FilePane(parent), m_settings(settings), m_transfers(transfers), m_model(new LocalFileModel(this)),
-      m_table(new FileTableView(this))
+    : FilePane(parent), m_settings(settings), m_transfers(transfers), m_model(new LocalFileModel(this))
 {
     setObjectName(QStringLiteral("localPane"));
     setAccessibleName(QStringLiteral("Local files"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_table);
-    m_table->setObjectName(QStringLiteral("localFiles"));
-    m_table->setAccessibleName(QStringLiteral("Local files"));
-    m_table->setModel(m_model);
-    for (int column = 0; column < int(std::size(kColumnWidths)); ++column)
-        m_table->setColumnWidth(column, kColumnWidths[column]);
-    setFocusProxy(m_table);
-    m_table->dragData = [this] { return dragData(); };
-    m_table->acceptsDrop = [this](const QMimeData* data) { return acceptsDrop(data); };
-    m_table->dropped = [this](const QMimeData* data, int row, Qt::KeyboardModifiers modifiers) { onDrop(data, row, modifiers); };
-    m_table->isFolderRow = [this](int row) { return m_model->entry(row).bDirectory; };
-    connect(m_table, &FileTableView::openRequested, this, &LocalPane::onRowActivated);
-    connect(m_table, &FileTableView::parentRequested, this, &LocalPane::goToParent);
-    connect(m_table, &FileTableView::deleteRequested, this, &LocalPane::deleteSelected);
-    connect(m_table, &FileTableView::refreshRequested, this, &LocalPane::refresh);
-    connect(m_table, &FileTableView::copyRequested, this, &LocalPane::copyPaths);
-    connect(m_table, &FileTableView::pasteRequested, this, &LocalPane::pasteUrls);
-    connect(m_table, &QWidget::customContextMenuRequested, this, &LocalPane::showContextMenu);
-    connect(m_model, &LocalFileModel::renameRequested, this, [this](const std::string& oldName, const QString& text) {
-        renameEntry(oldName, text);
-    });
+    setUpViews(m_model, QStringLiteral("localFiles"), QStringLiteral("Local files"), {150, 100, 50, 150});
     createActions();
 }
 
@@ -78,17 +51,10 @@ QString LocalPane::tabText() const
     return name.empty() ? QStringLiteral("/") : DisplayText(name);
 }
 
-std::string LocalPane::receivingFolder(int row) const
-{
-    if (row >= 0 && row < m_model->rowCount() && m_model->entry(row).bDirectory)
-        return m_model->fullPath(row);
-    return m_folder;
-}
-
 std::vector<FILE_DATA> LocalPane::selectedEntries() const
 {
     std::vector<FILE_DATA> entries;
-    for (const int row : m_table->selectedRows())
+    for (const int row : selectedRows())
         entries.push_back(m_model->entry(row));
     return entries;
 }
@@ -110,7 +76,7 @@ bool LocalPane::showDirectory(const std::string& folder, const std::string& patt
     }
     const bool sameFolder = shown == m_folder;
     if (sameFolder && m_remembered.empty()) {
-        const QList<int> rows = m_table->selectedRows();
+        const QList<int> rows = selectedRows();
         if (rows.size() == 1)
             m_remembered = m_model->entry(rows.front()).strName;
     }
@@ -122,10 +88,8 @@ bool LocalPane::showDirectory(const std::string& folder, const std::string& patt
         m_settings.Edit([&shown](CSettings& table) { table.DefaultLocalDirectory = shown; });
     if (!m_remembered.empty()) {
         const int row = m_model->rowOfName(m_remembered);
-        if (row >= 0) {
-            m_table->selectRow(row);
-            m_table->scrollTo(m_model->index(row, 0));
-        }
+        if (row >= 0)
+            selectRow(row);
         m_remembered.clear();
     }
     emit pathChanged();
@@ -154,17 +118,9 @@ void LocalPane::goToPath(const std::string& path)
     showDirectory(split.directory, split.pattern.empty() ? "*" : split.pattern);
 }
 
-void LocalPane::onRowActivated(int row)
+void LocalPane::enterFolder(int row)
 {
-    if (row < 0 || row >= m_model->rowCount() || !m_model->entry(row).bDirectory)
-        return;
     showDirectory(m_model->fullPath(row), "*");
-}
-
-FilePane* LocalPane::peerPane() const
-{
-    SiteView* view = siteView();
-    return view && view->peer() ? view->peer()->currentPane() : nullptr;
 }
 
 void LocalPane::upload()
@@ -179,7 +135,7 @@ void LocalPane::upload()
 
 void LocalPane::viewOrOpen(int action)
 {
-    const QModelIndex current = m_table->currentIndex();
+    const QModelIndex current = currentView()->currentIndex();
     if (!current.isValid())
         return;
     const QString path = LocalName(m_model->fullPath(current.row()));
@@ -197,7 +153,7 @@ void LocalPane::copyPaths()
 {
     QStringList paths;
     QList<QUrl> urls;
-    for (const int row : m_table->selectedRows()) {
+    for (const int row : selectedRows()) {
         const QString path = LocalName(m_model->fullPath(row));
         paths.push_back(path);
         urls.push_back(QUrl::fromLocalFile(path));
@@ -213,12 +169,8 @@ void LocalPane::copyPaths()
 void LocalPane::pasteUrls()
 {
     const QMimeData* data = QApplication::clipboard()->mimeData();
-    const QStringList urls = data ? FtpUrlLines(*data) : QStringList();
-    if (urls.isEmpty()) {
-        emit message(QStringLiteral("The clipboard holds no ftp URL."));
-        return;
-    }
-    emit pasteUrlsRequested(urls, m_folder);
+    // The dialog opens empty when the clipboard holds no ftp URL, for one to be typed.
+    emit pasteUrlsRequested(data ? FtpUrlLines(*data) : QStringList(), m_folder);
 }
 
 void LocalPane::deleteSelected(bool permanently)
@@ -263,13 +215,6 @@ void LocalPane::deleteSelected(bool permanently)
     connect(box, &QMessageBox::accepted, this, remove);
     box->open();
     emit dialogOpened(box);
-}
-
-void LocalPane::renameSelected()
-{
-    const QList<int> rows = m_table->selectedRows();
-    if (rows.size() == 1)
-        m_table->edit(m_model->index(rows.front(), 0));
 }
 
 bool LocalPane::renameEntry(const std::string& oldName, const QString& newText)
@@ -325,7 +270,7 @@ void LocalPane::makeFolder()
 
 QMimeData* LocalPane::dragData() const
 {
-    const QList<int> rows = m_table->selectedRows();
+    const QList<int> rows = selectedRows();
     if (rows.isEmpty())
         return nullptr;
     auto* data = new PaneDragData(const_cast<LocalPane*>(this));
@@ -349,48 +294,29 @@ void LocalPane::onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers mod
         m_transfers.transferSelection(pane->source(), this, row, modifiers & Qt::AltModifier);
 }
 
-QAction* LocalPane::action(const QString& objectName) const
-{
-    return findChild<QAction*>(objectName);
-}
-
 void LocalPane::createActions()
 {
-    const auto add = [this](const QString& text, const QString& name, const QKeySequence& key, auto slot) {
-        auto* action = new QAction(text, this);
-        action->setObjectName(name);
-        if (!key.isEmpty()) {
-            action->setShortcut(key);
-            action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-            addAction(action);
-        }
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-    m_menu = new QMenu(this);
-    m_menu->setAccessibleName(QStringLiteral("Local file menu"));
-    m_menu->addAction(add(QStringLiteral("&Upload"), QStringLiteral("upload"), {}, [this] { upload(); }));
-    m_menu->addAction(add(QStringLiteral("&View"), QStringLiteral("view"), {}, [this] { viewOrOpen(2); }));
-    m_menu->addAction(add(QStringLiteral("&Open"), QStringLiteral("open"), {}, [this] { viewOrOpen(1); }));
-    m_menu->addSeparator();
-    m_menu->addAction(add(QStringLiteral("&Copy"), QStringLiteral("copy"), QKeySequence::Copy, [this] { copyPaths(); }));
-    m_menu->addAction(add(QStringLiteral("&Paste URL"), QStringLiteral("pasteUrl"), QKeySequence::Paste, [this] { pasteUrls(); }));
-    m_menu->addAction(add(QStringLiteral("Select &All"), QStringLiteral("selectAll"), QKeySequence::SelectAll, [this] { m_table->selectAll(); }));
-    m_menu->addSeparator();
-    m_menu->addAction(add(QStringLiteral("&Rename"), QStringLiteral("rename"), QKeySequence(Qt::Key_F2), [this] { renameSelected(); }));
-    m_menu->addAction(add(QStringLiteral("De&lete"), QStringLiteral("delete"), QKeySequence::Delete, [this] { deleteSelected(false); }));
-    auto* permanent = add(QStringLiteral("Delete Permanently"), QStringLiteral("deletePermanently"), QKeySequence(Qt::SHIFT | Qt::Key_Delete),
-                          [this] { deleteSelected(true); });
-    m_menu->addAction(permanent);
-    m_menu->addAction(add(QStringLiteral("&New Directory..."), QStringLiteral("newDirectory"), {}, [this] { makeFolder(); }));
-    m_menu->addSeparator();
-    m_menu->addAction(add(QStringLiteral("Re&fresh"), QStringLiteral("refresh"), QKeySequence(Qt::Key_F5), [this] { refresh(); }));
+    menu()->setAccessibleName(QStringLiteral("Local file menu"));
+    addCommand(QStringLiteral("&Upload"), QStringLiteral("upload"), {}, [this] { upload(); });
+    addCommand(QStringLiteral("&View"), QStringLiteral("view"), {}, [this] { viewOrOpen(2); });
+    addCommand(QStringLiteral("&Open"), QStringLiteral("open"), {}, [this] { viewOrOpen(1); });
+    addSeparator();
+    addCommand(QStringLiteral("&Copy"), QStringLiteral("copy"), QKeySequence::Copy, [this] { copyPaths(); });
+    addCommand(QStringLiteral("&Paste URL..."), QStringLiteral("pasteUrl"), QKeySequence::Paste, [this] { pasteUrls(); });
+    addCommand(QStringLiteral("Select &All"), QStringLiteral("selectAll"), QKeySequence::SelectAll, [this] { currentView()->selectAll(); });
+    addSeparator();
+    addCommand(QStringLiteral("&Rename"), QStringLiteral("rename"), QKeySequence(Qt::Key_F2), [this] { editSelectedName(); });
+    addCommand(QStringLiteral("De&lete"), QStringLiteral("delete"), QKeySequence::Delete, [this] { deleteSelected(false); });
+    addCommand(QStringLiteral("Delete Permanently"), QStringLiteral("deletePermanently"), QKeySequence(Qt::SHIFT | Qt::Key_Delete),
+               [this] { deleteSelected(true); });
+    addCommand(QStringLiteral("&New Directory..."), QStringLiteral("newDirectory"), {}, [this] { makeFolder(); });
+    addSeparator();
+    addFileListMenu();
+    addCommand(QStringLiteral("Re&fresh"), QStringLiteral("refresh"), QKeySequence(Qt::Key_F5), [this] { refresh(); });
 }
 
-void LocalPane::showContextMenu(const QPoint& position)
+void LocalPane::updateMenu(int clickedRow, int)
 {
-    const bool clicked = m_table->indexAt(position).isValid();
     for (const char* name : {"upload", "view", "open", "rename", "delete", "deletePermanently"})
-        action(QString::fromLatin1(name))->setEnabled(clicked);
-    m_menu->popup(m_table->viewport()->mapToGlobal(position));
+        action(QString::fromLatin1(name))->setEnabled(clickedRow >= 0);
 }

@@ -12,9 +12,6 @@
 
 class LocalFileModel;
 class PaneTransfer;
-class QAction;
-class QMenu;
-class QMimeData;
 
 class LocalPane : public FilePane {
     Q_OBJECT
@@ -25,8 +22,6 @@ public:
     OpenSession* openSession() const override { return nullptr; }
     std::string currentPath() const override { return m_folder; }
     QString tabText() const override;
-    FileTableView* table() const override { return m_table; }
-    std::string receivingFolder(int row) const override;
     void goToParent() override;
     void refresh() override;
     void goToPath(const std::string& path) override;
@@ -44,33 +39,28 @@ public:
     void copyPaths();
     void pasteUrls();
     void deleteSelected(bool permanently);
-    void renameSelected();
     void makeFolder();
     // Renames an entry of the shown folder; false (with the message) when refused or failed.
-    bool renameEntry(const std::string& oldName, const QString& newText);
-
-    QAction* action(const QString& objectName) const;
+    bool renameEntry(const std::string& oldName, const QString& newText) override;
 
 signals:
-    void dialogOpened(QWidget* dialog);
-    void message(const QString& text);
-    // ftp URLs from the clipboard to download into `folder`.
+    // ftp URLs from the clipboard (possibly none) to download into `folder`.
     void pasteUrlsRequested(const QStringList& urls, const std::string& folder);
 
 private:
     void createActions();
-    void showContextMenu(const QPoint& position);
-    void onRowActivated(int row);
-    QMimeData* dragData() const;
-    bool acceptsDrop(const QMimeData* data) const;
-    void onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers modifiers);
-    FilePane* peerPane() const;
+    void enterFolder(int row) override;
+    void deleteSelection(bool permanently) override { deleteSelected(permanently); }
+    void copySelection() override { copyPaths(); }
+    void pasteClipboard() override { pasteUrls(); }
+    QMimeData* dragData() const override;
+    bool acceptsDrop(const QMimeData* data) const override;
+    void onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers modifiers) override;
+    void updateMenu(int clickedRow, int selectedCount) override;
 
     CSharedSettings& m_settings;
     PaneTransfer& m_transfers;
     LocalFileModel* m_model;
-    FileTableView* m_table;
-    QMenu* m_menu = nullptr;
     std::string m_folder;
     std::string m_pattern = "*";
     std::string m_remembered;

@@ -7,6 +7,7 @@
 #include "listing/PathRules.h"
 #include "ui/AppIcon.h"
 #include "ui/DisplayText.h"
+#include "ui/FilePane.h"
 #include "ui/FrameDialogs.h"
 #include "ui/LogPanel.h"
 #include "ui/LogView.h"
@@ -128,12 +129,7 @@ void MainFrame::createActions()
     a.listStyle = MakeAction(this, QStringLiteral("&List"), QStringLiteral("listStyle"), {}, true);
     a.details = MakeAction(this, QStringLiteral("&Details"), QStringLiteral("details"), {}, true);
     a.nextListStyle = MakeAction(this, QStringLiteral("List Style"), QStringLiteral("nextListStyle"), QStringLiteral("view-list-details"));
-    auto* styles = new QActionGroup(this);
-    for (QAction* style : {a.largeIcons, a.smallIcons, a.listStyle, a.details}) {
-        styles->addAction(style);
-        style->setEnabled(false); // until the file panes are there
-    }
-    a.nextListStyle->setEnabled(false);
+    createListStyleCommands();
 
     a.startTransfer = MakeAction(this, QStringLiteral("&Start"), QStringLiteral("startTransfer"), QStringLiteral("media-playback-start"));
     a.stopTransfer = MakeAction(this, QStringLiteral("S&top"), QStringLiteral("stopTransfer"), QStringLiteral("media-playback-stop"));
@@ -534,9 +530,61 @@ void MainFrame::showActiveSession(OpenSession* session)
     refreshStatusBar();
 }
 
+void MainFrame::createListStyleCommands()
+{
+    const FrameActions& a = m_actions;
+    auto* styles = new QActionGroup(this);
+    QAction* const ordered[] = {a.largeIcons, a.smallIcons, a.listStyle, a.details};
+    for (int style = 0; style < 4; ++style) {
+        QAction* command = ordered[style];
+        styles->addAction(command);
+        connect(command, &QAction::triggered, this, [this, style] {
+            if (FilePane* pane = focusedPane())
+                pane->setViewStyle(PaneViewStyle(style));
+            updateCommandStates();
+        });
+    }
+    connect(a.nextListStyle, &QAction::triggered, this, [this] {
+        if (FilePane* pane = focusedPane())
+            pane->setViewStyle(PaneViewStyle((int(pane->viewStyle()) + 1) % 4));
+        updateCommandStates();
+    });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        for (QWidget* widget = now; widget; widget = widget->parentWidget()) {
+            if (auto* pane = qobject_cast<FilePane*>(widget)) {
+                m_focusedPane = pane;
+                updateCommandStates();
+                return;
+            }
+        }
+    });
+}
+
+FilePane* MainFrame::focusedPane() const
+{
+    // A pane that was closed or is no longer shown gives way to a shown one.
+    for (SiteView* view : {m_leftSiteView, m_rightSiteView}) {
+        if (view && m_focusedPane && view->currentPane() == m_focusedPane)
+            return m_focusedPane;
+    }
+    for (SiteView* view : {m_leftSiteView, m_rightSiteView}) {
+        if (view && view->currentPane())
+            return view->currentPane();
+    }
+    return nullptr;
+}
+
 void MainFrame::updateCommandStates()
 {
     const FrameActions& a = m_actions;
+    FilePane* pane = focusedPane();
+    QAction* const styleCommands[] = {a.largeIcons, a.smallIcons, a.listStyle, a.details};
+    for (int style = 0; style < 4; ++style) {
+        QAction* command = styleCommands[style];
+        command->setEnabled(pane != nullptr);
+        command->setChecked(pane && int(pane->viewStyle()) == style);
+    }
+    a.nextListStyle->setEnabled(pane != nullptr);
     OpenSession* active = m_context.sessions->active();
     const CFtpSession* session = active ? &active->session() : nullptr;
     for (QAction* mode : {a.modeAscii, a.modeBinary, a.modeAuto})

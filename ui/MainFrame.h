@@ -29,6 +29,7 @@ class LogView;
 class OpenSession;
 class PaneTransfer;
 class RemotePane;
+class FilePane;
 class SiteView;
 
 class QLabel;
@@ -56,6 +57,9 @@ public:
     LogPanel* logPanel() const { return m_logPanel; }
     SiteView* leftSiteView() const { return m_leftSiteView; }
     SiteView* rightSiteView() const { return m_rightSiteView; }
+    // The file pane the list styles act on: the one that last had the keyboard focus,
+    // else the left view's shown pane.
+    FilePane* focusedPane() const;
     PaneTransfer* paneTransfer() const { return m_transfers; }
     QWidget* siteListArea() const { return m_siteListArea; }
     QWidget* queueArea() const { return m_queueArea; }
@@ -126,6 +130,7 @@ private:
     void detachSession(OpenSession* session);
     void showActiveSession(OpenSession* session);
     void updateCommandStates();
+    void createListStyleCommands();
     void setTransferType(int type);
     void disconnectActive();
     void openHelpPage(const QString& page);
@@ -145,6 +150,7 @@ private:
     LogPanel* m_logPanel = nullptr;
     SiteView* m_leftSiteView = nullptr;
     SiteView* m_rightSiteView = nullptr;
+    QPointer<FilePane> m_focusedPane;
     PaneTransfer* m_transfers = nullptr;
     QWidget* m_siteListArea = nullptr;
     QWidget* m_queueArea = nullptr;

@@ -7,11 +7,16 @@
 #include "ui/FilePane.h"
 #include "ui/LocalPane.h"
 #include "ui/OpenSession.h"
+#include "ui/OverwriteDialog.h"
+#include "ui/PaneLocalCopy.h"
 #include "ui/RemotePane.h"
 #include "ui/TransferConfirmDialog.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressDialog>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -149,29 +154,53 @@ void PaneTransfer::copyLocal(FilePane* source, FilePane* target, const std::stri
     auto* localSource = qobject_cast<LocalPane*>(source);
     if (!localSource)
         return;
-    namespace fs = std::filesystem;
-    QString errors;
-    for (const FILE_DATA& entry : localSource->selectedEntries()) {
-        const fs::path from = fs::path(localSource->currentPath()) / entry.strName;
-        const fs::path to = fs::path(folder) / entry.strName;
-        std::error_code error;
-        if (fs::exists(fs::symlink_status(to, error))) {
-            errors += QStringLiteral("%1 already exists.\n").arg(DisplayText(to.native()));
-            continue;
+    std::vector<PaneLocalCopy::Item> items;
+    for (const FILE_DATA& entry : localSource->selectedEntries())
+        items.push_back({JoinPath(localSource->currentPath(), entry.strName), entry.strName});
+    if (items.empty())
+        return;
+    auto* copy = new PaneLocalCopy(std::move(items), folder, move, this);
+    auto* progress = new QProgressDialog(m_dialogParent.data());
+    progress->setObjectName(QStringLiteral("localCopyProgress"));
+    progress->setWindowTitle(QStringLiteral("Transferring..."));
+    progress->setAccessibleName(QStringLiteral("Local copy progress"));
+    progress->setLabelText(move ? QStringLiteral("Moving...") : QStringLiteral("Copying..."));
+    progress->setRange(0, 1000);
+    progress->setValue(0);
+    // Short copies end before it shows; the window stays usable while it does.
+    progress->setMinimumDuration(500);
+    progress->setWindowModality(Qt::NonModal);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    QPointer<QProgressDialog> shown(progress);
+    connect(progress, &QProgressDialog::canceled, copy, &PaneLocalCopy::cancel);
+    connect(copy, &PaneLocalCopy::progress, progress, [progress, move](qint64 done, qint64 total, const QString& name) {
+        progress->setLabelText((move ? QStringLiteral("Moving %1") : QStringLiteral("Copying %1")).arg(name));
+        progress->setValue(total > 0 ? int(std::min<qint64>(1000, done * 1000 / total)) : 0);
+    });
+    connect(copy, &PaneLocalCopy::overwriteQuestion, this, [this, copy](const COverwriteQuestion& question) {
+        auto* dialog = new OverwriteDialog(question, 0, m_dialogParent.data());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::finished, copy, [copy, dialog] { copy->answer(dialog->answer()); });
+        // Cancelling the copy closes its question too.
+        connect(copy, &PaneLocalCopy::finished, dialog, &QDialog::reject);
+        dialog->open();
+        emit localCopyQuestionOpened(dialog);
+    });
+    QPointer<FilePane> from(source), to(target);
+    connect(copy, &PaneLocalCopy::finished, this, [this, copy, shown, from, to](const QString& errors, bool) {
+        if (shown)
+            shown->deleteLater();
+        for (FilePane* pane : {from.data(), to.data()}) {
+            if (pane)
+                pane->refresh();
         }
-        if (move) {
-            fs::rename(from, to, error);
-        } else {
-            fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-        }
-        if (error)
-            errors += QStringLiteral("%1: %2\n").arg(DisplayText(from.native()), QString::fromStdString(error.message()));
-    }
-    source->refresh();
-    if (target != source)
-        target->refresh();
-    if (!errors.isEmpty())
-        emit failed(errors);
+        copy->deleteLater();
+        if (!errors.isEmpty())
+            emit failed(errors);
+    });
+    emit localCopyStarted(copy);
+    copy->start();
 }
 
 std::string PaneTransfer::PrivateTempFolder(std::string* error)

@@ -2,7 +2,7 @@
 // The transfer operation of the file panes: a selection in one pane dropped on (or sent
 // to) another pane becomes queue entries of the right session: downloads (remote to
 // local), uploads (local to remote), a site-to-site copy (remote to remote), or a copy
-// between two local folders done at once. With "pTransfer" on, transfers that touch a
+// between two local folders on a worker thread with its progress shown. With "pTransfer" on, transfers that touch a
 // server are confirmed first; "Add to queue only" queues without starting the queue.
 
 #include "sites/SharedSettings.h"
@@ -16,6 +16,8 @@
 #include <string>
 
 class FilePane;
+class OverwriteDialog;
+class PaneLocalCopy;
 class TransferConfirmDialog;
 class QWidget;
 
@@ -43,6 +45,9 @@ public:
 signals:
     // The confirmation was opened (tests answer it).
     void confirmationOpened(TransferConfirmDialog* dialog);
+    // A copy between two local folders started, and a question it asked was opened.
+    void localCopyStarted(PaneLocalCopy* copy);
+    void localCopyQuestionOpened(OverwriteDialog* dialog);
     // A transfer could not be queued; the text is for the user.
     void failed(const QString& text);
 

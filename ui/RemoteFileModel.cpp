@@ -2,29 +2,19 @@
 
 #include "listing/DirectoryCache.h"
 #include "listing/ListingParser.h"
-#include "listing/PathRules.h"
 #include "ui/DisplayText.h"
 #include "ui/PaneTimeText.h"
 
-#include <QFileIconProvider>
-
-#include <algorithm>
-#include <numeric>
 #include <string_view>
 
 namespace {
-
-const char* const kHeadings[kRemoteColumnCount] = {"Name", "Size", "Type", "Modified", "Attribute", "Description"};
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
 } // namespace
 
-RemoteFileModel::RemoteFileModel(QObject* parent) : QAbstractTableModel(parent)
+RemoteFileModel::RemoteFileModel(QObject* parent) : PaneFileModel(kRemoteColumnCount, parent)
 {
-    QFileIconProvider icons;
-    m_folderIcon = icons.icon(QFileIconProvider::Folder);
-    m_fileIcon = icons.icon(QFileIconProvider::File);
 }
 
 void RemoteFileModel::receiveListing(const std::string& folder, const std::string& listingText)
@@ -51,11 +41,8 @@ void RemoteFileModel::receiveListing(const std::string& folder, const std::strin
 void RemoteFileModel::setEntries(const std::string& folder, std::vector<RFILE_DATA> entries)
 {
     beginResetModel();
-    m_folder = folder;
     m_entries = std::move(entries);
-    m_order.resize(m_entries.size());
-    std::iota(m_order.begin(), m_order.end(), 0u);
-    sortOrderVector();
+    resetRows(folder, m_entries.size());
     endResetModel();
 }
 
@@ -76,126 +63,29 @@ bool RemoteFileModel::loadListFile(const std::string& folder, const std::string&
 
 void RemoteFileModel::clear()
 {
-    setEntries(m_folder, {});
+    setEntries(folder(), {});
 }
 
-int RemoteFileModel::rowOfName(const std::string& name) const
+QVariant RemoteFileModel::recordText(std::uint32_t record, int column) const
 {
-    for (std::size_t row = 0; row < m_order.size(); ++row) {
-        if (m_entries[m_order[row]].strName == name)
-            return static_cast<int>(row);
-    }
-    return -1;
-}
-
-std::string RemoteFileModel::fullPath(int row) const
-{
-    return JoinPath(m_folder.empty() ? std::string("/") : m_folder, entry(row).strName);
-}
-
-int RemoteFileModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(m_order.size());
-}
-
-int RemoteFileModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : kRemoteColumnCount;
-}
-
-QVariant RemoteFileModel::data(const QModelIndex& index, int role) const
-{
-    if (!index.isValid() || index.row() >= rowCount())
-        return {};
-    const RFILE_DATA& e = entry(index.row());
-    switch (role) {
-    case Qt::DisplayRole:
-        switch (index.column()) {
-        case COLUMN_NAME: return DisplayText(e.strName);
-        case COLUMN_SIZE: return QString::fromStdString(FormatFileSize(e.nFileSizeHigh, e.nFileSizeLow));
-        case COLUMN_TYPE: return DisplayText(EntryTypeText(e.strName, e.bDirectory));
-        case COLUMN_MODIFIED: return RemoteTimeText(e.tmModified);
-        case COLUMN_ATTRIBUTE: return DisplayText(e.strAttribute);
-        case COLUMN_DESCRIPTION: return DisplayText(e.strDescription);
-        default: return {};
-        }
-    case Qt::EditRole:
-        return index.column() == COLUMN_NAME ? DisplayText(e.strName) : QVariant();
-    case Qt::DecorationRole:
-        if (index.column() == COLUMN_NAME)
-            return e.bDirectory ? m_folderIcon : m_fileIcon;
-        return {};
-    case Qt::TextAlignmentRole:
-        return index.column() == COLUMN_SIZE ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                                             : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    case DirectoryRole:
-        return e.bDirectory;
-    default:
-        return {};
+    const RFILE_DATA& e = m_entries[record];
+    switch (column) {
+    case COLUMN_NAME: return DisplayText(e.strName);
+    case COLUMN_SIZE: return QString::fromStdString(FormatFileSize(e.nFileSizeHigh, e.nFileSizeLow));
+    case COLUMN_TYPE: return DisplayText(EntryTypeText(e.strName, e.bDirectory));
+    case COLUMN_MODIFIED: return RemoteTimeText(e.tmModified);
+    case COLUMN_ATTRIBUTE: return DisplayText(e.strAttribute);
+    case COLUMN_DESCRIPTION: return DisplayText(e.strDescription);
+    default: return {};
     }
 }
 
-QVariant RemoteFileModel::headerData(int section, Qt::Orientation orientation, int role) const
+QIcon RemoteFileModel::recordIcon(std::uint32_t record) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= kRemoteColumnCount)
-        return {};
-    if (role == Qt::DisplayRole)
-        return QString::fromLatin1(kHeadings[section]);
-    if (role == Qt::TextAlignmentRole)
-        return section == COLUMN_SIZE ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    return {};
+    return m_entries[record].bDirectory ? m_folderIcon : m_fileIcon;
 }
 
-Qt::ItemFlags RemoteFileModel::flags(const QModelIndex& index) const
+void RemoteFileModel::sortRecords(std::vector<std::uint32_t>& order, int column, int direction) const
 {
-    if (!index.isValid())
-        return Qt::ItemIsDropEnabled;
-    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
-    if (index.column() == COLUMN_NAME)
-        flags |= Qt::ItemIsEditable;
-    if (entry(index.row()).bDirectory)
-        flags |= Qt::ItemIsDropEnabled;
-    return flags;
-}
-
-void RemoteFileModel::sort(int column, Qt::SortOrder order)
-{
-    if (column < 0 || column >= kRemoteColumnCount)
-        return;
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    // Persistent indexes (the selection, the current row) follow their records.
-    const QModelIndexList before = persistentIndexList();
-    std::vector<std::uint32_t> records;
-    records.reserve(static_cast<std::size_t>(before.size()));
-    for (const QModelIndex& index : before)
-        records.push_back(m_order[static_cast<std::size_t>(index.row())]);
-    m_sortColumn = column;
-    m_sortOrder = order;
-    sortOrderVector();
-    std::vector<int> rowOfRecord(m_order.size());
-    for (std::size_t row = 0; row < m_order.size(); ++row)
-        rowOfRecord[m_order[row]] = static_cast<int>(row);
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (qsizetype i = 0; i < before.size(); ++i)
-        after.push_back(index(rowOfRecord[records[static_cast<std::size_t>(i)]], before[i].column()));
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
-
-bool RemoteFileModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    if (role != Qt::EditRole || !index.isValid() || index.column() != COLUMN_NAME || index.row() >= rowCount())
-        return false;
-    emit renameRequested(entry(index.row()).strName, value.toString());
-    return false;
-}
-
-void RemoteFileModel::sortOrderVector()
-{
-    const int direction = m_sortOrder == Qt::AscendingOrder ? 1 : -1;
-    const int column = m_sortColumn;
-    std::stable_sort(m_order.begin(), m_order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return CompareRemoteEntries(m_entries[a], m_entries[b], column, direction) < 0;
-    });
+    SortRecords(order, m_entries, CompareRemoteEntries, column, direction);
 }

@@ -9,8 +9,8 @@
 #include "session/QueueEntry.h"
 #include "ui/ChangeModeDialog.h"
 #include "ui/DisplayText.h"
-#include "ui/FileTableView.h"
 #include "ui/OpenSession.h"
+#include "ui/PaneCacheDialog.h"
 #include "ui/PaneDragData.h"
 #include "ui/PaneTransfer.h"
 #include "ui/PaneUrls.h"
@@ -27,13 +27,10 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <filesystem>
 
 namespace {
-
-constexpr int kColumnWidths[] = {150, 100, 50, 120, 80, 150};
 
 std::string Trimmed(const QString& text)
 {
@@ -52,32 +49,13 @@ std::string_view WithoutTrailingSlash(std::string_view folder)
 
 RemotePane::RemotePane(OpenSession* session, CSharedSettings& settings, PaneTransfer& transfers, QWidget* parent)
     : FilePane(parent), m_session(session), m_settings(settings), m_transfers(transfers),
-      m_model(new RemoteFileModel(this)), m_table(new FileTableView(this))
+      m_model(new RemoteFileModel(this))
 {
     setObjectName(QStringLiteral("remotePane"));
     setAccessibleName(QStringLiteral("Remote files of %1").arg(DisplayText(session->site().address)));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_table);
-    m_table->setObjectName(QStringLiteral("remoteFiles"));
-    m_table->setAccessibleName(QStringLiteral("Remote files"));
-    m_table->setModel(m_model);
-    for (int column = 0; column < int(std::size(kColumnWidths)); ++column)
-        m_table->setColumnWidth(column, kColumnWidths[column]);
-    setFocusProxy(m_table);
-
-    m_table->dragData = [this] { return dragData(); };
-    m_table->acceptsDrop = [this](const QMimeData* data) { return acceptsDrop(data); };
-    m_table->dropped = [this](const QMimeData* data, int row, Qt::KeyboardModifiers modifiers) { onDrop(data, row, modifiers); };
-    m_table->isFolderRow = [this](int row) { return m_model->entry(row).bDirectory; };
-    connect(m_table, &FileTableView::openRequested, this, &RemotePane::onRowActivated);
-    connect(m_table, &FileTableView::parentRequested, this, &RemotePane::goToParent);
-    connect(m_table, &FileTableView::deleteRequested, this, [this] { deleteSelected(); });
-    connect(m_table, &FileTableView::refreshRequested, this, &RemotePane::refresh);
-    connect(m_table, &FileTableView::copyRequested, this, &RemotePane::copyUrls);
-    connect(m_table, &QWidget::customContextMenuRequested, this, &RemotePane::showContextMenu);
-    connect(m_model, &RemoteFileModel::renameRequested, this, &RemotePane::renameEntry);
+    setUpViews(m_model, QStringLiteral("remoteFiles"), QStringLiteral("Remote files"), {150, 100, 50, 120, 80, 150});
     connect(m_model, &QAbstractItemModel::layoutChanged, this, &RemotePane::selectRemembered);
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_clickedRow = -1; });
     createActions();
 
     QtSessionUi& bridge = session->bridge();
@@ -116,17 +94,10 @@ QString RemotePane::tabText() const
     return DisplayText(m_session->session().HostName());
 }
 
-std::string RemotePane::receivingFolder(int row) const
-{
-    if (row >= 0 && row < m_model->rowCount() && m_model->entry(row).bDirectory)
-        return m_model->fullPath(row);
-    return m_path.empty() ? std::string("/") : m_path;
-}
-
 std::vector<RFILE_DATA> RemotePane::selectedEntries() const
 {
     std::vector<RFILE_DATA> entries;
-    for (const int row : m_table->selectedRows())
+    for (const int row : selectedRows())
         entries.push_back(m_model->entry(row));
     return entries;
 }
@@ -207,10 +178,7 @@ void RemotePane::selectRemembered()
     const int row = m_model->rowOfName(m_remembered);
     if (row < 0)
         return;
-    m_table->selectionModel()->clearSelection();
-    m_table->setCurrentIndex(m_model->index(row, 0));
-    m_table->selectRow(row);
-    m_table->scrollTo(m_model->index(row, 0));
+    selectRow(row);
     m_remembered.clear();
 }
 
@@ -327,7 +295,7 @@ void RemotePane::requestList()
 
 void RemotePane::refresh()
 {
-    const QList<int> rows = m_table->selectedRows();
+    const QList<int> rows = selectedRows();
     m_remembered = rows.size() == 1 ? m_model->entry(rows.front()).strName : std::string();
     if (useCache() && !m_session->session().IsConnected())
         reloadFromCache();
@@ -342,20 +310,12 @@ void RemotePane::goToPath(const std::string& path)
     changeDir(TrimTrailingSeparator(target));
 }
 
-void RemotePane::onRowActivated(int row)
+void RemotePane::enterFolder(int row)
 {
-    if (row < 0 || row >= m_model->rowCount() || !m_model->entry(row).bDirectory)
-        return;
     changeDir(m_model->fullPath(row));
 }
 
 // ---- commands ----
-
-FilePane* RemotePane::peerPane() const
-{
-    SiteView* view = siteView();
-    return view && view->peer() ? view->peer()->currentPane() : nullptr;
-}
 
 void RemotePane::download()
 {
@@ -397,7 +357,7 @@ void RemotePane::viewOrOpen(int action)
 void RemotePane::copyUrls()
 {
     QStringList urls;
-    for (const int row : m_table->selectedRows())
+    for (const int row : selectedRows())
         urls.push_back(RemoteEntryUrl(m_session->site().address, m_model->fullPath(row)));
     if (urls.isEmpty())
         return;
@@ -441,27 +401,20 @@ void RemotePane::deleteSelected()
     emit dialogOpened(box);
 }
 
-void RemotePane::renameSelected()
-{
-    const QList<int> rows = m_table->selectedRows();
-    if (rows.size() != 1)
-        return;
-    m_table->edit(m_model->index(rows.front(), 0));
-}
-
-void RemotePane::renameEntry(const std::string& oldName, const QString& newText)
+bool RemotePane::renameEntry(const std::string& oldName, const QString& newText)
 {
     const std::string newName = Trimmed(newText);
     if (newName.empty() || newName == oldName)
-        return;
+        return false;
     if (!IsSafeLocalName(newName)) {
         emit message(QStringLiteral("A name cannot be \".\", \"..\" or hold \"/\" or a NUL byte."));
-        return;
+        return false;
     }
     CSessionCommand command = SimpleCommand(CMD_RENAME);
     command.path = JoinPath(m_path, oldName);
     command.newName = JoinPath(m_path, newName);
     m_session->session().IssueCommand(command);
+    return true;
 }
 
 void RemotePane::makeFolder()
@@ -485,7 +438,7 @@ void RemotePane::makeFolder()
 
 void RemotePane::changePermission()
 {
-    const QList<int> rows = m_table->selectedRows();
+    const QList<int> rows = selectedRows();
     if (rows.size() != 1)
         return;
     const std::string path = m_model->fullPath(rows.front());
@@ -505,7 +458,7 @@ void RemotePane::changePermission()
 
 QMimeData* RemotePane::dragData() const
 {
-    const QList<int> rows = m_table->selectedRows();
+    const QList<int> rows = selectedRows();
     if (rows.isEmpty())
         return nullptr;
     auto* data = new PaneDragData(const_cast<RemotePane*>(this));
@@ -541,53 +494,66 @@ void RemotePane::onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers mo
     m_transfers.uploadFiles(paths, this, row);
 }
 
-// ---- menu ----
+// ---- caching ----
 
-QAction* RemotePane::action(const QString& objectName) const
+void RemotePane::cacheDirectory(const std::string& folder)
 {
-    return findChild<QAction*>(objectName);
+    auto* dialog = new PaneCacheDialog(DisplayText(folder), m_settings.Current()->AlwaysRefresh != 0, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<RemotePane> self(this);
+    connect(dialog, &QDialog::accepted, this, [self, dialog, folder] {
+        if (!self)
+            return;
+        // The entry starts at the folder the command was chosen for.
+        CFtpSession& session = self->m_session->session();
+        const CQueueBuildResult result = QueueCacheDirectory(session.Queue(), folder);
+        if (result.appended + result.replaced > 0 && !dialog->queueOnly())
+            session.StartQueue();
+    });
+    dialog->open();
+    emit dialogOpened(dialog);
 }
+
+// ---- menu ----
 
 void RemotePane::createActions()
 {
-    const auto add = [this](const QString& text, const QString& name, const QKeySequence& key, auto slot) {
-        auto* action = new QAction(text, this);
-        action->setObjectName(name);
-        if (!key.isEmpty()) {
-            action->setShortcut(key);
-            action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-            addAction(action);
-        }
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-    m_menu = new QMenu(this);
-    m_menu->setAccessibleName(QStringLiteral("Remote file menu"));
-    m_menu->addAction(add(QStringLiteral("&Download"), QStringLiteral("download"), {}, [this] { download(); }));
-    m_menu->addAction(add(QStringLiteral("Add to &Queue"), QStringLiteral("addToQueue"), {}, [this] { addToQueue(); }));
-    m_menu->addAction(add(QStringLiteral("&View"), QStringLiteral("view"), {}, [this] { viewOrOpen(2); }));
-    m_menu->addAction(add(QStringLiteral("&Open"), QStringLiteral("open"), {}, [this] { viewOrOpen(1); }));
-    m_menu->addSeparator();
-    m_menu->addAction(add(QStringLiteral("Copy &URL"), QStringLiteral("copyUrl"), QKeySequence::Copy, [this] { copyUrls(); }));
-    m_menu->addAction(add(QStringLiteral("Select &All"), QStringLiteral("selectAll"), QKeySequence::SelectAll, [this] { m_table->selectAll(); }));
-    m_menu->addSeparator();
-    m_menu->addAction(add(QStringLiteral("&Rename..."), QStringLiteral("rename"), QKeySequence(Qt::Key_F2), [this] { renameSelected(); }));
-    m_menu->addAction(add(QStringLiteral("Change &Permission..."), QStringLiteral("changePermission"), {}, [this] { changePermission(); }));
-    m_menu->addAction(add(QStringLiteral("De&lete"), QStringLiteral("delete"), QKeySequence::Delete, [this] { deleteSelected(); }));
-    m_menu->addAction(add(QStringLiteral("&New Directory..."), QStringLiteral("newDirectory"), {}, [this] { makeFolder(); }));
-    m_menu->addSeparator();
-    m_menu->addAction(add(QStringLiteral("Re&fresh"), QStringLiteral("refresh"), QKeySequence(Qt::Key_F5), [this] { refresh(); }));
-    m_menu->addAction(add(QStringLiteral("&Quit"), QStringLiteral("quit"), {}, [this] { m_session->session().IssueCommand(SimpleCommand(CMD_QUIT)); }));
+    menu()->setAccessibleName(QStringLiteral("Remote file menu"));
+    addCommand(QStringLiteral("&Download"), QStringLiteral("download"), {}, [this] { download(); });
+    addCommand(QStringLiteral("Add to &Queue"), QStringLiteral("addToQueue"), {}, [this] { addToQueue(); });
+    addCommand(QStringLiteral("&View"), QStringLiteral("view"), {}, [this] { viewOrOpen(2); });
+    addCommand(QStringLiteral("&Open"), QStringLiteral("open"), {}, [this] { viewOrOpen(1); });
+    addSeparator();
+    addCommand(QStringLiteral("Copy &URL"), QStringLiteral("copyUrl"), QKeySequence::Copy, [this] { copyUrls(); });
+    addCommand(QStringLiteral("Select &All"), QStringLiteral("selectAll"), QKeySequence::SelectAll, [this] { currentView()->selectAll(); });
+    addSeparator();
+    addCommand(QStringLiteral("&Rename..."), QStringLiteral("rename"), QKeySequence(Qt::Key_F2), [this] { editSelectedName(); });
+    addCommand(QStringLiteral("Change &Permission..."), QStringLiteral("changePermission"), {}, [this] { changePermission(); });
+    addCommand(QStringLiteral("De&lete"), QStringLiteral("delete"), QKeySequence::Delete, [this] { deleteSelected(); });
+    addCommand(QStringLiteral("&New Directory..."), QStringLiteral("newDirectory"), {}, [this] { makeFolder(); });
+    addSeparator();
+    addCommand(QStringLiteral("&Cache Directory..."), QStringLiteral("cacheDirectory"), {}, [this] {
+        // The folder the menu was opened on, else the one selected folder.
+        const QList<int> rows = selectedRows();
+        const int row = m_clickedRow >= 0 ? m_clickedRow : rows.size() == 1 ? rows.front() : -1;
+        if (row >= 0 && row < m_model->rowCount() && m_model->entry(row).bDirectory)
+            cacheDirectory(m_model->fullPath(row));
+    });
+    addCommand(QStringLiteral("Cache &Entire Server..."), QStringLiteral("cacheServer"), {}, [this] { cacheDirectory("/"); });
+    addSeparator();
+    addFileListMenu();
+    addCommand(QStringLiteral("Re&fresh"), QStringLiteral("refresh"), QKeySequence(Qt::Key_F5), [this] { refresh(); });
+    addCommand(QStringLiteral("&Quit"), QStringLiteral("quit"), {}, [this] { m_session->session().IssueCommand(SimpleCommand(CMD_QUIT)); });
 }
 
-void RemotePane::showContextMenu(const QPoint& position)
+void RemotePane::updateMenu(int clickedRow, int selectedCount)
 {
-    const QModelIndex clicked = m_table->indexAt(position);
-    const int selected = int(m_table->selectedRows().size());
+    m_clickedRow = clickedRow;
     for (const char* name : {"download", "addToQueue", "view", "open", "delete"})
-        action(QString::fromLatin1(name))->setEnabled(clicked.isValid());
-    for (const char* name : {"rename", "copyUrl", "changePermission"})
-        action(QString::fromLatin1(name))->setEnabled(selected == 1 || (QLatin1String(name) == QLatin1String("copyUrl") && selected > 0));
+        action(QString::fromLatin1(name))->setEnabled(clickedRow >= 0);
+    action(QStringLiteral("rename"))->setEnabled(selectedCount == 1);
+    action(QStringLiteral("changePermission"))->setEnabled(selectedCount == 1);
+    action(QStringLiteral("copyUrl"))->setEnabled(selectedCount > 0);
+    action(QStringLiteral("cacheDirectory"))->setEnabled(clickedRow >= 0 && m_model->entry(clickedRow).bDirectory);
     action(QStringLiteral("quit"))->setEnabled(!m_session->session().IsBusy());
-    m_menu->popup(m_table->viewport()->mapToGlobal(position));
 }

@@ -14,9 +14,6 @@
 #include <vector>
 
 class PaneTransfer;
-class QAction;
-class QMenu;
-class QMimeData;
 class RemoteFileModel;
 
 class RemotePane : public FilePane {
@@ -29,8 +26,6 @@ public:
     OpenSession* openSession() const override { return m_session; }
     std::string currentPath() const override { return m_path; }
     QString tabText() const override;
-    FileTableView* table() const override { return m_table; }
-    std::string receivingFolder(int row) const override;
     void goToParent() override;
     void refresh() override;
     void goToPath(const std::string& path) override;
@@ -62,41 +57,37 @@ public:
     void viewOrOpen(int action);
     void copyUrls();
     void deleteSelected();
-    void renameSelected();
     void makeFolder();
     void changePermission();
-
-    QAction* action(const QString& objectName) const;
-
-signals:
-    // A question this pane opened (tests answer it).
-    void dialogOpened(QWidget* dialog);
-    // Text to show to the user.
-    void message(const QString& text);
+    // Queues the recursive caching of a folder of this site ("/": the whole server),
+    // after the "Cache Directory" question.
+    void cacheDirectory(const std::string& folder);
 
 private:
     void createActions();
-    void showContextMenu(const QPoint& position);
     void setCurrentPath(const std::string& path);
     void selectRemembered();
-    void onRowActivated(int row);
     void onDirectoryChanged(const std::string& directory);
     void onCommandFinished(int code, int result);
-    QMimeData* dragData() const;
-    bool acceptsDrop(const QMimeData* data) const;
-    void onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers modifiers);
     std::string cachedListFile(const std::string& folder) const;
     bool useCache() const;
     void log(const std::string& text);
-    FilePane* peerPane() const;
-    void renameEntry(const std::string& oldName, const QString& newText);
+
+    void enterFolder(int row) override;
+    void deleteSelection(bool) override { deleteSelected(); }
+    void copySelection() override { copyUrls(); }
+    bool renameEntry(const std::string& oldName, const QString& newText) override;
+    QMimeData* dragData() const override;
+    bool acceptsDrop(const QMimeData* data) const override;
+    void onDrop(const QMimeData* data, int row, Qt::KeyboardModifiers modifiers) override;
+    void updateMenu(int clickedRow, int selectedCount) override;
 
     OpenSession* m_session;
     CSharedSettings& m_settings;
     PaneTransfer& m_transfers;
     RemoteFileModel* m_model;
-    FileTableView* m_table;
-    QMenu* m_menu = nullptr;
+    // The folder row the context menu was opened on (-1: none), for "Cache Directory...".
+    int m_clickedRow = -1;
     std::string m_path;
     // The pane asked the session for a folder change or a listing and takes the next one.
     bool m_awaitingListing = true;

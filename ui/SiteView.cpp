@@ -12,6 +12,7 @@
 #include "ui/LocalPane.h"
 #include "listing/PaneNavigation.h"
 #include "ui/OpenSession.h"
+#include "ui/PanePasteUrlDialog.h"
 #include "ui/PaneTransfer.h"
 #include "ui/RemotePane.h"
 #include "ui/SessionList.h"
@@ -162,14 +163,10 @@ void SiteView::adopt(FilePane* pane)
         if (index < paneCount())
             m_tabs->setTabText(index, pane->tabText());
     });
-    if (auto* remote = qobject_cast<RemotePane*>(pane)) {
-        connect(remote, &RemotePane::message, this, &SiteView::message);
-        connect(remote, &RemotePane::dialogOpened, this, &SiteView::dialogOpened);
-    } else if (auto* local = qobject_cast<LocalPane*>(pane)) {
-        connect(local, &LocalPane::message, this, &SiteView::message);
-        connect(local, &LocalPane::dialogOpened, this, &SiteView::dialogOpened);
+    connect(pane, &FilePane::message, this, &SiteView::message);
+    connect(pane, &FilePane::dialogOpened, this, &SiteView::dialogOpened);
+    if (auto* local = qobject_cast<LocalPane*>(pane))
         connect(local, &LocalPane::pasteUrlsRequested, this, &SiteView::pasteUrls);
-    }
 }
 
 void SiteView::addPane(FilePane* pane)
@@ -466,45 +463,78 @@ void SiteView::refreshLocalPanes()
 
 void SiteView::pasteUrls(const QStringList& urls, const std::string& folder)
 {
-    PaneTransfer* transfers = m_context.transfers;
+    auto* dialog = new PanePasteUrlDialog(urls, dialogParent());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<SiteView> self(this);
-    transfers->confirmThen(m_context.settings->Current()->pTransfer != 0, [self, urls, folder](bool queueOnly) {
-        if (!self)
-            return;
-        for (const QString& url : urls) {
-            FtpUrl parts;
-            if (!SplitFtpUrl(WithFtpPrefix(EngineText(url)), parts)) {
-                emit self->message(DisplayText(InvalidUrlMessage(WithFtpPrefix(EngineText(url)))));
-                continue;
-            }
-            // The site's open session (an idle one first), else a new one.
-            OpenSession* target = nullptr;
-            for (const auto& owned : self->m_context.sessions->sessions()) {
+    connect(dialog, &QDialog::accepted, this, [self, dialog, folder] {
+        if (self)
+            self->queuePastedUrls(dialog->urls(), folder, dialog->isFolder(), dialog->forceNewSession(), dialog->queueOnly());
+    });
+    dialog->open();
+    emit dialogOpened(dialog);
+}
+
+void SiteView::queuePastedUrls(const QStringList& urls, const std::string& folder, bool isFolder, bool forceNewSession,
+                               bool queueOnly)
+{
+    for (const QString& url : urls) {
+        const std::string text = WithFtpPrefix(EngineText(url));
+        FtpUrl parts;
+        if (!SplitFtpUrl(text, parts) || parts.host.empty()) {
+            emit message(DisplayText(InvalidUrlMessage(text)));
+            continue;
+        }
+        const std::string path = TrimTrailingSeparator(parts.path.empty() ? "/" : parts.path);
+        if (path == "/" && !isFolder) {
+            emit message(QStringLiteral("%1 names no file.").arg(DisplayText(text)));
+            continue;
+        }
+        // The site's open session (an idle one first), unless a new one is asked for.
+        OpenSession* target = nullptr;
+        if (!forceNewSession) {
+            for (const auto& owned : m_context.sessions->sessions()) {
                 if (owned->site().address != parts.host)
                     continue;
                 if (!target || (!owned->session().IsBusy() && target->session().IsBusy()))
                     target = owned.get();
             }
-            if (!target) {
-                CSiteSetting site;
-                if (!SiteFromUrl(EngineText(url), self->m_context.settings->Current()->AnonymousPass, site))
-                    continue;
-                SiteView* view = self->m_peer ? self->m_peer.data() : self.data();
-                target = view->openSite(site)->openSession();
-            }
-            const bool isFolder = parts.path.size() > 1 && parts.path.back() == '/';
-            const std::string path = TrimTrailingSeparator(parts.path.empty() ? "/" : parts.path);
-            RFILE_DATA entry;
-            entry.strName = FileNamePart(path);
-            entry.bDirectory = isFolder;
-            CFtpSession& session = target->session();
-            const RemoteEntryFinder find = [&session](const std::string& full, RFILE_DATA& found) {
-                const CDirectoryCache* cache = session.DirectoryCache();
-                return cache && cache->LookupCachedEntry(session.CacheSite(), full, found) == 0;
-            };
-            QueueDownloads(session.Queue(), {entry}, ParentPath(path).empty() ? "/" : ParentPath(path), folder, 0, find);
-            if (!queueOnly)
-                session.StartQueue();
         }
-    });
+        if (!target) {
+            CSiteSetting site;
+            std::string error;
+            if (!SiteFromUrl(text, m_context.settings->Current()->AnonymousPass, site, &error)) {
+                emit message(DisplayText(error));
+                continue;
+            }
+            // The new tab shows the folder that holds a pasted file.
+            if (!isFolder)
+                site.defremotedir = ParentPath(path) == "/" ? std::string() : ParentPath(path).substr(1);
+            SiteView* view = m_peer ? m_peer.data() : this;
+            target = view->openSite(site)->openSession();
+        }
+        RFILE_DATA entry;
+        entry.strName = FileNamePart(path);
+        entry.bDirectory = isFolder;
+        CFtpSession& session = target->session();
+        // The cache gives the size and time it knows; the user's File/Folder choice decides
+        // what is fetched.
+        const RemoteEntryFinder find = [&session, isFolder](const std::string& full, RFILE_DATA& found) {
+            const CDirectoryCache* cache = session.DirectoryCache();
+            const bool known = cache && cache->LookupCachedEntry(session.CacheSite(), full, found) == 0;
+            if (isFolder) {
+                found.bDirectory = true;
+                found.SetFileSize(0);
+                return true;
+            }
+            if (known && found.bDirectory)
+                return false;
+            return known;
+        };
+        const std::string parent = ParentPath(path).empty() ? "/" : ParentPath(path);
+        const CQueueBuildResult result = QueueDownloads(session.Queue(), {entry}, parent, folder, 0, find);
+        for (const std::string& warning : result.warnings)
+            emit message(DisplayText(warning));
+        if (!queueOnly && result.appended + result.replaced > 0)
+            session.StartQueue();
+    }
 }

@@ -67,6 +67,12 @@ public:
     void enterPath(const QString& text);
     // Reads every local tab's folder again (after a queue run wrote into them).
     void refreshLocalPanes();
+    // The Paste URL dialog for ftp URLs (possibly none yet) to download into `folder`.
+    void pasteUrls(const QStringList& urls, const std::string& folder);
+    // Downloads of the URLs into `folder` on the site's open session (a new one when
+    // there is none or `forceNewSession`); `isFolder`: each names a folder to fetch whole.
+    void queuePastedUrls(const QStringList& urls, const std::string& folder, bool isFolder, bool forceNewSession,
+                         bool queueOnly);
 
     QTabBar* tabBar() const { return m_tabs; }
     QComboBox* pathBox() const { return m_pathBox; }
@@ -85,7 +91,6 @@ private:
     void goUp();
     void browse();
     void fillPlacesMenu(QMenu* menu);
-    void pasteUrls(const QStringList& urls, const std::string& folder);
     void adopt(FilePane* pane);
     QWidget* dialogParent();
 

@@ -4,7 +4,9 @@
 // servers), closing a tab whose queue is preserved, Copy URL / Paste URL, the path box,
 // and a name that is not UTF-8 downloaded under its exact bytes.
 
+#include "listing/DirectoryCache.h"
 #include "session/FtpSession.h"
+#include "session/QueueEntry.h"
 #include "sites/FtpUrl.h"
 #include "sites/SharedSettings.h"
 #include "tests/support/FtpServers.h"
@@ -14,6 +16,8 @@
 #include "ui/LogView.h"
 #include "ui/MainFrame.h"
 #include "ui/OpenSession.h"
+#include "ui/PaneCacheDialog.h"
+#include "ui/PanePasteUrlDialog.h"
 #include "ui/PaneTransfer.h"
 #include "ui/RemoteFileModel.h"
 #include "ui/RemotePane.h"
@@ -29,7 +33,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTest>
@@ -88,6 +94,9 @@ private slots:
     void remoteToRemoteCopiesBetweenServers();
     void closingATabWithPreservedQueueKeepsTheSite();
     void copyUrlThenPasteUrlNamesTheSameFile();
+    void pasteUrlDialogChoices_data();
+    void pasteUrlDialogChoices();
+    void cacheDirectoryAndEntireServerQueueTheCacheWalk();
     void relativePathInPathBoxStaysOnTheSite();
     void nonUtf8NameDownloadsUnderItsBytes();
 
@@ -166,7 +175,8 @@ void PaneTransferTest::selectNames(FilePane* pane, const QStringList& names)
             row = qobject_cast<LocalPane*>(pane)->model()->rowOfName(name.toStdString());
         QVERIFY2(row >= 0, qPrintable(name));
         table->selectionModel()->select(table->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        table->setCurrentIndex(table->model()->index(row, 0));
+        // Never through the view's own selection command, which reads the keyboard state.
+        table->selectionModel()->setCurrentIndex(table->model()->index(row, 0), QItemSelectionModel::NoUpdate);
     }
 }
 
@@ -266,12 +276,12 @@ void PaneTransferTest::dragRemoteToLocalDownloads()
     });
 
     selectNames(remote, {QStringLiteral("data.bin")});
-    std::unique_ptr<QMimeData> drag(remote->table()->dragData());
+    std::unique_ptr<QMimeData> drag(remote->viewEvents().dragData());
     QVERIFY(drag);
-    QVERIFY(local->table()->acceptsDrop(drag.get()));
+    QVERIFY(local->viewEvents().acceptsDrop(drag.get()));
     const int folderRow = local->model()->rowOfName("into");
     QVERIFY(folderRow >= 0);
-    local->table()->dropped(drag.get(), ontoFolderRow ? folderRow : -1, Qt::NoModifier);
+    local->viewEvents().dropped(drag.get(), ontoFolderRow ? folderRow : -1, Qt::NoModifier);
     QCOMPARE(confirmations, confirm ? 1 : 0);
 
     CFtpSession& session = remote->openSession()->session();
@@ -304,8 +314,8 @@ void PaneTransferTest::desktopDropUploads()
     QVERIFY(remote);
     QMimeData drop;
     drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second))});
-    QVERIFY(remote->table()->acceptsDrop(&drop));
-    remote->table()->dropped(&drop, remote->model()->rowOfName("incoming"), Qt::NoModifier);
+    QVERIFY(remote->viewEvents().acceptsDrop(&drop));
+    remote->viewEvents().dropped(&drop, remote->model()->rowOfName("incoming"), Qt::NoModifier);
     CFtpSession& session = remote->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(server.exists("incoming/two.bin") && session.Queue().IsEmpty() && !session.IsBusy(), kWait);
     std::string content;
@@ -330,8 +340,8 @@ void PaneTransferTest::aFolderDraggedDownAndBackArrivesBothWays()
     CFtpSession& session = remote->openSession()->session();
 
     selectNames(remote, {QStringLiteral("tree")});
-    std::unique_ptr<QMimeData> down(remote->table()->dragData());
-    local->table()->dropped(down.get(), -1, Qt::NoModifier);
+    std::unique_ptr<QMimeData> down(remote->viewEvents().dragData());
+    local->viewEvents().dropped(down.get(), -1, Qt::NoModifier);
     const std::string localTree = m_local->path().toStdString() + "/tree";
     QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() &&
                                  std::filesystem::exists(localTree + "/inner/b.bin"), kWait);
@@ -340,9 +350,9 @@ void PaneTransferTest::aFolderDraggedDownAndBackArrivesBothWays()
     QTRY_VERIFY_WITH_TIMEOUT(local->model()->rowOfName("tree") >= 0, kWait);
 
     selectNames(local, {QStringLiteral("tree")});
-    std::unique_ptr<QMimeData> up(local->table()->dragData());
-    QVERIFY(remote->table()->acceptsDrop(up.get()));
-    remote->table()->dropped(up.get(), remote->model()->rowOfName("back"), Qt::NoModifier);
+    std::unique_ptr<QMimeData> up(local->viewEvents().dragData());
+    QVERIFY(remote->viewEvents().acceptsDrop(up.get()));
+    remote->viewEvents().dropped(up.get(), remote->model()->rowOfName("back"), Qt::NoModifier);
     QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && server.exists("back/tree/inner/b.bin"), kWait);
     std::string uploaded;
     QVERIFY(server.readFile("back/tree/inner/b.bin", uploaded));
@@ -367,9 +377,9 @@ void PaneTransferTest::remoteToRemoteCopiesBetweenServers()
     RemotePane* to = openSite(target, m_frame->leftSiteView());
     QVERIFY(to);
     selectNames(from, {QStringLiteral("copy-me.bin")});
-    std::unique_ptr<QMimeData> drag(from->table()->dragData());
-    QVERIFY(to->table()->acceptsDrop(drag.get()));
-    to->table()->dropped(drag.get(), to->model()->rowOfName("dest"), Qt::NoModifier);
+    std::unique_ptr<QMimeData> drag(from->viewEvents().dragData());
+    QVERIFY(to->viewEvents().acceptsDrop(drag.get()));
+    to->viewEvents().dropped(drag.get(), to->model()->rowOfName("dest"), Qt::NoModifier);
     CFtpSession& session = from->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && target.exists("dest/copy-me.bin"), kWait);
     std::string copied;
@@ -432,13 +442,140 @@ void PaneTransferTest::copyUrlThenPasteUrlNamesTheSameFile()
     QVERIFY(copied->hasFormat(QStringLiteral("application/x-tollvane-url")));
 
     LocalPane* local = localPane();
+    PanePasteUrlDialog* dialog = nullptr;
+    connect(m_frame->leftSiteView(), &SiteView::dialogOpened, this,
+            [&dialog](QWidget* opened) { dialog = qobject_cast<PanePasteUrlDialog*>(opened); });
     QTest::keySequence(local->table(), QKeySequence::Paste);
+    QVERIFY(dialog);
+    QCOMPARE(dialog->urls(), QStringList({QStringLiteral("ftp://127.0.0.1/a%2541%20b")}));
+    QVERIFY(dialog->fileButton()->isChecked());
+    dialog->accept();
     const std::string target = m_local->path().toStdString() + "/a%41 b";
     CFtpSession& session = remote->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(target) && session.Queue().IsEmpty() && !session.IsBusy(), kWait);
     QCOMPARE(ReadLocal(target), std::string("percent"));
     QVERIFY(!std::filesystem::exists(m_local->path().toStdString() + "/aA b"));
     QCOMPARE(int(m_sessions->sessions().size()), 1); // the open site was used
+}
+
+void PaneTransferTest::pasteUrlDialogChoices_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<bool>("forceNew");
+    QTest::addColumn<bool>("queueOnly");
+    QTest::addColumn<QStringList>("expected"); // local files that arrive, with their text
+    QTest::addColumn<int>("sessions");
+    QTest::newRow("file on the open site") << "/tree/x.txt" << false << false << false << QStringList({"x.txt=x"}) << 1;
+    QTest::newRow("file on a new session") << "/tree/x.txt" << false << true << false << QStringList({"x.txt=x"}) << 2;
+    QTest::newRow("folder: everything beneath it")
+        << "/tree" << true << false << false << QStringList({"tree/x.txt=x", "tree/sub/y.txt=y"}) << 1;
+    QTest::newRow("queue only: queued, not started") << "/tree/x.txt" << false << false << true << QStringList() << 1;
+}
+
+void PaneTransferTest::pasteUrlDialogChoices()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, folder);
+    QFETCH(bool, forceNew);
+    QFETCH(bool, queueOnly);
+    QFETCH(QStringList, expected);
+    QFETCH(int, sessions);
+    tvtest::PyftpdlibServer server;
+    QVERIFY2(server.start(), server.error().c_str());
+    QVERIFY(server.createFile("tree/x.txt", "x"));
+    QVERIFY(server.createFile("tree/sub/y.txt", "y"));
+    openFrame();
+    RemotePane* remote = openSite(server);
+    QVERIFY(remote);
+    QApplication::clipboard()->setText(QStringLiteral("not a URL"));
+
+    PanePasteUrlDialog* dialog = nullptr;
+    connect(m_frame->leftSiteView(), &SiteView::dialogOpened, this,
+            [&dialog](QWidget* opened) { dialog = qobject_cast<PanePasteUrlDialog*>(opened); });
+    localPane()->action(QStringLiteral("pasteUrl"))->trigger();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Paste URL"));
+    QVERIFY(dialog->urls().isEmpty()); // no ftp URL on the clipboard: one is typed
+    dialog->urlField()->setPlainText(QStringLiteral("ftp://127.0.0.1:%1%2").arg(server.port()).arg(path));
+    (folder ? dialog->folderButton() : dialog->fileButton())->setChecked(true);
+    dialog->forceNewSessionBox()->setChecked(forceNew);
+    dialog->queueOnlyBox()->setChecked(queueOnly);
+    dialog->accept();
+
+    QCOMPARE(int(m_sessions->sessions().size()), sessions);
+    CFtpSession& used = m_sessions->sessions().back()->session();
+    if (queueOnly) {
+        QCOMPARE(used.Queue().Size(), std::size_t(1));
+        const std::optional<CQueueEntry> entry = used.Queue().Find(used.Queue().Ids().front());
+        QVERIFY(entry);
+        QCOMPARE(entry->remotePath, path.toStdString());
+        QCOMPARE(entry->localPath, m_local->path().toStdString());
+        QVERIFY(!used.IsBusy());
+        return;
+    }
+    const std::string local = m_local->path().toStdString() + "/";
+    QTRY_VERIFY_WITH_TIMEOUT(used.Queue().IsEmpty() && !used.IsBusy(), kWait);
+    for (const QString& file : expected) {
+        const QStringList parts = file.split(QLatin1Char('='));
+        QCOMPARE(ReadLocal(local + parts[0].toStdString()), parts[1].toStdString());
+    }
+}
+
+void PaneTransferTest::cacheDirectoryAndEntireServerQueueTheCacheWalk()
+{
+    tvtest::PyftpdlibServer server;
+    QVERIFY2(server.start(), server.error().c_str());
+    QVERIFY(server.createFile("pub/a/deep.txt", "d"));
+    QVERIFY(server.createFile("pub/top.txt", "t"));
+    QVERIFY(server.createFile("other/o.txt", "o"));
+    openFrame();
+    RemotePane* remote = openSite(server);
+    QVERIFY(remote);
+    CFtpSession& session = remote->openSession()->session();
+    const CDirectoryCache* cache = session.DirectoryCache();
+    QVERIFY(cache);
+    const auto cached = [&](const std::string& folder) {
+        return std::filesystem::exists(cache->GetCacheListPath(session.CacheSite(), folder));
+    };
+    QVERIFY(!cached("/pub/a"));
+
+    PaneCacheDialog* dialog = nullptr;
+    connect(remote, &FilePane::dialogOpened, this, [&dialog](QWidget* opened) { dialog = qobject_cast<PaneCacheDialog*>(opened); });
+    // Only a folder can be cached.
+    // The login's listing may still be on its way; it would replace the selection.
+    QTRY_VERIFY_WITH_TIMEOUT(!session.IsBusy(), kWait);
+    selectNames(remote, {QStringLiteral("pub")});
+    remote->action(QStringLiteral("cacheDirectory"))->trigger();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Cache Directory"));
+    QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("startingDirectory"))->text(), QStringLiteral("/pub"));
+    dialog->accept();
+    QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && cached("/pub/a"), kWait);
+    QVERIFY(!cached("/other"));
+
+    // The whole server, queued only: one cache entry for "/", and the queue stays still.
+    dialog = nullptr;
+    remote->action(QStringLiteral("cacheServer"))->trigger();
+    QVERIFY(dialog);
+    dialog->findChild<QCheckBox*>(QStringLiteral("queueOnly"))->setChecked(true);
+    dialog->accept();
+    QCOMPARE(session.Queue().Size(), std::size_t(1));
+    const std::optional<CQueueEntry> entry = session.Queue().Find(session.Queue().Ids().front());
+    QVERIFY(entry);
+    QCOMPARE(entry->operation, int(QUEUE_CACHEDIR));
+    QCOMPARE(entry->remotePath, std::string("/"));
+    QVERIFY(!session.IsBusy());
+    session.StartQueue();
+    QTRY_VERIFY_WITH_TIMEOUT(session.Queue().IsEmpty() && !session.IsBusy() && cached("/other"), kWait);
+
+    // A file row gives no cache command.
+    remote->changeDir("/pub");
+    QTRY_VERIFY_WITH_TIMEOUT(remote->currentPath() == "/pub" && remote->model()->rowOfName("top.txt") >= 0 && !session.IsBusy(), kWait);
+    selectNames(remote, {QStringLiteral("top.txt")});
+    dialog = nullptr;
+    remote->action(QStringLiteral("cacheDirectory"))->trigger();
+    QVERIFY(!dialog);
 }
 
 void PaneTransferTest::relativePathInPathBoxStaysOnTheSite()
@@ -477,8 +614,8 @@ void PaneTransferTest::nonUtf8NameDownloadsUnderItsBytes()
     QVERIFY(row >= 0);
     QCOMPARE(remote->model()->index(row, 0).data().toString(), QStringLiteral("caf\\xE9 \\xFF.txt"));
     remote->table()->selectRow(row);
-    std::unique_ptr<QMimeData> drag(remote->table()->dragData());
-    localPane()->table()->dropped(drag.get(), -1, Qt::NoModifier);
+    std::unique_ptr<QMimeData> drag(remote->viewEvents().dragData());
+    localPane()->viewEvents().dropped(drag.get(), -1, Qt::NoModifier);
     const std::string target = m_local->path().toStdString() + "/" + name;
     CFtpSession& session = remote->openSession()->session();
     QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(target) && session.Queue().IsEmpty() && !session.IsBusy(), kWait);

@@ -31,6 +31,14 @@ struct FtpServerOptions {
     // Bytes per second each data connection moves at most, both ways (0: no limit), so
     // that a test can interrupt a transfer at a chosen point.
     long maxBytesPerSecond = 0;
+    // TLS with the PEM certificate and key at these paths (made by the test): off,
+    // explicit (AUTH TLS; then required for logins and data, with the data connections
+    // resuming the control connection's TLS session on vsftpd) or implicit (vsftpd only:
+    // TLS from the first byte).
+    enum class Tls { Off, Explicit, Implicit };
+    Tls tls = Tls::Off;
+    std::string certificateFile;
+    std::string keyFile;
 };
 
 class FtpTestServer {

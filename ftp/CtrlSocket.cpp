@@ -513,20 +513,19 @@ int CCtrlSocket::CheckCertificate()
                     LOG_STATE);
         return FTP_OK;
     case CertificateVerdict::Changed:
+        // Never passed silently: only the user's explicit answer for this very
+        // certificate lets the connection go on.
         session.Log("WARNING: THE CERTIFICATE OF " + where +
                         " HAS CHANGED. It is not the certificate you trusted for this server (" +
                         FingerprintText(session.PinnedCertificate()) +
-                        "). Someone may be intercepting the connection. Refused.\n" +
-                        DescribeCertificate(certificate),
+                        "). Someone may be intercepting the connection.\n" + DescribeCertificate(certificate),
                     LOG_ERROR);
-        refusedForSecurity = true;
-        DropConnection();
-        return FTP_NOT_AVAILABLE;
+        break;
     case CertificateVerdict::Unknown:
+        session.Log("The server's certificate is not trusted.\n" + DescribeCertificate(certificate), LOG_WARNING);
         break;
     }
-    session.Log("The server's certificate is not trusted.\n" + DescribeCertificate(certificate), LOG_WARNING);
-    const int trust = session.AskCertificateTrust(certificate);
+    const int trust = session.AskCertificateTrust(certificate, session.PinnedCertificate());
     if (trust == CERT_TRUST_ALWAYS) {
         session.RememberCertificate(certificate.sha256);
         session.Log("Certificate " + FingerprintText(certificate.sha256) + " trusted for " + where +

@@ -138,9 +138,10 @@ public:
     // The certificate fingerprint the user trusted for this host and port ("AB:CD:..."),
     // empty when none.
     virtual std::string PinnedCertificate() const { return {}; }
-    // Asks the user about a certificate nobody vouches for; a CertificateTrust. Without a
-    // user to ask it is refused.
-    virtual int AskCertificateTrust(const CTlsCertificate&) { return CERT_REFUSE; }
+    // Asks the user about a certificate nobody vouches for; a CertificateTrust. pinned: the
+    // other certificate trusted before for this host and port (the certificate changed),
+    // empty when none. Without a user to ask it is refused.
+    virtual int AskCertificateTrust(const CTlsCertificate&, const std::string& /*pinned*/) { return CERT_REFUSE; }
     // Remembers the fingerprint as trusted for this host and port.
     virtual void RememberCertificate(const std::string& /*sha256*/) {}
 };

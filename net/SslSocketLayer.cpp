@@ -138,7 +138,7 @@ void CSslSocketLayer::Release()
     family = nullptr;
     pendingOutput.clear();
     established = failed = belowEnded = false;
-    closeNotifySent = closeNotifyReceived = truncated = writeWanted = false;
+    closeNotifySent = closeNotifyReceived = closeRaised = truncated = writeWanted = false;
 }
 
 bool CSslSocketLayer::StartClient(const std::string& host, const CSslSocketLayer* resumeFrom)
@@ -379,6 +379,7 @@ int CSslSocketLayer::Send(const void* buffer, int length, int flags)
 int CSslSocketLayer::Receive(void* buffer, int length, int flags)
 {
     bool moreWaiting = false;
+    bool endNow = false;
     int total = 0;
     {
         std::lock_guard lock(mutex);
@@ -424,16 +425,25 @@ int CSslSocketLayer::Receive(void* buffer, int length, int flags)
         }
         // A reply to something the server sent (a key update) goes out now.
         Flush();
-        if (total == 0) {
+        // The server ended the stream with close_notify: that is the connection's end for
+        // the caller, whether or not the server also closes its socket (some wait for
+        // ours first).
+        if (closeNotifyReceived && !closeRaised) {
+            closeRaised = true;
+            endNow = true;
+        }
+        if (total == 0 && !endNow) {
             if (closeNotifyReceived)
                 return 0;
             WSASetLastError(failed ? WSAECONNABORTED : WSAEWOULDBLOCK);
             return SOCKET_ERROR;
         }
-        moreWaiting = SSL_pending(ssl) > 0 || BIO_ctrl_pending(input) > 0 || belowEnded;
+        moreWaiting = total > 0 && (SSL_pending(ssl) > 0 || BIO_ctrl_pending(input) > 0 || belowEnded);
     }
+    if (endNow)
+        PostLayerEvent(FD_CLOSE, 0);
     // Decrypted or buffered bytes the caller did not take: it hears of them again.
-    if (moreWaiting)
+    else if (moreWaiting)
         PostLayerEvent(FD_FORCEREAD, 0);
     return total;
 }

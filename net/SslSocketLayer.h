@@ -110,6 +110,7 @@ private:
     bool belowEnded = false;     // the layer below reported the end of the stream
     bool closeNotifySent = false;
     bool closeNotifyReceived = false;
+    bool closeRaised = false;    // the caller has been told of the close_notify
     bool truncated = false;
     bool writeWanted = false;    // an upper Send was refused: raise FD_WRITE when drained
     CTlsCertificate certificate;

@@ -276,7 +276,7 @@ public:
     // trusted, kept in the data folder by host and port.
     int TlsModeSetting() const override { return tlsMode_; }
     std::string PinnedCertificate() const override;
-    int AskCertificateTrust(const CTlsCertificate& certificate) override;
+    int AskCertificateTrust(const CTlsCertificate& certificate, const std::string& pinned) override;
     void RememberCertificate(const std::string& sha256) override;
     void BeginPairing(SessionLink& partner) override;
     void EndPairing(SessionLink& partner) override;

@@ -8,7 +8,7 @@ std::string CFtpSession::PinnedCertificate() const {
     return FindKnownCertificate(KnownCertificatesPath(GetDataFolder()), host_, port_);
 }
 
-int CFtpSession::AskCertificateTrust(const CTlsCertificate& certificate) {
+int CFtpSession::AskCertificateTrust(const CTlsCertificate& certificate, const std::string& pinned) {
     CCertificateQuestion question;
     question.host = host_;
     question.port = port_;
@@ -18,6 +18,8 @@ int CFtpSession::AskCertificateTrust(const CTlsCertificate& certificate) {
     question.notBefore = certificate.notBefore;
     question.notAfter = certificate.notAfter;
     question.problem = certificate.problem;
+    if (!pinned.empty())
+        question.replaces = FingerprintText(pinned);
     const int answer = Ui().AskCertificateTrust(question);
     return answer == CERT_TRUST_ONCE || answer == CERT_TRUST_ALWAYS ? answer : CERT_REFUSE;
 }

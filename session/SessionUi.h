@@ -77,6 +77,9 @@ struct CCertificateQuestion {
     std::string notBefore;
     std::string notAfter;
     std::string problem;      // why it is not trusted
+    // Not empty: another certificate ("SHA256:...") was trusted for this host and port
+    // before. The certificate changed; the question must say so loudly.
+    std::string replaces;
 };
 
 // What a retry loop is about to try again, for a user who waits.

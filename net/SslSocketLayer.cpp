@@ -415,7 +415,8 @@ int CSslSocketLayer::Receive(void* buffer, int length, int flags)
                 Flush();
                 break;
             }
-            if (belowEnded && code != SSL_ERROR_SSL) {
+            const bool cut = ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+            if (cut || (belowEnded && code != SSL_ERROR_SSL)) {
                 truncated = true;
                 Fail("the server closed the connection without ending TLS (no close_notify)");
             } else {

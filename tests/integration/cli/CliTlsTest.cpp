@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "tests/support/ServerProcess.h"
+
 namespace clitest {
 namespace {
 
@@ -285,6 +287,39 @@ TEST(CliTlsVerification, ServerWithoutTls)
         std::error_code ec;
         fs::remove_all(root, ec);
     }
+}
+
+// A data connection cut without close_notify after part of the file fails the download,
+// even though the server then says 226: what arrived is not taken for the whole file.
+TEST(CliTlsVerification, DataCutWithoutCloseNotifyFailsTheDownload)
+{
+    const std::string root = MakeCliRoot();
+    ASSERT_FALSE(root.empty());
+    std::string fingerprint;
+    ASSERT_TRUE(MakeCertificate(root, "server", "IP:127.0.0.1", &fingerprint));
+    std::string why;
+    const std::string portFile = root + "/port";
+    const pid_t server = tvtest::spawnProcess(
+        {"/usr/bin/python3", tvtest::sourceFolder() + "/tests/servers/tls_cut_server.py", "--port-file", portFile,
+         "--certificate", root + "/server.pem", "--key", root + "/server.key", "--size", "300000", "--cut", "100000"},
+        {}, root + "/server.log", why);
+    ASSERT_GT(server, 0) << why;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(portFile) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(fs::exists(portFile)) << ReadAll(root + "/server.log");
+    const std::string port = ReadAll(portFile);
+
+    const Outcome outcome = RunCli(root, "p",
+                                   {"-v", "--timeout", "5", "--error-retry", "0", "--file-retry", "0",
+                                    "--trust-certificate", "SHA256:" + fingerprint, "get",
+                                    "ftpes://u@127.0.0.1:" + port + "/cut.bin"});
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err << ReadAll(root + "/server.log");
+    EXPECT_NE(outcome.err.find("without ending TLS (no close_notify)"), std::string::npos) << outcome.err;
+    EXPECT_FALSE(fs::exists(root + "/local/cut.bin"));
+    tvtest::stopProcessGroup(server, 5000);
+    std::error_code ec;
+    fs::remove_all(root, ec);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <string_view>
 
+#include "ftp/CertificateCheck.h"
 #include "platform/SocketErrors.h"
 
 namespace {
@@ -358,6 +359,10 @@ void CCtrlSocket::OnConnect(int error)
 
 int CCtrlSocket::OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1, intptr_t param2)
 {
+    if (layer == &sslLayer && type == CSocketLayer::LAYERCALLBACK_LAYERSPECIFIC) {
+        tlsEvent.Set();
+        return CMySocket::OnLayerCallback(layer, type, param1, param2);
+    }
     std::string text;
     int kind = LOG_STATE;
     if (ProxyReportLine(*this, layer, type, param1, param2, text, kind))
@@ -404,9 +409,12 @@ int CCtrlSocket::ConnectAndLogin()
         Close();
     lastError = 0;
     connectEvent.Reset();
+    refusedForSecurity = false;
+    dataProtected = false;
+    const int tlsMode = session.TlsModeSetting();
     const ProxyOptions proxy = session.Proxy();
     std::string proxyProblem;
-    if (!InsertProxyLayer(*this, proxy, &proxyProblem)) {
+    if (!InsertProxyLayer(*this, proxy, &proxyProblem, tlsMode != TLS_OFF)) {
         session.Log(proxyProblem, LOG_ERROR);
         return FTP_FAILED;
     }
@@ -428,6 +436,11 @@ int CCtrlSocket::ConnectAndLogin()
         if (lastError != 0)
             return FTP_FAILED;
     }
+    if (tlsMode == TLS_IMPLICIT) {
+        int r = StartTls();
+        if (r != FTP_OK)
+            return r;
+    }
 
     // The welcome, after any preliminary reply.
     int r = WaitForReply();
@@ -435,10 +448,138 @@ int CCtrlSocket::ConnectAndLogin()
         return r;
     if (replyCount == 0 || replyCodes[replyCount - 1] != "220")
         return FTP_FAILED;
+    if (tlsMode == TLS_TRY || tlsMode == TLS_REQUIRE) {
+        r = NegotiateExplicitTls(tlsMode);
+        if (r != FTP_OK)
+            return r;
+    }
     r = Login();
     if (r != FTP_OK)
         return r;
+    if (sslLayer.IsActive()) {
+        r = ProtectDataConnections(tlsMode);
+        if (r != FTP_OK)
+            return r;
+    }
     return NegotiateFeatures();
+}
+    r = Login();
+    if (r != FTP_OK || !sslLayer.IsActive())
+        return r;
+    return ProtectDataConnections(tlsMode);
+}
+
+int CCtrlSocket::NegotiateExplicitTls(int mode)
+{
+    int r = SendCommand("auth tls", 1);
+    if (r != FTP_OK)
+        return r;
+    if (ReplyCode(0) == "234")
+        return StartTls();
+    // Any other answer (500, 502, 504, 534, ...) means the server offers no TLS.
+    if (mode == TLS_REQUIRE) {
+        session.Log("The server does not offer TLS (AUTH TLS was answered " + ReplyCode(0) +
+                        "); this site requires an encrypted connection, so nothing is sent in plain text.",
+                    LOG_ERROR);
+        refusedForSecurity = true;
+        return FTP_NOT_AVAILABLE;
+    }
+    session.Log("The server does not offer TLS: continuing without encryption, as this site allows.",
+                LOG_WARNING);
+    return FTP_OK;
+}
+
+int CCtrlSocket::StartTls()
+{
+    session.Log("Starting TLS...", LOG_STATE);
+    tlsEvent.Reset();
+    if (!sslLayer.StartClient(session.Host(), nullptr)) {
+        session.Log(sslLayer.ErrorText(), LOG_ERROR);
+        return FTP_FAILED;
+    }
+    if (!sslLayer.IsEstablished()) {
+        // A stalled handshake ends like a stalled connect: by the time-out.
+        int r = session.WaitForTransfer(&tlsEvent, 0);
+        if (r != FTP_OK)
+            return r;
+    }
+    if (!sslLayer.IsEstablished()) {
+        session.Log(sslLayer.ErrorText().empty() ? "TLS handshake failed." : sslLayer.ErrorText(), LOG_ERROR);
+        return FTP_FAILED;
+    }
+    session.Log("TLS connection established: " + sslLayer.Description(), LOG_STATE);
+    return CheckCertificate();
+}
+
+int CCtrlSocket::CheckCertificate()
+{
+    const CTlsCertificate& certificate = sslLayer.PeerCertificate();
+    const std::string where = session.Host() + ":" + std::to_string(session.Port());
+    switch (JudgeCertificate(certificate, session.PinnedCertificate())) {
+    case CertificateVerdict::Verified:
+        session.Log("The server's certificate is valid for " + session.Host() + ".", LOG_STATE);
+        return FTP_OK;
+    case CertificateVerdict::Pinned:
+        session.Log("The server's certificate is the one trusted for " + where + " (" +
+                        FingerprintText(certificate.sha256) + ").",
+                    LOG_STATE);
+        return FTP_OK;
+    case CertificateVerdict::Changed:
+        // Never passed silently: only the user's explicit answer for this very
+        // certificate lets the connection go on.
+        session.Log("WARNING: THE CERTIFICATE OF " + where +
+                        " HAS CHANGED. It is not the certificate you trusted for this server (" +
+                        FingerprintText(session.PinnedCertificate()) +
+                        "). Someone may be intercepting the connection.\n" + DescribeCertificate(certificate),
+                    LOG_ERROR);
+        break;
+    case CertificateVerdict::Unknown:
+        session.Log("The server's certificate is not trusted.\n" + DescribeCertificate(certificate), LOG_WARNING);
+        break;
+    }
+    const int trust = session.AskCertificateTrust(certificate, session.PinnedCertificate());
+    if (trust == CERT_TRUST_ALWAYS) {
+        session.RememberCertificate(certificate.sha256);
+        session.Log("Certificate " + FingerprintText(certificate.sha256) + " trusted for " + where +
+                        " from now on.",
+                    LOG_STATE);
+        return FTP_OK;
+    }
+    if (trust == CERT_TRUST_ONCE) {
+        session.Log("Certificate " + FingerprintText(certificate.sha256) + " trusted for this connection.",
+                    LOG_STATE);
+        return FTP_OK;
+    }
+    session.Log("Connection refused: the certificate of " + where + " is not trusted (" +
+                    FingerprintText(certificate.sha256) + ").",
+                LOG_ERROR);
+    refusedForSecurity = true;
+    DropConnection();
+    return FTP_NOT_AVAILABLE;
+}
+
+int CCtrlSocket::ProtectDataConnections(int mode)
+{
+    int r = SendCommand("pbsz 0", 1);
+    if (r != FTP_OK)
+        return r;
+    r = SendCommand("prot p", 1);
+    if (r != FTP_OK)
+        return r;
+    if (ReplyCode(0) == "200") {
+        dataProtected = true;
+        return FTP_OK;
+    }
+    if (mode == TLS_TRY) {
+        session.Log("The server refused to encrypt data connections: file data and listings go in plain "
+                    "text, as this site allows.",
+                    LOG_WARNING);
+        return FTP_OK;
+    }
+    session.Log("The server refused to encrypt data connections (PROT P); this site requires encryption.",
+                LOG_ERROR);
+    refusedForSecurity = true;
+    return FTP_NOT_AVAILABLE;
 }
 
 int CCtrlSocket::NegotiateFeatures()

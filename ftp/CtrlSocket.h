@@ -70,6 +70,11 @@ public:
     std::string ReplyCode(int i) const;
     // First word of the last command line sent, as sent ("login" while logging in).
     const std::string& CommandVerb() const { return commandVerb; }
+    // The last ConnectAndLogin was refused for the connection's security (no TLS where it
+    // is required, a certificate not trusted): trying again would not change that.
+    bool RefusedForSecurity() const { return refusedForSecurity; }
+    // Data connections go through TLS (PROT P was accepted).
+    bool DataProtected() const { return dataProtected; }
 
     // ---- Operations: each sends its commands, checks the codes, returns an FtpResult ----
 
@@ -154,6 +159,14 @@ private:
     // text is turned into the exact long-listing form (listing/MlsdListing.h).
     bool UseMlsd(const std::string& arguments) const;
     void ConvertMlsdListing();
+    // AUTH TLS on the plain connection, as the site's choice says; TLS is on afterwards
+    // unless the server does not offer it and the site allows plain text.
+    int NegotiateExplicitTls(int mode);
+    // The handshake on the connected socket, then the certificate check.
+    int StartTls();
+    int CheckCertificate();
+    // PBSZ 0 and PROT P after the login on an encrypted connection.
+    int ProtectDataConnections(int mode);
     // The result of a command whose reply was not the expected one: FTP_NOT_AVAILABLE for a
     // 55x refusal, else FTP_FAILED.
     int RefusedOrFailed() const;
@@ -227,6 +240,9 @@ private:
     int sentCount = 0;
     CEvent sentEvent;        // auto-reset: the line was written or the attempt failed
     int lastError = 0;       // socket error of the last connect or send
+    CEvent tlsEvent;         // auto-reset: the TLS handshake finished or failed
+    bool refusedForSecurity = false;
+    bool dataProtected = false;
     CEvent connectEvent;     // auto-reset: a connect attempt completed
     // The thread that owns the socket reads the replies; in a site-to-site copy the
     // driving session's thread sends commands on this connection and waits for them. The

@@ -31,3 +31,18 @@ enum OperationFlag : int {
     OPFLAG_LIST_PARENT_FIRST = 0x40, // MakeDir lists the parent first
     OPFLAG_ONLY_IF_EXISTS = 0x80,    // transfer only when the target already exists
 };
+
+// A site's encryption choice, as the site file stores it.
+enum TlsMode : int {
+    TLS_OFF = 0,       // plain FTP
+    TLS_TRY = 1,       // AUTH TLS when the server offers it, else plain (the user allowed it)
+    TLS_REQUIRE = 2,   // AUTH TLS, and no connection without it
+    TLS_IMPLICIT = 3,  // TLS from the first byte (port 990 by default)
+};
+
+// What the user decided about a server certificate the system does not vouch for.
+enum CertificateTrust : int {
+    CERT_REFUSE = 0,
+    CERT_TRUST_ONCE = 1,    // this connection only
+    CERT_TRUST_ALWAYS = 2,  // remembered for the host and port
+};

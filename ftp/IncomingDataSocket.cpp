@@ -63,9 +63,9 @@ bool CIncomingDataSocket::CreateDataSocket()
     proxyListenEvent.Reset();
     proxyListenHost.clear();
     proxyListenPort = 0;
-    // Close emptied the chain: the proxy layer goes in again before every Create.
+    // Close emptied the chain: the layers go in again before every Create.
     std::string proxyProblem;
-    if (!InsertProxyLayer(*this, session.Proxy(), &proxyProblem)) {
+    if (!InsertProxyLayer(*this, session.Proxy(), &proxyProblem, tlsControl != nullptr)) {
         session.Log(proxyProblem, LOG_ERROR);
         WSASetLastError(WSAEINVAL);
         return false;
@@ -93,9 +93,19 @@ bool CIncomingDataSocket::ProxyListenAddress(std::string& address, unsigned& por
     return true;
 }
 
+void CIncomingDataSocket::UseTls(const CSslSocketLayer* control, const std::string& host)
+{
+    tlsControl = control;
+    tlsHost = host;
+}
+
 int CIncomingDataSocket::OnLayerCallback(CSocketLayer* layer, int type, intptr_t param1,
                                          intptr_t param2)
 {
+    if (layer == &sslLayer && type == CSocketLayer::LAYERCALLBACK_LAYERSPECIFIC) {
+        OnTlsNotice(static_cast<int>(param1));
+        return CMySocket::OnLayerCallback(layer, type, param1, param2);
+    }
     std::string text;
     int kind = LOG_STATE;
     if (ProxyReportLine(*this, layer, type, param1, param2, text, kind)) {
@@ -278,6 +288,17 @@ void CIncomingDataSocket::OnReceive(int error)
 
 int CIncomingDataSocket::ReceiveChunk(int error)
 {
+    if (awaitingPeerClose) {
+        // The upload is complete: what the server sends now only ends the connection.
+        int count;
+        while ((count = Receive(receiveBuffer.get(), bufferSize)) > 0) {
+        }
+        if (count == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            Close();
+            chunkSentEvent.Set();
+        }
+        return -1;
+    }
     if (error != 0) {
         FailTransfer(error);
         return -1;
@@ -289,8 +310,12 @@ int CIncomingDataSocket::ReceiveChunk(int error)
     int count = Receive(receiveBuffer.get(), bufferSize);
     if (count < 0) {
         int readError = WSAGetLastError();
-        if (readError != WSAEWOULDBLOCK)
+        if (readError != WSAEWOULDBLOCK) {
+            // A cut without close_notify: what arrived may be only part of the file.
+            if (sslLayer.IsActive() && !sslLayer.ErrorText().empty())
+                session.Log(sslLayer.ErrorText() + "; the transfer is incomplete.", LOG_ERROR);
             FailTransfer(readError);
+        }
         return -1;
     }
     receiveBuffer[static_cast<std::size_t>(count)] = '\0';
@@ -397,6 +422,35 @@ void CIncomingDataSocket::OnConnect(int error)
             FailTransfer(error);
         return;
     }
+    if (tlsControl != nullptr) {
+        // Established once the handshake is done (OnTlsNotice).
+        if (!sslLayer.StartClient(tlsHost, tlsControl)) {
+            session.Log(sslLayer.ErrorText(), LOG_ERROR);
+            FailTransfer(WSAECONNABORTED);
+        }
+        return;
+    }
+    OnEstablished();
+}
+
+void CIncomingDataSocket::OnTlsNotice(int notice)
+{
+    if (notice != CSslSocketLayer::SSL_NOTICE_HANDSHAKE_DONE) {
+        session.Log(sslLayer.ErrorText(), LOG_ERROR);
+        FailTransfer(WSAECONNABORTED);
+        return;
+    }
+    // The data connection must reach the server the control connection checked.
+    if (tlsControl == nullptr || sslLayer.PeerCertificate().sha256 != tlsControl->PeerCertificate().sha256) {
+        session.Log("The data connection presented another certificate than the control connection; "
+                    "it is refused.",
+                    LOG_ERROR);
+        FailTransfer(WSAECONNABORTED);
+        return;
+    }
+    session.Log(std::string("TLS data connection established") +
+                    (sslLayer.SessionReused() ? " (TLS session resumed)." : " (new TLS session)."),
+                LOG_STATE);
     OnEstablished();
 }
 
@@ -410,6 +464,11 @@ void CIncomingDataSocket::OnSend(int error)
 {
     if (error != 0) {
         FailTransfer(error);
+        return;
+    }
+    if (drainingTls) {
+        if (sslLayer.FinishOutput())
+            chunkSentEvent.Set();
         return;
     }
     if (chunkLength == 0) {
@@ -434,6 +493,35 @@ void CIncomingDataSocket::OnSend(int error)
         session.AddTransferredBytes(static_cast<std::uint64_t>(count));
     }
     chunkSentEvent.Set();
+}
+
+int CIncomingDataSocket::EndTlsUpload()
+{
+    // The file ends with TLS's close_notify, sent only once all of the file has left:
+    // closing earlier would cut its last bytes off.
+    drainingTls = true;
+    chunkSentEvent.Reset();
+    if (sslLayer.FinishOutput())
+        chunkSentEvent.Set();
+    int waited = session.WaitForTransfer(&chunkSentEvent, 0);
+    drainingTls = false;
+    if (waited != FTP_OK || GetSocketHandle() == INVALID_SOCKET || !sslLayer.ErrorText().empty()) {
+        if (!sslLayer.ErrorText().empty())
+            session.Log(sslLayer.ErrorText(), LOG_ERROR);
+        chunkSentEvent.Set();
+        return waited != FTP_OK ? waited : 1;
+    }
+    // Then the end of our side, and the server's close: a socket closed while the server's
+    // own close_notify waits unread would be reset, and a reset may throw away file data
+    // the server has not read yet.
+    awaitingPeerClose = true;
+    chunkSentEvent.Reset();
+    ShutDown(SD_SEND);
+    waited = session.WaitForTransfer(&chunkSentEvent, 0);
+    awaitingPeerClose = false;
+    chunkSentEvent.Set();
+    // The server's final reply and the size check tell whether it has the whole file.
+    return waited == FTP_INTERRUPTED ? waited : 0;
 }
 
 void CIncomingDataSocket::SendFile()
@@ -474,6 +562,8 @@ void CIncomingDataSocket::SendFile()
     chunkSent = 0;
     chunkSentEvent.Set();
     file.reset();
+    if (sendResult == 0 && GetSocketHandle() != INVALID_SOCKET && sslLayer.IsActive())
+        sendResult = EndTlsUpload();
     if (GetSocketHandle() != INVALID_SOCKET) {
         session.Log("Auto close data connection.", LOG_STATE);
         Close();

@@ -104,6 +104,11 @@ public:
     bool ListingMode() const { return listingMode; }
     void SetListingMode(bool on) { listingMode = on; }
 
+    // The next data connections go through TLS, resuming the TLS session of `control` (the
+    // control connection's layer) and checked against its certificate; null: plain. Set
+    // before CreateDataSocket.
+    void UseTls(const CSslSocketLayer* control, const std::string& host);
+
     // Bytes per read (default kDataBufferSize), 1 to kMaxDataBufferSize.
     bool SetBufferSize(int size);
     int BufferSize() const { return bufferSize; }
@@ -138,7 +143,17 @@ private:
     // transfer failed. Returns whether a file was open.
     bool CloseFileChecked();
 
+    // Ends an upload over TLS: close_notify, our side's end, then the server's close.
+    // 0, 1 (failed) or the wait's FtpResult.
+    int EndTlsUpload();
+    // The TLS handshake of the data connection ended (done or failed).
+    void OnTlsNotice(int notice);
+
     DataSocketLink& session;
+    const CSslSocketLayer* tlsControl = nullptr;  // non-null: data connections use TLS
+    std::string tlsHost;
+    bool drainingTls = false;  // the upload's last bytes and close_notify are on their way
+    bool awaitingPeerClose = false;  // an upload over TLS is complete: the server closes
 
     int bufferSize = kDataBufferSize;
     // Page-aligned: the kernel copies between page-aligned file pages and an unaligned

@@ -11,9 +11,11 @@ std::string ProxyOptions::Description() const
     return std::string(name) + " proxy " + host + ":" + std::to_string(port);
 }
 
-bool InsertProxyLayer(CMySocket& socket, const ProxyOptions& proxy, std::string* error)
+bool InsertProxyLayer(CMySocket& socket, const ProxyOptions& proxy, std::string* error, bool withTls)
 {
     socket.RemoveAllLayers();
+    if (withTls)
+        socket.AddLayer(&socket.SslLayer());
     if (!proxy.Enabled())
         return true;
     CProxySocketLayer& layer = socket.ProxyLayer();

@@ -24,7 +24,9 @@ struct ProxyOptions {
 // Empties the socket's chain and, when a proxy is set, inserts the socket's proxy layer
 // with these settings. Only while the socket has no handle. False for settings the layer
 // refuses (no host, a bad port, credentials too long): the error text is in *error.
-bool InsertProxyLayer(CMySocket& socket, const ProxyOptions& proxy, std::string* error);
+// withTls: the socket's TLS layer goes in first, above the proxy (still transparent
+// until its handshake starts).
+bool InsertProxyLayer(CMySocket& socket, const ProxyOptions& proxy, std::string* error, bool withTls = false);
 
 // The log line for a report of the proxy layer: false when the report is no proxy
 // report. kind is LOG_STATE for progress, LOG_ERROR for failures.

@@ -11,6 +11,7 @@
 #include "ftp/OverwriteChoice.h"
 #include "ftp/ProxyConnection.h"
 #include "listing/DirectoryCache.h"
+#include "net/SslSocketLayer.h"
 
 class CEvent;
 class CDirectoryCache;
@@ -133,4 +134,17 @@ public:
         applyToAll = false;
         return request.suggestedAction;
     }
+
+    // ---- Encryption ----
+    // The site's encryption choice (a TlsMode).
+    virtual int TlsModeSetting() const { return TLS_OFF; }
+    // The certificate fingerprint the user trusted for this host and port ("AB:CD:..."),
+    // empty when none.
+    virtual std::string PinnedCertificate() const { return {}; }
+    // Asks the user about a certificate nobody vouches for; a CertificateTrust. pinned: the
+    // other certificate trusted before for this host and port (the certificate changed),
+    // empty when none. Without a user to ask it is refused.
+    virtual int AskCertificateTrust(const CTlsCertificate&, const std::string& /*pinned*/) { return CERT_REFUSE; }
+    // Remembers the fingerprint as trusted for this host and port.
+    virtual void RememberCertificate(const std::string& /*sha256*/) {}
 };

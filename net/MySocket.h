@@ -1,8 +1,8 @@
 #pragma once
 // CMySocket: the program's common socket base, a CEventSocket that carries one proxy layer
-// and one secure-socket layer as members. Neither is inserted into the layer chain, so the
-// socket runs with an empty chain; they are there for a later proxy or encryption set-up
-// (socket.AddLayer(&socket.ProxyLayer()) before Create).
+// and one TLS layer as members. Neither is in the layer chain until the connection's set-up
+// adds it (socket.AddLayer(&socket.SslLayer()) before Create, the TLS layer first so that
+// it sits above a proxy).
 //
 // Usage:
 //   class CCtrlSocket : public CMySocket { void OnReceive(int error) override; ... };

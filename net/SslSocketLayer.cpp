@@ -1,56 +1,487 @@
 #include "net/SslSocketLayer.h"
 
-#include <mutex>
+#include "net/EventSocket.h"
+#include "platform/SocketErrors.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <arpa/inet.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 namespace {
 
-// State shared by every layer object that holds a reference on the encryption engine.
-// Nothing takes a reference in this program (no engine is loaded), so only the release
-// path exists.
-std::mutex engineMutex;
-int engineUseCount = 0;
+// Encrypted bytes taken from the layer below per pull, and the most kept waiting.
+constexpr int kPullChunk = 64 * 1024;
+constexpr std::size_t kMaxBufferedInput = 512 * 1024;
+// Plain bytes handed to TLS per Send.
+constexpr int kMaxWritePiece = 64 * 1024;
+// Certificate texts come from the server: cut to a length a message can show.
+constexpr std::size_t kMaxCertificateText = 400;
+
+// One client context for the process, with the system's trust store (the default
+// paths, which SSL_CERT_FILE and SSL_CERT_DIR override).
+SSL_CTX* ClientContext()
+{
+    static SSL_CTX* context = [] {
+        SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+        if (made == nullptr)
+            return made;
+        SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
+        SSL_CTX_set_default_verify_paths(made);
+        // The certificate is judged after the handshake, with the user when needed.
+        SSL_CTX_set_verify(made, SSL_VERIFY_NONE, nullptr);
+        SSL_CTX_set_session_cache_mode(made, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(made, &CSslSocketLayer::OnNewSession);
+        return made;
+    }();
+    return context;
+}
+
+// Where an SSL object keeps its layer.
+int LayerIndex()
+{
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+std::string LastOpenSslError()
+{
+    std::string text;
+    while (unsigned long code = ERR_get_error()) {
+        char line[256];
+        ERR_error_string_n(code, line, sizeof line);
+        if (!text.empty())
+            text += "; ";
+        text += line;
+    }
+    return text.empty() ? "unknown TLS error" : text;
+}
+
+// Plain printable text of bounded length: anything else becomes '?'.
+std::string Printable(const std::string& raw)
+{
+    std::string text;
+    for (char c : raw) {
+        if (text.size() >= kMaxCertificateText) {
+            text += "...";
+            break;
+        }
+        const auto u = static_cast<unsigned char>(c);
+        text += (u >= 0x20 && u < 0x7F) ? c : '?';
+    }
+    return text;
+}
+
+std::string BioText(BIO* bio)
+{
+    char* data = nullptr;
+    long length = BIO_get_mem_data(bio, &data);
+    return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::string NameText(const X509_NAME* name)
+{
+    BIO* bio = BIO_new(BIO_s_mem());
+    if (bio == nullptr)
+        return {};
+    // RFC 2253 form escapes control and non-ASCII characters.
+    X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253);
+    std::string text = Printable(BioText(bio));
+    BIO_free(bio);
+    return text;
+}
+
+std::string TimeText(const ASN1_TIME* time)
+{
+    BIO* bio = BIO_new(BIO_s_mem());
+    if (bio == nullptr)
+        return {};
+    ASN1_TIME_print(bio, time);
+    std::string text = Printable(BioText(bio));
+    BIO_free(bio);
+    return text;
+}
 
 }  // namespace
 
 CSslSocketLayer::~CSslSocketLayer()
 {
-    if (holdsLibraryReference) {
-        std::lock_guard lock(engineMutex);
-        if (engineUseCount > 0)
-            --engineUseCount;
-        holdsLibraryReference = false;
+    Release();
+    std::lock_guard lock(sessionMutex);
+    if (newestSession != nullptr)
+        SSL_SESSION_free(newestSession);
+    newestSession = nullptr;
+}
+
+int CSslSocketLayer::OnNewSession(SSL* ssl, SSL_SESSION* session)
+{
+    auto* layer = static_cast<CSslSocketLayer*>(SSL_get_ex_data(ssl, LayerIndex()));
+    if (layer == nullptr || layer->family == nullptr)
+        return 0;
+    std::lock_guard lock(layer->family->sessionMutex);
+    if (layer->family->newestSession != nullptr)
+        SSL_SESSION_free(layer->family->newestSession);
+    layer->family->newestSession = session;
+    return 1;  // the reference is ours now
+}
+
+void CSslSocketLayer::Release()
+{
+    if (ssl != nullptr)
+        SSL_free(ssl);  // frees both memory BIOs
+    ssl = nullptr;
+    input = output = nullptr;
+    family = nullptr;
+    pendingOutput.clear();
+    established = failed = belowEnded = false;
+    closeNotifySent = closeNotifyReceived = closeRaised = truncated = writeWanted = false;
+}
+
+bool CSslSocketLayer::StartClient(const std::string& host, const CSslSocketLayer* resumeFrom)
+{
+    int notice = 0;
+    {
+        std::lock_guard lock(mutex);
+        Release();
+        certificate = {};
+        errorText.clear();
+        SSL_CTX* context = ClientContext();
+        if (context == nullptr || (ssl = SSL_new(context)) == nullptr) {
+            errorText = "TLS could not be set up: " + LastOpenSslError();
+            return false;
+        }
+        input = BIO_new(BIO_s_mem());
+        output = BIO_new(BIO_s_mem());
+        if (input == nullptr || output == nullptr) {
+            BIO_free(input);
+            BIO_free(output);
+            SSL_free(ssl);
+            ssl = nullptr;
+            input = output = nullptr;
+            errorText = "TLS could not be set up: out of memory";
+            return false;
+        }
+        // Until the layer below ends, an empty input means "more may come".
+        BIO_set_mem_eof_return(input, -1);
+        SSL_set_bio(ssl, input, output);
+        SSL_set_connect_state(ssl);
+
+        in6_addr literal6{};
+        in_addr literal4{};
+        const bool isAddress = inet_pton(AF_INET, host.c_str(), &literal4) == 1 ||
+                               inet_pton(AF_INET6, host.c_str(), &literal6) == 1;
+        X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (isAddress) {
+            X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+        } else {
+            SSL_set1_host(ssl, host.c_str());
+            SSL_set_tlsext_host_name(ssl, host.c_str());
+        }
+        family = resumeFrom != nullptr ? resumeFrom : this;
+        SSL_set_ex_data(ssl, LayerIndex(), this);
+        if (resumeFrom != nullptr) {
+            SSL_SESSION* session = nullptr;
+            {
+                std::lock_guard sessionLock(resumeFrom->sessionMutex);
+                session = resumeFrom->newestSession;
+                if (session != nullptr)
+                    SSL_SESSION_up_ref(session);
+            }
+            if (session == nullptr && resumeFrom->ssl != nullptr)
+                session = SSL_get1_session(resumeFrom->ssl);
+            if (session != nullptr) {
+                SSL_set_session(ssl, session);
+                SSL_SESSION_free(session);
+            }
+        } else {
+            // A new control connection starts a new family.
+            std::lock_guard sessionLock(sessionMutex);
+            if (newestSession != nullptr)
+                SSL_SESSION_free(newestSession);
+            newestSession = nullptr;
+        }
+        notice = DriveHandshake();
     }
+    Notify(notice);
+    return !failed;
 }
 
-// Inactive: every event is raised unchanged for the layer above, every call goes down.
-void CSslSocketLayer::OnReceive(int error)
+int CSslSocketLayer::DriveHandshake()
 {
-    CSocketLayer::OnReceive(error);
+    if (ssl == nullptr || established || failed)
+        return 0;
+    Pull();
+    ERR_clear_error();
+    const int result = SSL_do_handshake(ssl);
+    if (!Flush() && failed)
+        return SSL_NOTICE_FAILED;
+    if (result == 1) {
+        established = true;
+        ReadCertificate();
+        return SSL_NOTICE_HANDSHAKE_DONE;
+    }
+    const int code = SSL_get_error(ssl, result);
+    if (code == SSL_ERROR_WANT_READ && !belowEnded)
+        return 0;
+    if (code == SSL_ERROR_WANT_WRITE)
+        return 0;
+    if (belowEnded && code != SSL_ERROR_SSL)
+        Fail("the server closed the connection during the TLS handshake");
+    else
+        Fail("TLS handshake failed: " + LastOpenSslError());
+    return SSL_NOTICE_FAILED;
 }
 
-void CSslSocketLayer::OnSend(int error)
+void CSslSocketLayer::Fail(const std::string& why)
 {
-    CSocketLayer::OnSend(error);
+    if (errorText.empty())
+        errorText = why;
+    failed = true;
 }
 
-void CSslSocketLayer::OnConnect(int error)
+void CSslSocketLayer::Notify(int notice)
 {
-    CSocketLayer::OnConnect(error);
+    if (notice != 0)
+        DoLayerCallback(LAYERCALLBACK_LAYERSPECIFIC, notice, 0);
 }
 
-void CSslSocketLayer::OnClose(int error)
+void CSslSocketLayer::ReadCertificate()
 {
-    CSocketLayer::OnClose(error);
+    X509* peer = SSL_get1_peer_certificate(ssl);
+    if (peer == nullptr) {
+        certificate.problem = "the server sent no certificate";
+        return;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (X509_digest(peer, EVP_sha256(), digest, &digestLength) == 1) {
+        char hex[4];
+        for (unsigned int i = 0; i < digestLength; ++i) {
+            std::snprintf(hex, sizeof hex, i ? ":%02X" : "%02X", digest[i]);
+            certificate.sha256 += hex;
+        }
+    }
+    certificate.subject = NameText(X509_get_subject_name(peer));
+    certificate.issuer = NameText(X509_get_issuer_name(peer));
+    certificate.notBefore = TimeText(X509_get0_notBefore(peer));
+    certificate.notAfter = TimeText(X509_get0_notAfter(peer));
+    const long verifyResult = SSL_get_verify_result(ssl);
+    certificate.verified = verifyResult == X509_V_OK;
+    if (!certificate.verified)
+        certificate.problem = X509_verify_cert_error_string(verifyResult);
+    X509_free(peer);
 }
+
+bool CSslSocketLayer::SessionReused() const
+{
+    return ssl != nullptr && SSL_session_reused(ssl) == 1;
+}
+
+std::string CSslSocketLayer::Description() const
+{
+    if (ssl == nullptr)
+        return {};
+    const char* cipher = SSL_get_cipher_name(ssl);
+    return std::string(SSL_get_version(ssl)) + " (" + (cipher ? cipher : "?") + ")";
+}
+
+bool CSslSocketLayer::Pull()
+{
+    if (belowEnded || static_cast<std::size_t>(BIO_ctrl_pending(input)) >= kMaxBufferedInput)
+        return false;
+    char buffer[kPullChunk];
+    bool pulled = false;
+    while (static_cast<std::size_t>(BIO_ctrl_pending(input)) < kMaxBufferedInput) {
+        const int count = CSocketLayer::Receive(buffer, sizeof buffer, 0);
+        if (count > 0) {
+            BIO_write(input, buffer, count);
+            pulled = true;
+            if (count < static_cast<int>(sizeof buffer))
+                break;
+            continue;
+        }
+        if (count == 0) {
+            belowEnded = true;
+            BIO_set_mem_eof_return(input, 0);
+        } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            belowEnded = true;
+            BIO_set_mem_eof_return(input, 0);
+        }
+        break;
+    }
+    return pulled;
+}
+
+bool CSslSocketLayer::Flush()
+{
+    char buffer[kPullChunk];
+    int count;
+    while ((count = BIO_read(output, buffer, sizeof buffer)) > 0)
+        pendingOutput.append(buffer, static_cast<std::size_t>(count));
+    std::size_t sent = 0;
+    while (sent < pendingOutput.size()) {
+        const int piece = static_cast<int>(std::min<std::size_t>(pendingOutput.size() - sent, 1 << 20));
+        const int written = CSocketLayer::Send(pendingOutput.data() + sent, piece, 0);
+        if (written > 0) {
+            sent += static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written < 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+            Fail("the connection failed while sending: " + GetSocketErrorText(WSAGetLastError()));
+        break;
+    }
+    pendingOutput.erase(0, sent);
+    return pendingOutput.empty();
+}
+
+// ---- Calls from above ----
 
 int CSslSocketLayer::Send(const void* buffer, int length, int flags)
 {
-    return CSocketLayer::Send(buffer, length, flags);
+    std::lock_guard lock(mutex);
+    if (ssl == nullptr)
+        return CSocketLayer::Send(buffer, length, flags);
+    if (!established || closeNotifySent || failed) {
+        WSASetLastError(failed ? WSAECONNABORTED : (established ? WSAESHUTDOWN : WSAEWOULDBLOCK));
+        if (!established && !failed)
+            writeWanted = true;
+        return SOCKET_ERROR;
+    }
+    if (!Flush()) {
+        if (failed) {
+            WSASetLastError(WSAECONNABORTED);
+            return SOCKET_ERROR;
+        }
+        writeWanted = true;
+        WSASetLastError(WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    }
+    if (length <= 0)
+        return 0;
+    ERR_clear_error();
+    const int written = SSL_write(ssl, buffer, std::min(length, kMaxWritePiece));
+    if (written <= 0) {
+        Fail("TLS write failed: " + LastOpenSslError());
+        WSASetLastError(WSAECONNABORTED);
+        return SOCKET_ERROR;
+    }
+    // What did not go out yet leaves with the next write notification.
+    if (!Flush())
+        writeWanted = true;
+    return written;
 }
 
 int CSslSocketLayer::Receive(void* buffer, int length, int flags)
 {
-    return CSocketLayer::Receive(buffer, length, flags);
+    bool moreWaiting = false;
+    bool endNow = false;
+    int total = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (ssl == nullptr)
+            return CSocketLayer::Receive(buffer, length, flags);
+        if (!established) {
+            WSASetLastError(failed ? WSAECONNABORTED : WSAEWOULDBLOCK);
+            return SOCKET_ERROR;
+        }
+        if (closeNotifyReceived)
+            return 0;
+        // Reading from below each time keeps its read notifications coming.
+        Pull();
+        auto* bytes = static_cast<char*>(buffer);
+        while (total < length) {
+            ERR_clear_error();
+            const int count = SSL_read(ssl, bytes + total, length - total);
+            if (count > 0) {
+                total += count;
+                continue;
+            }
+            const int code = SSL_get_error(ssl, count);
+            if (code == SSL_ERROR_WANT_READ && !belowEnded) {
+                if (Pull())
+                    continue;
+                break;
+            }
+            if (code == SSL_ERROR_ZERO_RETURN) {
+                closeNotifyReceived = true;
+                break;
+            }
+            if (code == SSL_ERROR_WANT_WRITE) {
+                Flush();
+                break;
+            }
+            const bool cut = ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+            if (cut || (belowEnded && code != SSL_ERROR_SSL)) {
+                truncated = true;
+                Fail("the server closed the connection without ending TLS (no close_notify)");
+            } else {
+                Fail("TLS read failed: " + LastOpenSslError());
+            }
+            break;
+        }
+        // A reply to something the server sent (a key update) goes out now.
+        Flush();
+        // The server ended the stream with close_notify: that is the connection's end for
+        // the caller, whether or not the server also closes its socket (some wait for
+        // ours first).
+        if (closeNotifyReceived && !closeRaised) {
+            closeRaised = true;
+            endNow = true;
+        }
+        if (total == 0 && !endNow) {
+            if (closeNotifyReceived)
+                return 0;
+            WSASetLastError(failed ? WSAECONNABORTED : WSAEWOULDBLOCK);
+            return SOCKET_ERROR;
+        }
+        moreWaiting = total > 0 && (SSL_pending(ssl) > 0 || BIO_ctrl_pending(input) > 0 || belowEnded);
+    }
+    if (endNow)
+        PostLayerEvent(FD_CLOSE, 0);
+    // Decrypted or buffered bytes the caller did not take: it hears of them again.
+    else if (moreWaiting)
+        PostLayerEvent(FD_FORCEREAD, 0);
+    return total;
+}
+
+bool CSslSocketLayer::FinishOutput()
+{
+    std::lock_guard lock(mutex);
+    if (ssl == nullptr || !established || failed)
+        return true;
+    if (!closeNotifySent) {
+        closeNotifySent = true;
+        SSL_shutdown(ssl);
+    }
+    const bool drained = Flush();
+    if (!drained && !failed)
+        writeWanted = true;
+    return drained || failed;
+}
+
+void CSslSocketLayer::Close()
+{
+    {
+        std::lock_guard lock(mutex);
+        if (ssl != nullptr && established && !failed && !closeNotifySent) {
+            // Best effort: the socket closes right after.
+            closeNotifySent = true;
+            SSL_shutdown(ssl);
+            Flush();
+        }
+        Release();
+    }
+    CSocketLayer::Close();
+}
+
+bool CSslSocketLayer::ShutDown(int how)
+{
+    return CSocketLayer::ShutDown(how);
 }
 
 bool CSslSocketLayer::Connect(const sockaddr* address, socklen_t addressLength)
@@ -63,12 +494,81 @@ bool CSslSocketLayer::Connect(const char* host, unsigned port)
     return CSocketLayer::Connect(host, port);
 }
 
-void CSslSocketLayer::Close()
+// ---- Events from below ----
+
+void CSslSocketLayer::OnConnect(int error)
 {
-    CSocketLayer::Close();
+    CSocketLayer::OnConnect(error);
 }
 
-bool CSslSocketLayer::ShutDown(int how)
+void CSslSocketLayer::OnReceive(int error)
 {
-    return CSocketLayer::ShutDown(how);
+    int notice = 0;
+    Raise raise = Raise::Read;
+    {
+        std::lock_guard lock(mutex);
+        if (ssl != nullptr && error == 0) {
+            if (!established) {
+                notice = DriveHandshake();
+                // Application data may have come with the end of the handshake.
+                const bool waiting = established && (SSL_pending(ssl) > 0 || BIO_ctrl_pending(input) > 0);
+                raise = waiting ? Raise::Read : Raise::Nothing;
+                if (notice == SSL_NOTICE_HANDSHAKE_DONE && writeWanted) {
+                    writeWanted = false;
+                    raise = waiting ? Raise::Read : Raise::Write;
+                }
+            }
+        }
+    }
+    Notify(notice);
+    if (raise == Raise::Read)
+        CSocketLayer::OnReceive(error);
+    else if (raise == Raise::Write)
+        CSocketLayer::OnSend(0);
+}
+
+void CSslSocketLayer::OnSend(int error)
+{
+    int notice = 0;
+    Raise raise = Raise::Write;
+    {
+        std::lock_guard lock(mutex);
+        if (ssl != nullptr && error == 0) {
+            if (!established) {
+                notice = DriveHandshake();
+                raise = Raise::Nothing;
+            } else if (!Flush() && !failed) {
+                raise = Raise::Nothing;  // the next write notification goes on
+            } else {
+                writeWanted = false;
+            }
+        }
+    }
+    Notify(notice);
+    if (raise == Raise::Write)
+        CSocketLayer::OnSend(error);
+}
+
+void CSslSocketLayer::OnClose(int error)
+{
+    int notice = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (ssl != nullptr) {
+            // What is still on its way belongs to the stream before its end.
+            while (Pull()) {
+            }
+            belowEnded = true;
+            BIO_set_mem_eof_return(input, 0);
+            if (!established && !failed) {
+                notice = DriveHandshake();
+                if (!established && !failed) {
+                    Fail("the server closed the connection during the TLS handshake");
+                    notice = SSL_NOTICE_FAILED;
+                }
+            }
+        }
+    }
+    Notify(notice);
+    CSocketLayer::OnClose(error);
 }

@@ -32,6 +32,7 @@ CSessionSite SessionSiteOf(const CSiteSetting& record) {
     site.hosttype = record.hosttype;
     site.passive = record.passive;
     site.defremotedir = record.defremotedir;
+    site.encryption = record.encryption;
     return site;
 }
 
@@ -56,6 +57,7 @@ CFtpSession::CFtpSession(CSharedSettings& settings, const CSessionSite& site)
       loginType_(site.logintype),
       hostType_(site.hosttype),
       passive_(site.passive),
+      tlsMode_(site.encryption),
       stopEvent_(false, false),
       commandEvent_(false, false),
       serverClosedEvent_(false, false),

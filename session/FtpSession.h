@@ -273,6 +273,12 @@ public:
     int DefaultOverwriteActionSetting() const override { return Settings().DefaultOverwriteAction; }
     int TransferTypeFor(const std::string& fileName) const override { return ChooseTransferType(fileName); }
     int AskOverwrite(const COverwriteRequest& request, bool& applyToAll) override;
+    // Encryption (SessionTls.cpp): the site's choice, and the certificates the user
+    // trusted, kept in the data folder by host and port.
+    int TlsModeSetting() const override { return tlsMode_; }
+    std::string PinnedCertificate() const override;
+    int AskCertificateTrust(const CTlsCertificate& certificate, const std::string& pinned) override;
+    void RememberCertificate(const std::string& sha256) override;
     void BeginPairing(SessionLink& partner) override;
     void EndPairing(SessionLink& partner) override;
     void ShowCacheMessage(const std::string& text) override;
@@ -353,6 +359,7 @@ private:
     const int loginType_;
     const int hostType_;
     const int passive_;
+    const int tlsMode_;  // a TlsMode
 
     CCommandMailbox mailbox_;
     CEvent stopEvent_;

@@ -19,4 +19,5 @@ struct CSessionSite {
     int hosttype = 0;
     int passive = 0;
     std::string defremotedir;
+    int encryption = 0;  // a TlsMode (ftp/FtpTypes.h): the site's encryption choice
 };

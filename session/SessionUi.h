@@ -66,6 +66,22 @@ struct COverwriteAnswer {
     bool applyToAll = false;
 };
 
+// A server certificate that nobody vouches for, as the user sees it. Every text comes from
+// the server: show it as plain text only.
+struct CCertificateQuestion {
+    std::string host;
+    int port = 0;
+    std::string fingerprint;  // "SHA256:AB:CD:..."
+    std::string subject;
+    std::string issuer;
+    std::string notBefore;
+    std::string notAfter;
+    std::string problem;      // why it is not trusted
+    // Not empty: another certificate ("SHA256:...") was trusted for this host and port
+    // before. The certificate changed; the question must say so loudly.
+    std::string replaces;
+};
+
 // What a retry loop is about to try again, for a user who waits.
 struct CRetryNotice {
     std::string what;      // "connection to host:port", "download of /a/b.txt", ...
@@ -138,6 +154,9 @@ public:
     virtual void CommandFinished(int /*code*/, int /*result*/) {}
     // Worker, informs: a retry loop pauses before its next attempt.
     virtual void RetryWaiting(const CRetryNotice& /*notice*/) {}
+    // Worker, asks: trust this certificate? A CertificateTrust (ftp/FtpTypes.h): refuse,
+    // once, or always (the session remembers it). Without a user to ask: refused.
+    virtual int AskCertificateTrust(const CCertificateQuestion& /*question*/) { return CERT_REFUSE; }
 };
 
 // The UI of a session that no window shows: nothing is displayed, questions are declined

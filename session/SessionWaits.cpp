@@ -138,7 +138,10 @@ int CFtpSession::ConnectWithRetry() {
             // A refused login stays refused: trying the same password again only risks
             // locking the account.
             if (result == FTP_NOT_AVAILABLE) {
-                Log("Login refused by the server: " + LastReplyLine(), LOG_ERROR);
+                // A connection refused for its security (no TLS, a certificate not
+                // trusted) has said why already; trying again would not change it.
+                if (!ctrl_->RefusedForSecurity())
+                    Log("Login refused by the server: " + LastReplyLine(), LOG_ERROR);
                 break;
             }
             if (attempt >= Settings().ErrorRetry && !Settings().AlwaysRetry) {

@@ -3,10 +3,30 @@
 #include "platform/HexDigit.h"
 
 #include <cctype>
+#include <string_view>
 
 namespace {
 
 const char kPrefix[] = "ftp://";
+
+struct Scheme {
+    std::string_view prefix;
+    int encryption;
+};
+constexpr Scheme kSchemes[] = {
+    {"ftp://", CSiteSetting::ENCRYPTION_PLAIN},
+    {"ftps://", CSiteSetting::ENCRYPTION_IMPLICIT},
+    {"ftpes://", CSiteSetting::ENCRYPTION_REQUIRE},
+};
+
+const Scheme* SchemeOf(const std::string& url)
+{
+    for (const Scheme& scheme : kSchemes) {
+        if (url.compare(0, scheme.prefix.size(), scheme.prefix) == 0)
+            return &scheme;
+    }
+    return nullptr;
+}
 
 // Decodes %XX; a "%" not followed by two hex digits stays as it is. Refuses a decoded line
 // break or zero byte: they would end or split an FTP command.
@@ -66,7 +86,7 @@ std::string UrlHostPort(const std::string& host, int port)
 
 std::string WithFtpPrefix(const std::string& text)
 {
-    if (text.compare(0, sizeof kPrefix - 1, kPrefix) == 0)
+    if (SchemeOf(text) != nullptr)
         return text;
     return kPrefix + text;
 }
@@ -79,9 +99,13 @@ std::string InvalidUrlMessage(const std::string& prefixedText)
 bool SplitFtpUrl(const std::string& url, FtpUrl& out)
 {
     out = FtpUrl{};
-    if (url.compare(0, sizeof kPrefix - 1, kPrefix) != 0)
+    const Scheme* scheme = SchemeOf(url);
+    if (scheme == nullptr)
         return false;
-    const std::string rest = url.substr(sizeof kPrefix - 1);
+    out.encryption = scheme->encryption;
+    if (out.encryption == CSiteSetting::ENCRYPTION_IMPLICIT)
+        out.port = CSiteSetting::kImplicitTlsPort;
+    const std::string rest = url.substr(scheme->prefix.size());
     for (char c : rest)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             return false; // control characters belong nowhere in a URL
@@ -170,5 +194,6 @@ bool SiteFromUrl(const std::string& text, const std::string& anonymousPass, CSit
         password = anonymousPass;
     }
     site = OpenSiteFromFields(parts.host, path, user, password, parts.port, true);
+    site.encryption = parts.encryption;
     return true;
 }

@@ -13,9 +13,11 @@ struct FtpUrl {
     std::string host;
     uint16_t port = 21;
     std::string path;       // with its leading "/", as it stood in the URL
+    // ftps:// is implicit TLS (port 990 unless given), ftpes:// explicit TLS required.
+    int encryption = CSiteSetting::ENCRYPTION_PLAIN;
 };
 
-// Splits ftp://[user[:password]@]host[:port][/path]. %XX escapes are decoded in the user,
+// Splits ftp://[user[:password]@]host[:port][/path] (or ftps://, ftpes://). %XX escapes are decoded in the user,
 // the password and the path. Fails on an empty or malformed host, a port that is not a
 // number from 1 to 65535, and escapes that decode to a line break or a zero byte.
 bool SplitFtpUrl(const std::string& url, FtpUrl& out);
@@ -24,7 +26,8 @@ bool SplitFtpUrl(const std::string& url, FtpUrl& out);
 // it unless the port is 21 (or 0: none given).
 std::string UrlHostPort(const std::string& host, int port);
 
-// The text with "ftp://" in front unless it begins with exactly that (case-sensitive).
+// The text with "ftp://" in front unless it begins with exactly that, "ftps://" or
+// "ftpes://" (case-sensitive).
 std::string WithFtpPrefix(const std::string& text);
 
 // "Invalid URL:" followed by the text as parsed.

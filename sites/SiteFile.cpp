@@ -18,6 +18,8 @@ std::string ValueOf(const std::string& line)
                                                : std::string_view(line).substr(eq + 1));
 }
 
+constexpr char kEncryptionKey[] = "encryption=";
+
 } // namespace
 
 void LoadSiteFile(const std::string& path, SiteList& list)
@@ -25,8 +27,10 @@ void LoadSiteFile(const std::string& path, SiteList& list)
     CTextLineReader reader(COverlongLine::Cut);
     reader.Open(path);
     std::string line;
-    while (reader.ReadLine(line)) {
+    bool haveLine = reader.ReadLine(line);
+    while (haveLine) {
         const std::string header = sites::Trim(line);
+        haveLine = reader.ReadLine(line);
         if (header.empty() || header[0] != '[')
             continue;
         // The closing bracket is not checked: the name is the header without its first
@@ -34,16 +38,14 @@ void LoadSiteFile(const std::string& path, SiteList& list)
         std::string name = header.size() >= 2 ? header.substr(1, header.size() - 2) : std::string();
 
         std::array<std::string, 9> values;
-        bool complete = true;
-        for (std::string& value : values) {
-            if (!reader.ReadLine(line)) {
-                complete = false;
-                break;
-            }
-            value = ValueOf(line);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                haveLine = reader.ReadLine(line);
+            if (!haveLine)
+                return;
+            values[i] = ValueOf(line);
         }
-        if (!complete)
-            return;
+        haveLine = reader.ReadLine(line);
 
         auto site = std::make_unique<CSiteSetting>();
         site->name = std::move(name);
@@ -56,6 +58,13 @@ void LoadSiteFile(const std::string& path, SiteList& list)
         site->deflocaldir = values[6];
         site->defremotedir = values[7];
         site->passive = sites::ParseLeadingInt(values[8]);
+        // The optional line after the nine values.
+        if (haveLine && sites::Trim(line).rfind(kEncryptionKey, 0) == 0) {
+            const int encryption = sites::ParseLeadingInt(ValueOf(line));
+            if (encryption >= CSiteSetting::ENCRYPTION_PLAIN && encryption <= CSiteSetting::ENCRYPTION_IMPLICIT)
+                site->encryption = encryption;
+            haveLine = reader.ReadLine(line);
+        }
         list.push_back(std::move(site));
     }
 }
@@ -73,7 +82,10 @@ std::string FormatSiteFile(const SiteList& list)
         out += "hosttype=" + std::to_string(site->hosttype) + "\n";
         out += "deflocaldir=" + site->deflocaldir + "\n";
         out += "defremotedir=" + site->defremotedir + "\n";
-        out += "passive=" + std::to_string(site->passive) + "\n\n";
+        out += "passive=" + std::to_string(site->passive) + "\n";
+        if (site->encryption != CSiteSetting::ENCRYPTION_PLAIN)
+            out += kEncryptionKey + std::to_string(site->encryption) + "\n";
+        out += "\n";
     }
     return out;
 }

@@ -1,5 +1,8 @@
 #pragma once
-// "site.dat": eleven lines per record, read by position.
+// "site.dat": eleven lines per record, read by position. A record whose encryption is not
+// plain has one more line, "encryption=N", after "passive": readers that know only eleven
+// lines skip it as they skip the blank line, and files without encrypted sites are
+// written exactly as before.
 
 #include "sites/SiteSetting.h"
 

@@ -41,6 +41,7 @@ void CSiteManagerModel::ShowRecord(const CSiteSetting& site)
     m_fields.deflocaldir = site.deflocaldir;
     m_fields.defremotedir = site.defremotedir;
     m_fields.passive = site.passive != 0;
+    m_fields.encryption = site.encryption;
     m_shown = m_fields;
 }
 
@@ -67,6 +68,7 @@ void CSiteManagerModel::StoreFields(CSiteSetting& site)
     site.deflocaldir = m_fields.deflocaldir;
     site.defremotedir = m_fields.defremotedir;
     site.passive = m_fields.passive ? 1 : 0;
+    site.encryption = m_fields.encryption;
     // Keep the list's text in step with the record, so a renamed site is found by the
     // duplicate check under its new name.
     for (Item& item : m_items)

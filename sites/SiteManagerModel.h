@@ -31,6 +31,7 @@ struct SiteFields {
     std::string deflocaldir;
     std::string defremotedir = "/";
     bool passive = true;
+    int encryption = CSiteSetting::ENCRYPTION_PLAIN; // index of "Encryption:"
 
     bool operator==(const SiteFields&) const = default;
 };

@@ -4,6 +4,7 @@
 #include "ui/DisplayText.h"
 #include "ui/LoginMessageWindow.h"
 #include "ui/MessageWindow.h"
+#include "ui/CertificateDialog.h"
 #include "ui/OverwriteDialog.h"
 #include "sites/SharedSettings.h"
 
@@ -277,6 +278,16 @@ int QtSessionUi::MessageBox(const std::string& caption, const std::string& text,
             answer(clicked ? ButtonId(box->standardButton(clicked), cautious) : cautious);
         });
         return box;
+    });
+}
+
+int QtSessionUi::AskCertificateTrust(const CCertificateQuestion& question)
+{
+    // Without a user the certificate is refused.
+    return ask<int>(CERT_REFUSE, [question](QWidget* parent, std::function<void(int)> answer) -> QDialog* {
+        auto* dialog = new CertificateDialog(question, parent);
+        QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answer] { answer(dialog->answer()); });
+        return dialog;
     });
 }
 

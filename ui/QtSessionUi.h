@@ -78,6 +78,7 @@ public:
     int MessageBox(const std::string& caption, const std::string& text, int style) override;
     void ShowMessageWindow(const std::string& caption, const std::string& text, bool modal) override;
     COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
+    int AskCertificateTrust(const CCertificateQuestion& question) override;
     void OpenDownloadedFile(const std::string& localPath, int how) override;
     void AddTransferLogLine(const std::string& text) override;
     void FileSkipped(const std::string& fileName, const std::string& reason) override;

@@ -110,6 +110,21 @@ SiteManagerDialog::SiteManagerDialog(SiteList& sites, const std::string& siteFil
     m_passive = Named(new QCheckBox(QStringLiteral("Use Passive Mode"), this), "usePassiveMode",
                       QStringLiteral("Use Passive Mode"));
 
+    // The order of the choices is the site record's encryption number.
+    m_encryption = Named(new QComboBox(this), "encryption", QStringLiteral("Encryption"));
+    m_encryption->addItems({QStringLiteral("None (plain FTP)"),
+                            QStringLiteral("TLS if the server offers it, else plain FTP"),
+                            QStringLiteral("TLS required (explicit, AUTH TLS)"),
+                            QStringLiteral("Implicit TLS (port 990)")});
+    connect(m_encryption, &QComboBox::activated, this, [this](int index) {
+        // The implicit port goes with implicit TLS, as long as the port was the default.
+        if (index == CSiteSetting::ENCRYPTION_IMPLICIT && m_port->text() == QLatin1String("21"))
+            m_port->setText(QString::number(CSiteSetting::kImplicitTlsPort));
+        else if (index != CSiteSetting::ENCRYPTION_IMPLICIT &&
+                 m_port->text() == QString::number(CSiteSetting::kImplicitTlsPort))
+            m_port->setText(QStringLiteral("21"));
+    });
+
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->addRow(QStringLiteral("Site &Name:"), m_name);
@@ -125,6 +140,7 @@ SiteManagerDialog::SiteManagerDialog(SiteList& sites, const std::string& siteFil
     form->addRow(QStringLiteral("Default Local Directory:"), localRow);
     form->addRow(QStringLiteral("Default Remote Directory:"), m_remoteDir);
     form->addRow(m_passive);
+    form->addRow(QStringLiteral("&Encryption:"), m_encryption);
 
     auto* sort = Button(QStringLiteral("Sort"), "sortSites", this);
     auto* up = Button(QStringLiteral("Move Up"), "moveUp", this);
@@ -187,6 +203,7 @@ void SiteManagerDialog::readFields()
     f.deflocaldir = EngineText(m_localDir->text());
     f.defremotedir = EngineText(m_remoteDir->text());
     f.passive = m_passive->isChecked();
+    f.encryption = m_encryption->currentIndex();
 }
 
 void SiteManagerDialog::showModel()
@@ -228,6 +245,7 @@ void SiteManagerDialog::showModel()
     SetText(m_localDir, f.deflocaldir);
     SetText(m_remoteDir, f.defremotedir);
     m_passive->setChecked(f.passive);
+    m_encryption->setCurrentIndex(f.encryption >= 0 && f.encryption < m_encryption->count() ? f.encryption : 0);
 
     m_newButton->setText(QString::fromLatin1(model.NewButtonLabel()));
     m_newButton->setAccessibleName(m_newButton->text());

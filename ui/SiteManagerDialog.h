@@ -76,6 +76,7 @@ private:
     QLineEdit* m_localDir = nullptr;
     QLineEdit* m_remoteDir = nullptr;
     QCheckBox* m_passive = nullptr;
+    QComboBox* m_encryption = nullptr;
     QPushButton* m_newButton = nullptr;
     QPushButton* m_deleteButton = nullptr;
     QPushButton* m_connectButton = nullptr;

@@ -1,5 +1,8 @@
 #include "app/cli/CliOptions.h"
 
+#include "ftp/CertificateCheck.h"
+#include "ftp/FtpTypes.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -139,6 +142,23 @@ OptionParse ParseCliOption(const std::vector<std::string>& args, size_t& at, Cli
         if (!ParseSettingOverride(value, parsed))
             return fail("--set needs NAME=VALUE, not \"" + value + "\"");
         options.overrides.push_back(parsed);
+        return OptionParse::Consumed;
+    }
+    if (ValueOption(args, at, "--tls", value, missing)) {
+        static const char* const kModes[] = {"off", "try", "require", "implicit"};
+        for (int mode = TLS_OFF; mode <= TLS_IMPLICIT; ++mode) {
+            if (!missing && value == kModes[mode]) {
+                options.tls = mode;
+                return OptionParse::Consumed;
+            }
+        }
+        return fail("--tls needs off, try, require or implicit");
+    }
+    if (ValueOption(args, at, "--trust-certificate", value, missing)) {
+        const std::string fingerprint = missing ? std::string() : NormaliseFingerprint(value);
+        if (fingerprint.empty())
+            return fail("--trust-certificate needs a SHA-256 fingerprint such as SHA256:AB:CD:... (64 hex digits)");
+        options.trustCertificate = fingerprint;
         return OptionParse::Consumed;
     }
     if (ValueOption(args, at, "--proxy", value, missing)) {

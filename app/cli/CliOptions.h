@@ -29,6 +29,8 @@ struct CliOptions {
     bool quiet = false;
     std::vector<SettingOverride> overrides; // --set NAME=VALUE
     std::optional<ProxyUrl> proxy;        // --proxy URL
+    int tls = -1;                         // --tls off|try|require|implicit (a TlsMode); -1 the URL's or site's
+    std::string trustCertificate;         // --trust-certificate SHA256:..., normalised ("AB:CD:...")
 };
 
 enum class OptionParse { Consumed, NotOption, Error };

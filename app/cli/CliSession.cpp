@@ -242,6 +242,27 @@ COverwriteAnswer CliSessionUi::AskOverwrite(const COverwriteQuestion& question)
     return {action, false};
 }
 
+int CliSessionUi::AskCertificateTrust(const CCertificateQuestion& question)
+{
+    if (!m_output.trustedCertificate.empty() && question.fingerprint == "SHA256:" + m_output.trustedCertificate)
+        return CERT_TRUST_ALWAYS;
+    // Always said, also when quiet: it is why the command fails.
+    std::string text = "the certificate of " + question.host + ":" + std::to_string(question.port) +
+                       (question.replaces.empty() ? " is not trusted"
+                                                  : " HAS CHANGED since you trusted " + question.replaces +
+                                                        "; someone may be intercepting the connection");
+    if (!question.problem.empty())
+        text += " (" + question.problem + ")";
+    text += "\n  fingerprint: " + question.fingerprint + "\n  subject: " + question.subject +
+            "\n  issuer: " + question.issuer + "\n  valid from " + question.notBefore + " to " +
+            question.notAfter + "\nIf you know it is the server's, trust it with --trust-certificate " +
+            question.fingerprint + (question.replaces.empty() ? "" : " (it replaces the one trusted before)");
+    if (!m_output.trustedCertificate.empty())
+        text += "\n(--trust-certificate named another certificate: SHA256:" + m_output.trustedCertificate + ")";
+    PrintMessage(text);
+    return CERT_REFUSE;
+}
+
 void CliSessionUi::PrintMessage(const std::string& text)
 {
     std::lock_guard print(m_printMutex);

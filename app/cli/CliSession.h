@@ -44,6 +44,7 @@ public:
         bool quiet = false;         // no error lines, messages or progress
         CTransferLog* transferLog = nullptr;
         int overwriteAction = -1;   // the answer to the overwrite question; -1 its suggestion
+        std::string trustedCertificate; // --trust-certificate ("AB:CD:..."): trusted always
         std::string label;          // put before printed lines when several sites run at once
         std::function<void()> queueChanged; // any thread (see SessionUi::QueueChanged): a queue entry changed or was removed
     };
@@ -94,6 +95,9 @@ public:
     int MessageBox(const std::string& caption, const std::string& text, int style) override;
     void ShowMessageWindow(const std::string& caption, const std::string& text, bool modal) override;
     COverwriteAnswer AskOverwrite(const COverwriteQuestion& question) override;
+    // Trusts (and so remembers) only the certificate named by --trust-certificate; any
+    // other is refused with its details and how to trust it.
+    int AskCertificateTrust(const CCertificateQuestion& question) override;
     void OpenDownloadedFile(const std::string&, int) override {}
     // "Download:", "Upload:" and "Delete:" lines of the transfer log.
     void AddTransferLogLine(const std::string& text) override;

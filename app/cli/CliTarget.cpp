@@ -10,7 +10,7 @@ namespace {
 
 bool StartsWithScheme(const std::string& text)
 {
-    return text.rfind("ftp://", 0) == 0;
+    return text.rfind("ftp://", 0) == 0 || text.rfind("ftps://", 0) == 0 || text.rfind("ftpes://", 0) == 0;
 }
 
 // The scheme of a URL ("http" of "http://h/"), empty when the text names none.
@@ -25,6 +25,21 @@ std::string SchemeOf(const std::string& text)
             return {};
     }
     return text.substr(0, end);
+}
+
+// Whether the URL's authority names a port ("host:21").
+bool ExplicitPortIn(const std::string& url)
+{
+    const size_t start = url.find("://");
+    const size_t from = start == std::string::npos ? 0 : start + 3;
+    const size_t slash = url.find('/', from);
+    std::string authority = url.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+    const size_t at = authority.rfind('@');
+    if (at != std::string::npos)
+        authority = authority.substr(at + 1);
+    const size_t bracket = authority.rfind(']');
+    const size_t colon = authority.rfind(':');
+    return colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
 }
 
 const CSiteSetting* FindSite(const SiteList& sites, const std::string& name)
@@ -63,9 +78,14 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
     target = CliTarget{};
     // Another scheme is not an FTP host named "http": say so instead of trying to connect.
     const std::string scheme = SchemeOf(argument);
-    if (!scheme.empty() && !sites::EqualsNoCase(scheme, "ftp"))
-        return fail("only ftp:// URLs can be used, not " + scheme + "://");
-    const std::string argumentText = scheme.empty() ? argument : "ftp" + argument.substr(scheme.size());
+    const bool ftpScheme = sites::EqualsNoCase(scheme, "ftp") || sites::EqualsNoCase(scheme, "ftps") ||
+                           sites::EqualsNoCase(scheme, "ftpes");
+    if (!scheme.empty() && !ftpScheme)
+        return fail("only ftp://, ftps:// and ftpes:// URLs can be used, not " + scheme + "://");
+    std::string lowerScheme;
+    for (char c : scheme)
+        lowerScheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string argumentText = scheme.empty() ? argument : lowerScheme + argument.substr(scheme.size());
     CSessionSite& site = target.site;
     std::string urlPassword;
     std::string user;
@@ -82,6 +102,7 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
         site.hosttype = stored->hosttype;
         site.passive = stored->passive;
         site.defremotedir = stored->defremotedir;
+        site.encryption = stored->encryption;
         user = stored->logintype == CSiteSetting::LOGIN_ANONYMOUS ? std::string() : stored->username;
         std::string path = argumentText;
         if (StartsWithScheme(argumentText)) {
@@ -104,6 +125,7 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
         site.address = url.host;
         site.port = url.port;
         site.passive = 1;
+        site.encryption = url.encryption;
         user = url.user;
         urlPassword = url.password;
         target.path = url.path;
@@ -115,6 +137,13 @@ bool ResolveCliTarget(const std::string& argument, const CliOptions& options, co
         site.port = options.port;
     if (options.passive >= 0)
         site.passive = options.passive;
+    if (options.tls >= 0) {
+        // Implicit TLS on a URL without a port goes to the implicit port, not to 21.
+        if (options.tls == CSiteSetting::ENCRYPTION_IMPLICIT && options.port <= 0 && options.site.empty() &&
+            site.port == 21 && !ExplicitPortIn(argumentText))
+            site.port = CSiteSetting::kImplicitTlsPort;
+        site.encryption = options.tls;
+    }
 
     if (user.empty()) {
         // No user named: an anonymous login, whose password is the "AnonymousPass" setting.

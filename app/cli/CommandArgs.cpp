@@ -24,6 +24,7 @@ CliSessionUi::Output SessionOutput(CliContext& context, const CliOptions& option
     output.quiet = options.quiet;
     output.transferLog = &transferLog;
     output.overwriteAction = options.overwrite;
+    output.trustedCertificate = options.trustCertificate;
     return output;
 }
 

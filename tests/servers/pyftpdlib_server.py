@@ -33,6 +33,9 @@ def parse_arguments():
     parser.add_argument("--no-anonymous", action="store_true")
     parser.add_argument("--allow-foreign", action="store_true",
                         help="accept PORT to, and PASV connections from, other addresses")
+    parser.add_argument("--tls-certificate", default="",
+                        help="PEM certificate: explicit TLS (AUTH TLS), required for logins and data")
+    parser.add_argument("--tls-key", default="")
     parser.add_argument("--max-rate", type=int, default=0,
                         help="bytes per second per data connection, both ways (0: no limit)")
     return parser.parse_args()
@@ -52,8 +55,17 @@ def main():
             warnings.simplefilter("ignore")
             authorizer.add_anonymous(arguments.root, perm=FULL_PERMISSIONS)
 
-    class Handler(FTPHandler):
-        pass
+    if arguments.tls_certificate:
+        from pyftpdlib.handlers import TLS_FTPHandler
+
+        class Handler(TLS_FTPHandler):
+            certfile = arguments.tls_certificate
+            keyfile = arguments.tls_key
+            tls_control_required = True
+            tls_data_required = True
+    else:
+        class Handler(FTPHandler):
+            pass
 
     if arguments.max_rate > 0:
         class Throttled(ThrottledDTPHandler):

@@ -83,7 +83,8 @@ bool lookUpAccount(const char* name, uid_t& uid, gid_t& gid) {
 
 
 // Connects to host:port (a loopback address) and reads until a line starting "220 " arrives.
-bool readWelcome(const std::string& host, int port, int timeoutMs, std::string& why) {
+// connectOnly: the server speaks TLS from the first byte; accepting is all it shows.
+bool readWelcome(const std::string& host, int port, int timeoutMs, std::string& why, bool connectOnly = false) {
     sockaddr_storage address{};
     socklen_t length = 0;
     auto& v4 = reinterpret_cast<sockaddr_in&>(address);
@@ -109,6 +110,10 @@ bool readWelcome(const std::string& host, int port, int timeoutMs, std::string& 
         why = std::string("connect: ") + std::strerror(errno);
         ::close(fd);
         return false;
+    }
+    if (connectOnly) {
+        ::close(fd);
+        return true;
     }
     std::string text;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -217,7 +222,7 @@ bool FtpTestServer::launchOnce(int port, bool& portClash) {
 }
 
 bool FtpTestServer::waitForWelcome(int port, std::string& why) {
-    return readWelcome(host(), port, 1000, why);
+    return readWelcome(host(), port, 1000, why, options_.tls == FtpServerOptions::Tls::Implicit);
 }
 
 bool FtpTestServer::processExited(int& status) {
@@ -362,7 +367,7 @@ bool VsftpdServer::writeConfiguration(int port) {
             "isolate=NO\n"
             "isolate_network=NO\n"
             "tcp_wrappers=NO\n"
-            "ssl_enable=NO\n"
+            "ssl_enable=" << yesNo[options_.tls != FtpServerOptions::Tls::Off] << "\n"
             "syslog_enable=NO\n"
             "xferlog_enable=YES\n"
             "xferlog_std_format=NO\n"
@@ -392,6 +397,18 @@ bool VsftpdServer::writeConfiguration(int port) {
             "anon_umask=000\n"
             "local_umask=000\n"
             "file_open_mode=0666\n";
+    if (options_.tls != FtpServerOptions::Tls::Off)
+        conf << "rsa_cert_file=" << options_.certificateFile << "\n"
+             << "rsa_private_key_file=" << options_.keyFile << "\n"
+             << "implicit_ssl=" << yesNo[options_.tls == FtpServerOptions::Tls::Implicit] << "\n"
+             << "allow_anon_ssl=YES\n"
+                "force_local_logins_ssl=YES\n"
+                "force_local_data_ssl=YES\n"
+                "force_anon_logins_ssl=YES\n"
+                "force_anon_data_ssl=YES\n"
+                "require_ssl_reuse=YES\n"
+                "strict_ssl_read_eof=YES\n"
+                "ssl_ciphers=HIGH\n";
     if (options_.maxBytesPerSecond > 0)
         conf << "anon_max_rate=" << options_.maxBytesPerSecond << "\n"
              << "local_max_rate=" << options_.maxBytesPerSecond << "\n";
@@ -509,6 +526,12 @@ bool PyftpdlibServer::commandLine(std::vector<std::string>& argv,
         argv.push_back("--no-anonymous");
     if (options_.allowForeignDataAddresses)
         argv.push_back("--allow-foreign");
+    if (options_.tls != FtpServerOptions::Tls::Off) {
+        argv.push_back("--tls-certificate");
+        argv.push_back(options_.certificateFile);
+        argv.push_back("--tls-key");
+        argv.push_back(options_.keyFile);
+    }
     if (options_.maxBytesPerSecond > 0) {
         argv.push_back("--max-rate");
         argv.push_back(std::to_string(options_.maxBytesPerSecond));

@@ -33,6 +33,14 @@ struct FtpServerOptions {
     long maxBytesPerSecond = 0;
     // The loopback address the server listens on: "127.0.0.1" or "::1" (IPv6 only).
     std::string listenAddress = "127.0.0.1";
+    // TLS with the PEM certificate and key at these paths (made by the test): off,
+    // explicit (AUTH TLS; then required for logins and data, with the data connections
+    // resuming the control connection's TLS session on vsftpd) or implicit (vsftpd only:
+    // TLS from the first byte).
+    enum class Tls { Off, Explicit, Implicit };
+    Tls tls = Tls::Off;
+    std::string certificateFile;
+    std::string keyFile;
 };
 
 class FtpTestServer {

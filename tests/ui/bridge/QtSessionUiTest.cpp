@@ -7,10 +7,13 @@
 #include "sites/SiteSetting.h"
 #include "ui/LogView.h"
 #include "ui/OpenSession.h"
+#include "ui/CertificateDialog.h"
 #include "ui/OverwriteDialog.h"
 #include "ui/QtSessionUi.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -58,6 +61,7 @@ private slots:
     void logLinesKeepTheirOrderAcrossBatches();
     void aQuestionIsAnsweredFromItsDialog();
     void theOverwriteQuestionReturnsTheChosenActionAndApplyToAll();
+    void theCertificateQuestionShowsTheCertificateAndReturnsTheTrustChosen();
     void stoppingAnswersAnOpenQuestionCautiously();
     void aQuestionAskedAfterTheStopIsAnsweredAtOnce();
     void aClosedWindowIsNotTouchedByCallsInFlight();
@@ -145,6 +149,71 @@ void QtSessionUiTest::theOverwriteQuestionReturnsTheChosenActionAndApplyToAll()
     const COverwriteAnswer chosen = answer.get();
     QCOMPARE(chosen.action, 2);
     QVERIFY(chosen.applyToAll);
+}
+
+void QtSessionUiTest::theCertificateQuestionShowsTheCertificateAndReturnsTheTrustChosen()
+{
+    CCertificateQuestion question;
+    question.host = "ftp.example.org";
+    question.port = 21;
+    question.fingerprint = "SHA256:AB:CD";
+    question.subject = "CN=<b>bold</b>";  // server text: shown as it is, never as markup
+    question.issuer = "CN=issuer";
+    question.notBefore = "Jan  1 00:00:00 2026 GMT";
+    question.notAfter = "Jan  1 00:00:00 2027 GMT";
+    question.problem = "self-signed certificate";
+    struct Case {
+        const char* press;  // accessible name of the button; empty: the window is closed
+        bool changed;       // the certificate replaced one trusted before
+        int trust;
+    };
+    const Case cases[] = {
+        {"Trust once", false, CERT_TRUST_ONCE},
+        {"Always trust", false, CERT_TRUST_ALWAYS},
+        {"Refuse", false, CERT_REFUSE},
+        {"", false, CERT_REFUSE},
+        {"Always trust", true, CERT_TRUST_ALWAYS},
+    };
+    for (const Case& c : cases) {
+        QtSessionUi bridge;
+        QPointer<QDialog> opened;
+        connect(&bridge, &QtSessionUi::questionOpened, this, [&](QDialog* dialog) { opened = dialog; });
+        std::promise<int> result;
+        auto answer = result.get_future();
+        CCertificateQuestion asked = question;
+        if (c.changed)
+            asked.replaces = "SHA256:EF:01";
+        Worker worker([&] { result.set_value(bridge.AskCertificateTrust(asked)); });
+        QTRY_VERIFY_WITH_TIMEOUT(opened, kWait);
+        auto* dialog = qobject_cast<CertificateDialog*>(opened.data());
+        QVERIFY(dialog);
+        QVERIFY(dialog->refuseButton()->isDefault());
+        QStringList shown;
+        for (QLineEdit* field : dialog->findChildren<QLineEdit*>())
+            shown << field->text();
+        QVERIFY(shown.contains(QStringLiteral("SHA256:AB:CD")));
+        QVERIFY(shown.contains(QStringLiteral("CN=<b>bold</b>")));
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            QVERIFY(label->textFormat() == Qt::PlainText || label->text().endsWith(QLatin1Char(':')));
+        bool warned = false;
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            warned = warned || label->text().contains(QStringLiteral("HAS CHANGED"));
+        QCOMPARE(warned, c.changed);
+        QVERIFY(!Ready(answer));
+        if (*c.press) {
+            QPushButton* button = nullptr;
+            for (QPushButton* candidate : dialog->findChildren<QPushButton*>())
+                if (candidate->accessibleName() == QLatin1String(c.press))
+                    button = candidate;
+            QVERIFY(button);
+            button->click();
+        } else {
+            dialog->reject();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Ready(answer), kWait);
+        QCOMPARE(answer.get(), c.trust);
+        worker.join();
+    }
 }
 
 void QtSessionUiTest::stoppingAnswersAnOpenQuestionCautiously()

@@ -463,11 +463,6 @@ int CCtrlSocket::ConnectAndLogin()
     }
     return NegotiateFeatures();
 }
-    r = Login();
-    if (r != FTP_OK || !sslLayer.IsActive())
-        return r;
-    return ProtectDataConnections(tlsMode);
-}
 
 int CCtrlSocket::NegotiateExplicitTls(int mode)
 {

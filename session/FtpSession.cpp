@@ -286,10 +286,13 @@ void CFtpSession::SetCurrentRemoteDirectory(const std::string& directory) {
 }
 
 bool CFtpSession::TryBeginCommand() {
-    std::unique_lock lock(busyMutex_, std::try_to_lock);
-    if (!lock.owns_lock() || busy_) return false;
-    busy_ = true;
-    return true;
+    bool idle = false;
+    return busy_.compare_exchange_strong(idle, true);
+}
+
+void CFtpSession::ReleaseHold() {
+    busy_ = false;
+    commandEvent_.Set();
 }
 
 void CFtpSession::Log(const std::string& text, int kind, bool newline, bool prefix) {

@@ -191,6 +191,9 @@ void CFtpSession::SetOpenRequestHandler(std::function<void(CFtpSession&)> handle
 
 void CFtpSession::CancelOperation() {
     if (!IsBusy()) return;
+    // A copy of another session holds this one: the Stop ends that copy. Stopping this
+    // worker instead would close its connection under the copy.
+    if (CSessionRegistry::StopCopiesUsing(*this)) return;
     CFtpSession* driver = driver_;
     if (pairFlag_ && driver != nullptr) {
         // The copy runs on the driving session's worker: stop that one, once.

@@ -180,6 +180,31 @@ TEST_F(SiteToSiteQueue, CommandsToTheHeldPartnerWaitInOrderForTheCopy) {
     EXPECT_FALSE(partner->IsBusy());
 }
 
+// Stop pressed on the other site while a copy holds it ends the copy; the other site stays
+// online (stopping its own idle worker would close its connection under the copy).
+TEST_F(SiteToSiteQueue, StopOnTheHeldPartnerEndsTheCopyAndKeepsThePartnerOnline) {
+    ASSERT_TRUE(source->createFile("pub/one.bin", BinaryContent(9, 20000)));
+    OpenBoth();
+    CQueueEntry& entry = Add(QUEUE_DOWNLOAD, KIND_FILE, TargetUrl(), "/pub/one.bin");
+    entry.partner = partner.get();
+    const QueueEntryId id = entry.id;
+    ui.OnEntryStarted([&](QueueEntryId) {
+        std::thread view([&] { partner->CancelOperation(); });
+        view.join();
+    });
+    EXPECT_EQ(RunQueue(), FTP_INTERRUPTED) << ui.Transcript();
+    const auto left = session->Queue().Find(id);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->status, STATUS_STOPPED);
+    EXPECT_EQ(partnerUi.CountLines("Session Closed."), 0) << partnerUi.Transcript();
+    EXPECT_TRUE(partner->IsLoggedIn());
+    // Both go on: the stop was the copy's alone.
+    partner->IssueCommand(SimpleCommand(CMD_PWD));
+    EXPECT_EQ(partnerUi.WaitForCommandResult(CMD_PWD, kWait), FTP_OK) << partnerUi.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_PWD));
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_PWD, kWait), FTP_OK) << ui.Transcript();
+}
+
 // The other site is closed before the run: its entries stop with a line in this session's
 // log, and the rest of the queue runs.
 TEST_F(SiteToSiteQueue, ADestroyedPartnerStopsItsEntriesAndTheQueueStillRuns) {

@@ -103,6 +103,12 @@ int CCtrlSocket::SendCommand(const std::string& text, int waitForReply)
     }
 
     std::string line = UpperCaseVerb(text);
+    // ABOR is the one command meant to go out while a transfer's reply is still owed.
+    if (!SameWord(FirstWord(line), "ABOR")) {
+        int r = CatchUpWithOwedReply();
+        if (r != FTP_OK)
+            return r;
+    }
     {
         // The verb belongs to the reply now awaited: the parser judges that reply by it.
         std::lock_guard lock(replyMutex);
@@ -129,6 +135,24 @@ int CCtrlSocket::SendCommand(const std::string& text, int waitForReply)
     if (!waitForReply)
         return FTP_OK;
     return WaitForReply();
+}
+
+int CCtrlSocket::CatchUpWithOwedReply()
+{
+    if (replyEvent.IsSignalled())
+        return FTP_OK;
+    // An earlier command was stopped (or timed out) before its reply came. That reply
+    // must never be read as the answer to the next command: it is awaited first, as long
+    // as any reply, and the connection is given up when it does not come.
+    session.Log("Waiting for the reply to the interrupted " + commandVerb + " command...", LOG_STATE);
+    const int r = session.WaitForEvent(&replyEvent, 0);
+    if (r != FTP_TIMEOUT)
+        return r;
+    session.Log("The server did not answer the interrupted command; the connection is closed so "
+                "that no later command takes its reply.",
+                LOG_ERROR);
+    DropConnection();
+    return FTP_CLOSED;
 }
 
 int CCtrlSocket::WaitForReply()

@@ -106,6 +106,13 @@ public:
     // The partner's connection is driven on its own thread (SiteToSitePartner::Run).
     int SiteToSite(const std::string& source, const std::string& destination,
                    SiteToSitePartner& partner, int flags);
+    // The receiving side of a copy, on its own thread. The reply to its transfer command
+    // as it stands, read in one piece:
+    enum class ReceiverReply { Awaited, CompletedTransfer, Refused550, Failed };
+    ReceiverReply ReadReceiverReply();
+    // Waits (with the time-out) for that reply: FTP_OK when it completed the transfer,
+    // FTP_NOT_AVAILABLE for a 550, FTP_FAILED for another reply, else what ended the wait.
+    int AwaitReceiverReply();
 
     // Downloads of a tree take their final names in batches, so that their data reaches
     // the disk with one flush per batch; with batching off (the default) each download
@@ -167,6 +174,9 @@ private:
     int CheckCertificate();
     // PBSZ 0 and PROT P after the login on an encrypted connection.
     int ProtectDataConnections(int mode);
+    // Before a command: a reply still owed to an interrupted command is awaited (with the
+    // time-out) and dropped; FTP_CLOSED, with the connection closed, when it never comes.
+    int CatchUpWithOwedReply();
     // The result of a command whose reply was not the expected one: FTP_NOT_AVAILABLE for a
     // 55x refusal, else FTP_FAILED.
     int RefusedOrFailed() const;
@@ -222,9 +232,6 @@ private:
     // its replyMutex so that each of its replies is judged against one pairing state.
     void PairWithReceiver(CCtrlSocket& receiver);
     void UnpairFromReceiver(CCtrlSocket& receiver);
-    enum class ReceiverReply { Awaited, CompletedTransfer, Refused550, Failed };
-    // This connection's reply as the driving thread sees it, read in one piece.
-    ReceiverReply ReadReceiverReply();
     void OnActionFailed();
     // Our side closed the socket after a failure: the session must learn that the
     // connection is gone, as it does when the server closes it.

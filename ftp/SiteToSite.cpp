@@ -1,6 +1,7 @@
 // A copy between two servers: one server sends, the other receives, and the data flows
 // between them directly.
 
+#include <atomic>
 #include <memory>
 #include <utility>
 
@@ -77,12 +78,12 @@ int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destin
     PairWithReceiver(*partner);
     r = WaitForReply();
     if (r == FTP_OK && CompletedTransfer()) {
-        // The receiver's final reply is read on its own thread; this one only waits for it.
-        r = session.WaitForEvent(&partner->replyEvent, -1);
-        bool bothDone = r == FTP_OK && partner->ReadReceiverReply() == ReceiverReply::CompletedTransfer;
+        // This side is done, so a failure of the receiver no longer needs to cut a wait
+        // here short. Its final reply is awaited on its own thread, through its mailbox.
         UnpairFromReceiver(*partner);
-        if (!bothDone)
-            return r == FTP_OK ? FTP_FAILED : r;
+        r = other.Run([](CCtrlSocket& p) { return p.AwaitReceiverReply(); });
+        if (r != FTP_OK)
+            return r == FTP_NOT_AVAILABLE ? FTP_FAILED : r;
         const std::string targetDirectory = RemoteDirectoryOf(target);
         const bool refresh = (flags & OPFLAG_REFRESH) != 0;
         other.Run([targetDirectory, refresh](CCtrlSocket& p) {
@@ -93,8 +94,14 @@ int CCtrlSocket::SiteToSite(const std::string& source, const std::string& destin
         return FTP_OK;
     }
     // A refusal on the receiving side interrupts this wait as a stop would; it is a
-    // failure of the copy, not the user's doing, and is retried like one.
-    const ReceiverReply answer = partner->ReadReceiverReply();
+    // failure of the copy, not the user's doing, and is retried like one. The receiver's
+    // reply is read on its own thread.
+    auto received = std::make_shared<std::atomic<ReceiverReply>>(ReceiverReply::Awaited);
+    other.Run([received](CCtrlSocket& p) {
+        *received = p.ReadReceiverReply();
+        return FTP_OK;
+    });
+    const ReceiverReply answer = *received;
     bool partnerRefused = r == FTP_INTERRUPTED && answer != ReceiverReply::Awaited &&
                           answer != ReceiverReply::CompletedTransfer;
     if (r == FTP_INTERRUPTED)
@@ -127,6 +134,21 @@ void CCtrlSocket::UnpairFromReceiver(CCtrlSocket& receiver)
     // leaves a stop behind for this session's next operation.
     std::lock_guard lock(receiver.replyMutex);
     session.EndPairing(receiver.session);
+}
+
+int CCtrlSocket::AwaitReceiverReply()
+{
+    const int r = session.WaitForEvent(&replyEvent, 0);
+    if (r != FTP_OK)
+        return r;
+    switch (ReadReceiverReply()) {
+    case ReceiverReply::CompletedTransfer:
+        return FTP_OK;
+    case ReceiverReply::Refused550:
+        return FTP_NOT_AVAILABLE;
+    default:
+        return FTP_FAILED;
+    }
 }
 
 CCtrlSocket::ReceiverReply CCtrlSocket::ReadReceiverReply()

@@ -17,7 +17,8 @@ public:
     // the server), else never starts. `step` must hold copies, never references into the
     // caller's stack. FTP_CLOSED when the receiving side has no connection.
     virtual int Run(std::function<int(CCtrlSocket&)> step, bool evenIfAbandoned = false) = 0;
-    // The receiving connection, for the pairing state only (PairWithReceiver and the
-    // receiver's reply event); null when it has none.
+    // The receiving connection, for the pairing state only (PairWithReceiver and
+    // UnpairFromReceiver, under its mutex); never to send on or wait for. Null when it has
+    // none.
     virtual CCtrlSocket* Connection() = 0;
 };

@@ -193,6 +193,9 @@ void CFtpSession::SetOpenRequestHandler(std::function<void(CFtpSession&)> handle
 
 void CFtpSession::CancelOperation() {
     if (!IsBusy()) return;
+    // A copy of another session holds this one: the Stop ends that copy. Stopping this
+    // worker instead would close its connection under the copy.
+    if (CSessionRegistry::StopCopiesUsing(*this)) return;
     CFtpSession* driver = driver_;
     if (pairFlag_ && driver != nullptr) {
         // The copy runs on the driving session's worker: stop that one, once.
@@ -288,10 +291,13 @@ void CFtpSession::SetCurrentRemoteDirectory(const std::string& directory) {
 }
 
 bool CFtpSession::TryBeginCommand() {
-    std::unique_lock lock(busyMutex_, std::try_to_lock);
-    if (!lock.owns_lock() || busy_) return false;
-    busy_ = true;
-    return true;
+    bool idle = false;
+    return busy_.compare_exchange_strong(idle, true);
+}
+
+void CFtpSession::ReleaseHold() {
+    busy_ = false;
+    commandEvent_.Set();
 }
 
 void CFtpSession::Log(const std::string& text, int kind, bool newline, bool prefix) {

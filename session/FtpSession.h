@@ -157,8 +157,13 @@ public:
 
     // ---- Worker thread: services of the control and data connections ----
 
-    // Claims the busy flag unless it is taken (a partner session holds this one).
+    // Claims the busy flag unless it is taken. A copy of another session claims its other
+    // site this way (any thread) and lets go with ReleaseHold; meanwhile this worker runs
+    // only the copy's steps, and the commands issued to it wait in order.
     bool TryBeginCommand();
+    // Ends a claim made with TryBeginCommand from another session and wakes this worker
+    // for the commands that waited.
+    void ReleaseHold();
     int WaitForEvent(CEvent* event, int seconds) override;
     int WaitForTransfer(CEvent* event, int seconds) override;
     // (Re)starts the inactivity limit of a transfer; 0: the "Timeout" setting.
@@ -365,7 +370,6 @@ private:
     CEvent stopEvent_;
     CEvent commandEvent_;
     CEvent serverClosedEvent_;
-    std::mutex busyMutex_;  // guards only the test-and-set of busy_
     CWaitableTimer idleTimer_;
     // When the running transfer times out; the timer may be due earlier (ArmIdleTimer).
     std::optional<CWaitHandle::Clock::time_point> idleDeadline_;  // worker thread only
@@ -413,6 +417,9 @@ private:
     std::string listingText_;      // worker thread only
     // The running command is the keep-alive: its listing is no news for the pane.
     bool quietListing_ = false;    // worker thread only
+    // The log already says that commands wait for a copy that holds this session (worker
+    // thread only).
+    bool waitNoticeGiven_ = false;
     std::string currentFileName_;  // guarded by textMutex_
 
     std::thread worker_;

@@ -117,7 +117,7 @@ int CFtpSession::RunQueueCycles(std::vector<CFtpSession*>& partnersUsed, bool& p
                 r = FTP_NOT_AVAILABLE;
                 break;
             }
-            if (partner != nullptr) partner->busy_ = false;
+            if (partner != nullptr) partner->ReleaseHold();
 
             if (r == FTP_OK) {
                 queue_.Complete(entry.id);  // tells the queue view

@@ -83,6 +83,23 @@ public:
         pending_.pop_front();
         return command;
     }
+    // The oldest command with this code, the others keeping their places; none when there
+    // is no such command.
+    std::optional<CSessionCommand> TryTakeFirst(int code) {
+        std::lock_guard lock(mutex_);
+        for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+            if (it->code != code) continue;
+            CSessionCommand command = std::move(*it);
+            pending_.erase(it);
+            return command;
+        }
+        return std::nullopt;
+    }
+    // Puts a command the worker took but could not run yet back in front of the others.
+    void PutBack(CSessionCommand command) {
+        std::lock_guard lock(mutex_);
+        pending_.push_front(std::move(command));
+    }
     bool IsEmpty() const {
         std::lock_guard lock(mutex_);
         return pending_.empty();

@@ -112,6 +112,19 @@ void CSessionRegistry::Release(CFtpSession* driver, CFtpSession* partner) {
     registry.released.notify_all();
 }
 
+bool CSessionRegistry::StopCopiesUsing(const CFtpSession& session) {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    auto found = registry.sessions.find(const_cast<CFtpSession*>(&session));
+    if (found == registry.sessions.end() || found->second.drivers.empty()) return false;
+    for (Holder& holder : found->second.drivers) {
+        holder.driver->SignalStop();
+        // The stop was meant for this copy only: its release takes it back.
+        holder.interrupted = true;
+    }
+    return true;
+}
+
 int CSessionRegistry::LeasesOn(const CFtpSession& session) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);

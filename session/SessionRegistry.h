@@ -52,6 +52,9 @@ public:
     // is not closing and the queue's entry still names it. Empty otherwise.
     // Any thread; takes the driver's queue lock inside the registry's.
     static CPartnerLease Lease(CFtpSession& driver, QueueEntryId entryId, CFtpSession* partner);
+    // Stops the copies that use the session as their other site (a Stop pressed on it is
+    // meant for them); false when none does.
+    static bool StopCopiesUsing(const CFtpSession& session);
     // The number of copies that use the session as their other site now.
     static int LeasesOn(const CFtpSession& session);
     // Calls `action` with the session if it is still alive, with the registry locked (the

@@ -123,9 +123,22 @@ int CFtpSession::NextCommand(CSessionCommand& command) {
         // A stop already asked for (a disconnect, the end of the worker) goes before any
         // waiting command: the wait below reports it.
         if (!closing_ && !stopEvent_.IsSignalled()) {
-            if (std::optional<CSessionCommand> next = mailbox_.TryTake()) {
+            // While another session's copy holds this one (the busy flag is never this
+            // worker's own here), only the copy's steps run; every other command waits in
+            // its place until the hold ends (ReleaseHold wakes this wait).
+            const bool held = busy_;
+            std::optional<CSessionCommand> next =
+                held ? mailbox_.TryTakeFirst(CMD_PARTNER_STEP) : mailbox_.TryTake();
+            if (next) {
                 command = std::move(*next);
+                if (command.code != CMD_PARTNER_STEP) waitNoticeGiven_ = false;
                 return FTP_OK;
+            }
+            if (held && !waitNoticeGiven_ && !mailbox_.IsEmpty()) {
+                Log("A site-to-site copy is using this site; the next command runs when the "
+                    "copy's current entry is done.",
+                    LOG_STATE);
+                waitNoticeGiven_ = true;
             }
         }
         const int result = WaitForEvent(&commandEvent_, -1);
@@ -188,12 +201,13 @@ int CFtpSession::RunOnlineLoop(CSessionCommand& command) {
             if (closing_ || disconnectRequested_) return FTP_INTERRUPTED;
             continue;
         }
-        if (command.code == CMD_RUN_QUEUE) queueRunPending_ = true;
-        // A partner session holds this one for a site-to-site copy: drop the command.
+        // A copy of another session claimed this one since the command was taken: the
+        // command goes back to the front of the mailbox and runs when the copy lets go.
         if (!TryBeginCommand()) {
-            Ui().CommandFinished(command.code, FTP_FAILED);
+            mailbox_.PutBack(std::move(command));
             continue;
         }
+        if (command.code == CMD_RUN_QUEUE) queueRunPending_ = true;
         quietListing_ = command.origin == CommandOrigin::KeepAlive;
         result = ExecuteCommand(command);
         quietListing_ = false;

@@ -2,6 +2,7 @@
 #include "app/cli/TerminalText.h"
 
 
+#include <atomic>
 #include <utility>
 #include <cctype>
 #include <chrono>
@@ -17,8 +18,12 @@ using namespace std::chrono_literals;
 
 constexpr auto kPollInterval = 20ms;
 
-volatile std::sig_atomic_t g_interrupts = 0;
-volatile std::sig_atomic_t g_terminated = 0;
+// Set by the signal handler and read by the worker threads too: a lock-free atomic is
+// both safe in a handler and seen by every thread (a volatile sig_atomic_t is only the
+// former).
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> g_interrupts{0};
+std::atomic<int> g_terminated{0};
 
 void OnInterrupt(int signal)
 {

@@ -44,7 +44,8 @@ protected:
         std::map<std::string, std::string> files;
         int seed = 0;
         for (const std::string& name : names) {
-            files[name] = BinaryContent(++seed, 3000 + 17 * seed);
+            ++seed;
+            files[name] = BinaryContent(seed, 3000 + 17 * seed);
             EXPECT_TRUE(server->createFile("pub/" + name, files[name]));
         }
         return files;

@@ -131,6 +131,80 @@ TEST_F(SiteToSiteQueue, ThePartnerOfARunningCopyRefusesToClose) {
     EXPECT_TRUE(partner->CloseRefusal().empty());
 }
 
+// Commands the user gives the other site while a copy holds it are never lost: they wait
+// in order and run once the copy's entry is done.
+TEST_F(SiteToSiteQueue, CommandsToTheHeldPartnerWaitInOrderForTheCopy) {
+    ASSERT_TRUE(source->createFile("pub/one.bin", BinaryContent(8, 20000)));
+    ASSERT_TRUE(target->createFolder("in/sub"));
+    OpenBoth();
+    CQueueEntry& entry = Add(QUEUE_DOWNLOAD, KIND_FILE, TargetUrl(), "/pub/one.bin");
+    entry.partner = partner.get();
+    ui.OnEntryStarted([&](QueueEntryId) {
+        // The interface thread, while the copy holds the other site.
+        std::thread view([&] {
+            CSessionCommand cwd = SimpleCommand(CMD_CWD);
+            cwd.path = "/in/sub";
+            partner->IssueCommand(cwd);
+            partner->IssueCommand(SimpleCommand(CMD_PWD));
+        });
+        view.join();
+    });
+    EXPECT_EQ(RunQueue(), FTP_OK) << ui.Transcript();
+    EXPECT_EQ(partnerUi.WaitForCommandResult(CMD_CWD, kWait), FTP_OK) << partnerUi.Transcript();
+    EXPECT_EQ(partnerUi.WaitForCommandResult(CMD_PWD, kWait), FTP_OK) << partnerUi.Transcript();
+    EXPECT_EQ(partner->CurrentRemoteDirectory(), "/in/sub");
+    std::string copied;
+    EXPECT_TRUE(target->readFile("in/one.bin", copied));
+    EXPECT_TRUE(copied == BinaryContent(8, 20000));
+
+    // The user learnt why nothing happened at once, and the commands went out after the
+    // copy's STOR and its reply, in the order given.
+    EXPECT_EQ(partnerUi.CountLines("A site-to-site copy is using this site; the next command runs "
+                                   "when the copy's current entry is done."),
+              1)
+        << partnerUi.Transcript();
+    const auto lines = partnerUi.Lines();
+    auto commandIndex = [&](const std::string& start) {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].kind == LOG_COMMAND && lines[i].text.rfind(start, 0) == 0) return static_cast<int>(i);
+        return -1;
+    };
+    const int stor = commandIndex("STOR ");
+    const int cwd = commandIndex("CWD /in/sub");
+    ASSERT_GE(stor, 0) << partnerUi.Transcript();
+    EXPECT_GT(cwd, stor) << partnerUi.Transcript();
+    int pwdAfterCwd = -1;
+    for (std::size_t i = cwd + 1; i < lines.size() && cwd >= 0; ++i)
+        if (lines[i].kind == LOG_COMMAND && lines[i].text == "PWD") pwdAfterCwd = static_cast<int>(i);
+    EXPECT_GT(pwdAfterCwd, cwd) << partnerUi.Transcript();
+    EXPECT_FALSE(partner->IsBusy());
+}
+
+// Stop pressed on the other site while a copy holds it ends the copy; the other site stays
+// online (stopping its own idle worker would close its connection under the copy).
+TEST_F(SiteToSiteQueue, StopOnTheHeldPartnerEndsTheCopyAndKeepsThePartnerOnline) {
+    ASSERT_TRUE(source->createFile("pub/one.bin", BinaryContent(9, 20000)));
+    OpenBoth();
+    CQueueEntry& entry = Add(QUEUE_DOWNLOAD, KIND_FILE, TargetUrl(), "/pub/one.bin");
+    entry.partner = partner.get();
+    const QueueEntryId id = entry.id;
+    ui.OnEntryStarted([&](QueueEntryId) {
+        std::thread view([&] { partner->CancelOperation(); });
+        view.join();
+    });
+    EXPECT_EQ(RunQueue(), FTP_INTERRUPTED) << ui.Transcript();
+    const auto left = session->Queue().Find(id);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->status, STATUS_STOPPED);
+    EXPECT_EQ(partnerUi.CountLines("Session Closed."), 0) << partnerUi.Transcript();
+    EXPECT_TRUE(partner->IsLoggedIn());
+    // Both go on: the stop was the copy's alone.
+    partner->IssueCommand(SimpleCommand(CMD_PWD));
+    EXPECT_EQ(partnerUi.WaitForCommandResult(CMD_PWD, kWait), FTP_OK) << partnerUi.Transcript();
+    session->IssueCommand(SimpleCommand(CMD_PWD));
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_PWD, kWait), FTP_OK) << ui.Transcript();
+}
+
 // The other site is closed before the run: its entries stop with a line in this session's
 // log, and the rest of the queue runs.
 TEST_F(SiteToSiteQueue, ADestroyedPartnerStopsItsEntriesAndTheQueueStillRuns) {
@@ -183,14 +257,11 @@ TEST_F(SiteToSiteQueue, DestroyingThePartnerDuringACopyWaitsForTheCopy) {
         EXPECT_EQ(left->partner, nullptr);
         EXPECT_EQ(left->status, STATUS_STOPPED);
     }
-    // No stop meant for the copy is left behind: the next command is not interrupted and
-    // the session stays online. (Its result is not checked: a command interrupted between
-    // its request and its reply leaves that reply for the next one to read.)
+    // No stop meant for the copy is left behind: the next command is not interrupted, gets
+    // its own reply (not a late one of the stopped copy) and the session stays online.
     const int interruptions = ui.CountLines("Interrupted by user");
     session->IssueCommand(SimpleCommand(CMD_PWD));
-    const int pwd = ui.WaitForCommandResult(CMD_PWD, kWait);
-    EXPECT_NE(pwd, -1) << ui.Transcript();
-    EXPECT_NE(pwd, FTP_INTERRUPTED) << ui.Transcript();
+    EXPECT_EQ(ui.WaitForCommandResult(CMD_PWD, kWait), FTP_OK) << ui.Transcript();
     EXPECT_EQ(ui.CountLines("Interrupted by user"), interruptions);
     EXPECT_TRUE(session->IsLoggedIn());
 }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,77 @@ TEST_F(ConnectionPolicy, StopWhileBusyInterruptsOnlyTheCommand) {
     EXPECT_EQ(ui.CountLines("Session Closed."), 0);
     EXPECT_TRUE(session->IsConnected());
 }
+
+// A command stopped (by the user or its time-out) between its request and its reply owes
+// a reply. The next command must never take that reply as its own answer: it waits for the
+// late reply first, and when none comes within the time-out the connection is closed.
+struct OwedReplyCase {
+    const char* name;
+    bool stoppedByUser;  // else by the time-out
+    int timeoutSeconds;
+    int replyDelayMs;    // -1: the late reply never comes
+};
+
+class OwedReply : public ConnectionPolicy, public ::testing::WithParamInterface<OwedReplyCase> {};
+
+TEST_P(OwedReply, IsNeverTakenAsTheNextCommandsAnswer) {
+    const OwedReplyCase& param = GetParam();
+    const bool replyComes = param.replyDelayMs >= 0;
+    tvtest::ScriptedServer server;
+    std::vector<ScriptStep> steps;
+    if (replyComes) {
+        steps.push_back(ScriptStep::on("CWD /data", "250 Changed\r\n").delayReply(param.replyDelayMs));
+        steps.push_back(ScriptStep::on("PWD", "257 \"/data\" is current\r\n"));
+    } else {
+        steps.push_back(ScriptStep::on("CWD /data", "").thenStall());
+    }
+    server.addConnection(Then(LoginScript(), steps));
+    server.setCommandTimeoutMs(30000);
+    ASSERT_TRUE(server.start()) << server.error();
+    settings.Timeout = param.timeoutSeconds;
+    Open(SiteAt(server.port()));
+    ASSERT_TRUE(ui.WaitForCall("DirectoryChanged", "/", kLogWait)) << ui.Transcript();
+
+    CSessionCommand cwd = SimpleCommand(CMD_CWD);
+    cwd.path = "/data";
+    session->IssueCommand(cwd);
+    ASSERT_TRUE(WaitForLine("CWD /data")) << ui.Transcript();
+    if (param.stoppedByUser) {
+        session->CancelOperation();
+        ASSERT_EQ(ui.WaitForCommandResult(CMD_CWD, kLogWait), FTP_INTERRUPTED) << ui.Transcript();
+    }
+    // Issued at once: without the catching up it would go out before the late reply.
+    session->IssueCommand(SimpleCommand(CMD_PWD));
+    if (!param.stoppedByUser) {
+        EXPECT_EQ(ui.WaitForCommandResult(CMD_CWD, kLogWait), FTP_TIMEOUT) << ui.Transcript();
+    }
+    const int pwd = ui.WaitForCommandResult(CMD_PWD, kLogWait);
+    EXPECT_TRUE(WaitForLine("Waiting for the reply to the interrupted CWD command...")) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("Unexpected response received."), 0) << ui.Transcript();
+    if (replyComes) {
+        EXPECT_EQ(pwd, FTP_OK) << ui.Transcript();
+        EXPECT_TRUE(ui.WaitForCall("DirectoryChanged", "/data", kLogWait)) << ui.Transcript();
+        // The late reply was read before PWD went out.
+        const int late = IndexOf("250 Changed\r\n");
+        ASSERT_GE(late, 0) << ui.Transcript();
+        EXPECT_GT(IndexOf("PWD", late), late) << ui.Transcript();
+        EXPECT_TRUE(session->IsConnected());
+        EXPECT_TRUE(server.waitUntilDone(30000)) << server.error();
+    } else {
+        EXPECT_EQ(pwd, FTP_CLOSED) << ui.Transcript();
+        EXPECT_TRUE(WaitForLine("Session Closed.")) << ui.Transcript();
+        // PWD never went out on the connection that was out of step.
+        const std::vector<std::string> sent = server.commands(0);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "PWD"), 1) << ui.Transcript();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OwedReply,
+    ::testing::Values(OwedReplyCase{"StopThenLateReply", true, 30, 1500},
+                      OwedReplyCase{"TimeOutThenLateReply", false, 4, 6000},
+                      OwedReplyCase{"StopAndNoReplyEver", true, 2, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConnectionPolicy, StopThreadDuringAStalledCommandReturns) {
     tvtest::ScriptedServer server;

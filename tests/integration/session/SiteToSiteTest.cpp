@@ -1,6 +1,7 @@
 // A copy between two real servers: pyftpdlib sends, vsftpd receives (and the other way
 // round), both told to accept data connections from a foreign address.
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -8,6 +9,7 @@
 
 #include "tests/integration/session/SessionFixture.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace sessiontest {
 namespace {
@@ -121,6 +123,87 @@ INSTANTIATE_TEST_SUITE_P(Servers, SiteToSite,
                          ::testing::Values(Direction{"PyftpdlibToVsftpd", true},
                                            Direction{"VsftpdToPyftpdlib", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Two scripted servers: the sender completes its RETR, the receiver answers its STOR with
+// "150" and then never again. The receiver's final reply is awaited by the receiving
+// session's own worker, with its time-out, never by the driving thread: the copy ends
+// instead of hanging, the time-out is the receiver's, and the reply the receiver still owes
+// is never taken as the answer to its next command.
+class ScriptedSiteToSite : public SessionTestBase {
+protected:
+    ~ScriptedSiteToSite() override {
+        if (session) session->StopThread();
+        if (partner) partner->StopThread();
+    }
+    static CSessionSite SiteAt(const tvtest::ScriptedServer& server) {
+        CSessionSite site;
+        site.address = server.host();
+        site.port = server.port();
+        site.username = "alice";
+        site.password = "secret";
+        site.passive = 1;
+        return site;
+    }
+    static tvtest::Script Online(std::vector<tvtest::ScriptStep> steps) {
+        tvtest::Script script = tvtest::loginPrelude();
+        script.push_back(tvtest::ScriptStep::on("PWD", "257 \"/\" is current\r\n"));
+        script.insert(script.end(), steps.begin(), steps.end());
+        return script;
+    }
+    RecordingSessionUi partnerUi;
+    std::unique_ptr<CFtpSession> partner;
+};
+
+TEST_F(ScriptedSiteToSite, AReceiverThatNeverGivesItsFinalReplyTimesOutOnItsOwnWorker) {
+    using tvtest::ScriptStep;
+    tvtest::ScriptedServer sender;
+    sender.addConnection(Online({
+        ScriptStep::on("TYPE [AI]", "200 Type set\r\n"),
+        ScriptStep::on("PASV", "227 Entering Passive Mode (127,0,0,1,4,1)\r\n"),
+        ScriptStep::on("RETR .*copy.bin", "150 Sending\r\n226 Sent\r\n"),
+    }));
+    tvtest::ScriptedServer receiver;
+    receiver.addConnection(Online({
+        ScriptStep::on("TYPE [AI]", "200 Type set\r\n"),
+        ScriptStep::on("PORT 127,0,0,1,4,1", "200 PORT ok\r\n"),
+        ScriptStep::on("STOR .*copy.bin", "150 Receiving\r\n").thenStall(),
+    }));
+    sender.setCommandTimeoutMs(60000);
+    receiver.setCommandTimeoutMs(60000);
+    ASSERT_TRUE(sender.start()) << sender.error();
+    ASSERT_TRUE(receiver.start()) << receiver.error();
+    settings.FileRetry = 0;
+
+    partner = std::make_unique<CFtpSession>(Publish(), SiteAt(receiver));
+    partner->SetUi(&partnerUi);
+    partner->SetListOnLogin(false);
+    ASSERT_TRUE(partner->Start());
+    ASSERT_EQ(partnerUi.WaitForCommandResult(CMD_CONNECT, kLogWait), FTP_OK) << partnerUi.Transcript();
+    CFtpSession* receiving = partner.get();
+    session = std::make_unique<CFtpSession>(Publish(), SiteAt(sender));
+    session->SetUi(&ui);
+    session->SetListOnLogin(false);
+    session->SetQueueRunner([receiving](CFtpSession& s) {
+        return s.SiteToSiteWithRetry("/pub/copy.bin", "/in", *receiving, 0);
+    });
+    ASSERT_TRUE(session->Start());
+    ASSERT_EQ(ui.WaitForCommandResult(CMD_CONNECT, kLogWait), FTP_OK) << ui.Transcript();
+
+    session->IssueCommand(SimpleCommand(CMD_RUN_QUEUE));
+    const int copy = ui.WaitForCommandResult(CMD_RUN_QUEUE, kLogWait);
+    EXPECT_NE(copy, -1) << "the copy never ended\n" << ui.Transcript();
+    EXPECT_NE(copy, FTP_OK) << ui.Transcript();
+    EXPECT_EQ(partnerUi.CountLines("Operation timed out"), 1) << partnerUi.Transcript();
+    EXPECT_EQ(ui.CountLines("Operation timed out"), 0) << ui.Transcript();
+    EXPECT_FALSE(partner->PairFlag());
+    EXPECT_FALSE(session->PairFlag());
+
+    // The receiver still owes the STOR's reply: its next command does not take it.
+    partner->IssueCommand(SimpleCommand(CMD_PWD));
+    EXPECT_EQ(partnerUi.WaitForCommandResult(CMD_PWD, kLogWait), FTP_CLOSED) << partnerUi.Transcript();
+    const std::vector<std::string> sent = receiver.commands(0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "PWD"), 1) << partnerUi.Transcript();
+}
 
 }  // namespace
 }  // namespace sessiontest

@@ -176,13 +176,15 @@ TEST(QueueEntry, UploadTakesItsSizeFromTheFileSystem)
 
 TEST(QueueEntry, DownloadThatWouldNameNoSafeLocalFileIsRejected)
 {
+    // A NUL inside the remote path: the literal is measured, never counted by hand.
+    static const char withNul[] = "0\t/pub/a\0b\t0\t/home/me\t0\t1\t*\t0\t1";
     const std::string rejected[] = {
         "0\t/pub/..\t0\t/home/me\t0\t1\t*\t0\t1",
         "1\t/pub/.\t0\t/home/me\t0\t1\t*\t0\t1",
         "1\t..\t0\t/home/me\t0\t1\t*\t0\t1",
         "1\t/\t0\t/home/me\t0\t1\t*\t0\t1",
         "0\t\t0\t/home/me\t0\t1\t*\t0\t1",
-        std::string("0\t/pub/a\0b\t0\t/home/me\t0\t1\t*\t0\t1", 36),
+        std::string(withNul, sizeof withNul - 1),
     };
     for (const std::string& line : rejected) {
         SCOPED_TRACE(line);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -66,6 +67,25 @@ TEST(CommandMailbox, WhatIsKeptAndWhatIsDropped) {
         EXPECT_EQ(Drain(mailbox), c.taken);
         EXPECT_TRUE(mailbox.IsEmpty());
     }
+}
+
+// While a copy holds the session its steps are taken past the waiting commands, which
+// keep their order; a command taken too early goes back to the front.
+TEST(CommandMailbox, StepsOfACopyOvertakeWaitingCommandsInOrder) {
+    using O = CommandOrigin;
+    CCommandMailbox mailbox;
+    mailbox.Put(Command(CMD_CWD, O::User, "/a"));
+    mailbox.Put(SimpleCommand(CMD_PARTNER_STEP));
+    mailbox.Put(Command(CMD_PWD, O::User));
+    mailbox.Put(SimpleCommand(CMD_PARTNER_STEP));
+    ASSERT_TRUE(mailbox.TryTakeFirst(CMD_PARTNER_STEP));
+    ASSERT_TRUE(mailbox.TryTakeFirst(CMD_PARTNER_STEP));
+    EXPECT_FALSE(mailbox.TryTakeFirst(CMD_PARTNER_STEP));
+    std::optional<CSessionCommand> early = mailbox.TryTake();
+    ASSERT_TRUE(early);
+    EXPECT_EQ(early->path, "/a");
+    mailbox.PutBack(std::move(*early));
+    EXPECT_EQ(Drain(mailbox), (std::vector<int>{CMD_CWD, CMD_PWD}));
 }
 
 TEST(CommandMailbox, ATakenRefreshNoLongerBlocksTheNext) {

@@ -80,10 +80,10 @@ void CCompletedDownloads::ReportFlushed(const Report& report)
 
 std::vector<CCompletedDownloads::Outcome> CCompletedDownloads::FlushAndRename(std::vector<Download> batch)
 {
-    // The writing of every file was started when it was verified, so one flush of the file
-    // system commits them all; when that fails, each file is flushed on its own.
+    // One flush of the file system writes and commits them all; a single file, or all of
+    // them when that fails, is flushed on its own.
     std::string ignored;
-    const bool flushedAll = !batch.empty() && batch.front().part->FlushFileSystem(ignored);
+    const bool flushedAll = batch.size() > 1 && batch.front().part->FlushFileSystem(ignored);
     std::vector<Outcome> outcomes;
     outcomes.reserve(batch.size());
     for (Download& download : batch) {

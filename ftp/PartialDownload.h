@@ -61,8 +61,8 @@ public:
     // The partial file's current size (what is on disk now).
     std::uint64_t CurrentSize() const;
 
-    // The transfer completed: checks the size (expected < 0: unknown, not checked), sets
-    // the modification time (0: left alone) and starts writing the data to the disk.
+    // The transfer completed: checks the size (expected < 0: unknown, not checked) and sets
+    // the modification time (0: left alone).
     // False with `why` set; a wrong size leaves the partial file (a longer one is started
     // over next time).
     bool Verify(std::int64_t expectedSize, std::int64_t modified, std::string& why);
@@ -71,7 +71,7 @@ public:
     // False with `why` set.
     bool Finish(std::string& why, bool flushed = false);
     // Flushes the whole file system the partial file lives on: one journal commit and one
-    // flush of the disk's cache for a batch of files whose writing has begun.
+    // flush of the disk's cache for a whole batch of files.
     bool FlushFileSystem(std::string& why);
     // The transfer failed. When nothing arrived in this attempt, nothing is left behind
     // that was not there before (a target taken over for resuming gets its name back).

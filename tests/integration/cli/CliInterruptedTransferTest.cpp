@@ -118,16 +118,19 @@ TEST_P(CliInterruptedTransferTest, KilledPutNeverShowsHalfAFileAndTheNextPutComp
             return fs::exists(temporary) && SizeOf(temporary) >= point * content.size();
         }, SIGKILL);
         EXPECT_EQ(killed.exitCode, -1) << Transcript(killed);
+        // On a loaded machine the kill can land after the last byte: the file is then
+        // whole under its name. Readers never see anything between the two.
         std::string seen;
         EXPECT_TRUE(server_->readFile("incoming/up.bin", seen));
-        EXPECT_EQ(seen, "old version") << "readers of the server saw a half file";
+        EXPECT_TRUE(seen == "old version" || seen == content) << "readers of the server saw a half file";
+        const bool leftPartial = fs::exists(temporary) && SizeOf(temporary) < content.size();
 
         const Outcome again = Run({"--binary", "-v", "put", Local("up.bin"), Url("/")});
         ASSERT_EQ(again.exitCode, 0) << Transcript(again);
         EXPECT_TRUE(server_->readFile("incoming/up.bin", seen));
         EXPECT_TRUE(seen == content) << "the uploaded file differs";
         EXPECT_FALSE(fs::exists(temporary));
-        if (point > 0.5) {
+        if (point > 0.5 && leftPartial) {
             EXPECT_NE(again.err.find("REST "), std::string::npos) << "not resumed\n" << again.err;
         }
     }

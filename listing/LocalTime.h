@@ -11,3 +11,6 @@ bool LocalCalendarToTime(int year, int month, int day, int hour, int minute,
 
 // The year of the local calendar at the given time.
 int LocalYearAt(std::int64_t time);
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "listing/AsciiCase.h"
+#include "listing/LocalTime.h"
 #include "platform/TextLineReader.h"
 
 namespace {
@@ -23,16 +24,6 @@ bool AllDigits(std::string_view text)
         if (!IsDigit(c))
             return false;
     return true;
-}
-
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yearOfEra = unsigned(year - era * 400);
-    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + std::int64_t(dayOfEra) - 719468;
 }
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }

@@ -95,8 +95,9 @@ TEST(MlsdLineTest, EveryCaseOfTheTable)
         std::string problem;
         const MlsdLineResult result = ParseMlsdLine(c.line, entry, problem);
         ASSERT_EQ(int(result), int(c.result));
-        if (result == MlsdLineResult::Rejected)
+        if (result == MlsdLineResult::Rejected) {
             EXPECT_FALSE(problem.empty());
+        }
         if (result != MlsdLineResult::Entry)
             continue;
         EXPECT_EQ(entry.name, c.name);

@@ -131,14 +131,15 @@ void CFtpSession::StopThread(const std::function<void()>& keepResponsive) {
     CSessionRegistry::WaitUntilUnused(*this, keepResponsive);
     stopEvent_.Set();
     if (keepResponsive) {
+        // Once at least: a call the worker sent just before it ended is answered too.
         std::unique_lock lock(endMutex_);
-        while (!workerEnded_) {
+        do {
             lock.unlock();
             keepResponsive();
             lock.lock();
             endChanged_.wait_for(lock, std::chrono::milliseconds(10),
                                  [this] { return workerEnded_; });
-        }
+        } while (!workerEnded_);
     }
     worker_.join();
 }

@@ -72,8 +72,9 @@ public:
     bool Start();
     // Ends the worker: interrupts whatever it waits for and waits until it has ended. A copy
     // of another session's queue that uses this one as its other site is ended first.
-    // `keepResponsive`, when given, is called repeatedly meanwhile, so that a caller whose
-    // own thread must answer the worker's sent calls (a UI event loop) keeps doing so.
+    // `keepResponsive`, when given, is called at least once and then repeatedly until the
+    // worker has ended, so that a caller whose own thread must answer the worker's sent
+    // calls (a UI event loop) keeps doing so.
     void StopThread(const std::function<void()>& keepResponsive = {});
     bool HasThread() const { return worker_.joinable(); }
 

@@ -61,7 +61,12 @@ QuickConnectTarget QuickConnectTarget::From(const QuickConnectFields& fields, co
         target.error = InvalidUrlMessage(prefixed);
         return target;
     }
+    // An ftps:// or ftpes:// URL asks for TLS: never connect in plain text instead. Port 21
+    // (the box's default) means the implicit port, as in the Site Manager.
+    if (url.encryption == CSiteSetting::ENCRYPTION_IMPLICIT && port == 21)
+        port = url.port;
     target.kind = Kind::Site;
     target.site = OpenSiteFromFields(url.host, url.path, user, password, port, fields.passive);
+    target.site.encryption = url.encryption;
     return target;
 }

@@ -101,6 +101,12 @@ void MainFrameTest::quickConnectTargets_data()
     QTest::newRow("the URL's user is not used")
         << QuickConnectFields{"ftp://bob:pw@ftp.example.org", "", "", "", true, true} << site
         << "ftp.example.org" << "anonymous" << anonPass << 21 << "";
+    QTest::newRow("ftps:// is implicit TLS, on 990 when the box says 21")
+        << QuickConnectFields{"ftps://ftp.example.org/", "alice", "secret", "21", false, true} << site
+        << "ftp.example.org" << "alice" << "secret" << 990 << "/";
+    QTest::newRow("ftpes:// requires TLS on the box's port")
+        << QuickConnectFields{"ftpes://ftp.example.org/", "alice", "secret", "21", false, true} << site
+        << "ftp.example.org" << "alice" << "secret" << 21 << "/";
     QTest::newRow("invalid URL")
         << QuickConnectFields{"ftp://:21/", "", "", "", true, true} << invalid << "" << "" << "" << 0 << "";
     QTest::newRow("port out of range")
@@ -128,6 +134,11 @@ void MainFrameTest::quickConnectTargets()
     QCOMPARE(QString::fromStdString(target.site.username), user);
     QCOMPARE(QString::fromStdString(target.site.password), password);
     QCOMPARE(target.site.port, port);
+    const QString url = QString::fromStdString(fields.url);
+    const int encryption = url.startsWith(QLatin1String("ftps://"))    ? CSiteSetting::ENCRYPTION_IMPLICIT
+                           : url.startsWith(QLatin1String("ftpes://")) ? CSiteSetting::ENCRYPTION_REQUIRE
+                                                                       : CSiteSetting::ENCRYPTION_PLAIN;
+    QCOMPARE(target.site.encryption, encryption);
     QCOMPARE(QString::fromStdString(target.site.defremotedir), path);
     QCOMPARE(target.site.passive, fields.passive ? 1 : 0);
 }

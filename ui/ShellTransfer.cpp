@@ -40,6 +40,9 @@ OpenSession* ShellTransfer::findSession(const std::string& prefixedUrl) const
             continue;
         if (namesPort && session.Port() != url.port)
             continue;
+        // A URL that asks for TLS never goes to a session of that host that may be plain.
+        if (url.encryption != CSiteSetting::ENCRYPTION_PLAIN && session.TlsModeSetting() != url.encryption)
+            continue;
         return owned.get();
     }
     return nullptr;
@@ -84,6 +87,11 @@ ShellTransferResult ShellTransfer::run(const std::string& destination, const QSt
             site.username = url.user;
             site.password = url.password;
             site.logintype = CSiteSetting::LOGIN_NORMAL;
+        }
+        if (url.encryption != CSiteSetting::ENCRYPTION_PLAIN) {
+            site.encryption = url.encryption;
+            if (url.encryption == CSiteSetting::ENCRYPTION_IMPLICIT)
+                site.port = url.port;  // 990 unless the URL names another
         }
         if (UrlNamesPort(prefixed))
             site.port = url.port;

@@ -322,6 +322,17 @@ void SiteListJobsTest::handedOverFilesAreQueuedAsUploads()
     QVERIFY2(box->text().endsWith(QStringLiteral("gone.txt not accessible!")), qPrintable(box->text()));
     QCOMPARE(int(session->session().Queue().Size()), 2);
     QCOMPARE(int(sessions.sessions().size()), 1);
+    box->accept();
+
+    // A URL that asks for TLS never goes to the plain session of that host.
+    frame.showShellTransfer({first});
+    QTRY_VERIFY(frame.findChildren<ShellTransferDialog*>().size() == 1);
+    dialog = frame.findChild<ShellTransferDialog*>();
+    dialog->destinationEdit()->setText(QStringLiteral("ftpes://upload.example.test/incoming"));
+    QVERIFY(dialog->transfer());
+    QCOMPARE(int(sessions.sessions().size()), 2);
+    QCOMPARE(sessions.sessions().back()->session().TlsModeSetting(), int(CSiteSetting::ENCRYPTION_REQUIRE));
+    QCOMPARE(int(session->session().Queue().Size()), 2);
     sessions.clear();
 }
 

@@ -1,4 +1,5 @@
 #include "ui/OfflineSearchDialog.h"
+#include "ui/ControlNames.h"
 
 #include "ui/DisplayText.h"
 #include "ui/PlainMessage.h"
@@ -28,14 +29,6 @@ const QString kReady = QStringLiteral("Click <search> button to start searching.
 const QString kCompleted = QStringLiteral("Searching completed successfully!");
 const QString kCancelled = QStringLiteral("Searching cancelled by user!");
 const QString kStopping = QStringLiteral("Stopping search...");
-
-template <class Widget>
-Widget* Named(Widget* widget, const char* objectName, const QString& accessibleName)
-{
-    widget->setObjectName(QLatin1String(objectName));
-    widget->setAccessibleName(accessibleName);
-    return widget;
-}
 
 QPushButton* Button(const QString& text, const char* objectName, const QString& accessibleName, QWidget* parent)
 {

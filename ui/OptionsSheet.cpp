@@ -1,4 +1,5 @@
 #include "ui/OptionsSheet.h"
+#include "ui/ControlNames.h"
 
 #include "ui/DisplayText.h"
 #include "ui/PlainMessage.h"
@@ -24,15 +25,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// Every control gets an object name (for tests and style sheets) and an accessible name.
-template <class Widget>
-Widget* Named(Widget* widget, const char* objectName, const QString& accessibleName)
-{
-    widget->setObjectName(QLatin1String(objectName));
-    widget->setAccessibleName(accessibleName);
-    return widget;
-}
 
 QCheckBox* CheckBox(const QString& text, const char* objectName, QWidget* parent)
 {

@@ -1,4 +1,5 @@
 #include "ui/SiteManagerDialog.h"
+#include "ui/ControlNames.h"
 
 #include "ui/DisplayText.h"
 #include "ui/PlainMessage.h"
@@ -21,14 +22,6 @@
 namespace {
 
 const QString kCaption = QStringLiteral("Site Manager");
-
-template <class Widget>
-Widget* Named(Widget* widget, const char* objectName, const QString& accessibleName)
-{
-    widget->setObjectName(QLatin1String(objectName));
-    widget->setAccessibleName(accessibleName);
-    return widget;
-}
 
 QPushButton* Button(const QString& text, const char* objectName, QWidget* parent)
 {

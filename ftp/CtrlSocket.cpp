@@ -86,40 +86,59 @@ void CCtrlSocket::ForgetReply()
     replyText.clear();
     replyCount = 0;
     replyStatus = 0;
+    awaitedReplies = 1;
     replyEvent.Reset();
 }
 
 int CCtrlSocket::SendCommand(const std::string& text, int waitForReply)
 {
-    if (text.find_first_of(kLineBreakers) != std::string::npos) {
-        // A name from a server or a user must never smuggle in a second command.
-        {
-            std::lock_guard lock(replyMutex);
-            replyText.clear();
-            replyCount = 0;
+    return SendLines({text}, waitForReply);
+}
+
+int CCtrlSocket::SendCommandPair(const std::string& first, const std::string& second)
+{
+    return SendLines({first, second}, 1);
+}
+
+int CCtrlSocket::SendLines(std::initializer_list<std::string> texts, int waitForReply)
+{
+    for (const std::string& text : texts) {
+        if (text.find_first_of(kLineBreakers) != std::string::npos) {
+            // A name from a server or a user must never smuggle in a second command.
+            {
+                std::lock_guard lock(replyMutex);
+                replyText.clear();
+                replyCount = 0;
+            }
+            session.Log("Command not sent: it contains a line break or NUL character.", LOG_ERROR);
+            return FTP_FAILED;
         }
-        session.Log("Command not sent: it contains a line break or NUL character.", LOG_ERROR);
-        return FTP_FAILED;
     }
 
-    std::string line = UpperCaseVerb(text);
+    const std::string verb = FirstWord(UpperCaseVerb(*texts.begin()));
     // ABOR is the one command meant to go out while a transfer's reply is still owed.
-    if (!SameWord(FirstWord(line), "ABOR")) {
+    if (!SameWord(verb, "ABOR")) {
         int r = CatchUpWithOwedReply();
         if (r != FTP_OK)
             return r;
+    }
+    std::string lines;
+    for (const std::string& text : texts) {
+        std::string line = UpperCaseVerb(text);
+        LogCommand(line);
+        lines += line + "\r\n";
     }
     {
         // The verb belongs to the reply now awaited: the parser judges that reply by it.
         std::lock_guard lock(replyMutex);
         ForgetReply();
-        commandVerb = FirstWord(line);
+        commandVerb = verb;
+        awaitedReplies = static_cast<int>(texts.size());
     }
-    LogCommand(line);
 
     {
         std::lock_guard lock(sendMutex);
-        sendBuffer = line + "\r\n";
+        sendBuffer = std::move(lines);
         sendLength = static_cast<int>(sendBuffer.size());
         sentCount = 0;
         lastError = 0;
@@ -288,6 +307,8 @@ void CCtrlSocket::ParseReceivedReply()
     case REPLY_INCOMPLETE:
         return;
     case REPLY_COMPLETE:
+        if (FinalReplyCount() < awaitedReplies)
+            return;  // commands sent together: the next one's reply is still to come
         replyStatus = 0;
         if (replyCodes[0].compare(0, 2, "55") == 0)
             OnActionFailed();
@@ -303,6 +324,14 @@ void CCtrlSocket::ParseReceivedReply()
         FailReply();
         return;
     }
+}
+
+int CCtrlSocket::FinalReplyCount() const
+{
+    int finals = 0;
+    for (int i = 0; i < replyCount; ++i)
+        finals += replyCodes[i][0] != '1';
+    return finals;
 }
 
 void CCtrlSocket::OnActionFailed()

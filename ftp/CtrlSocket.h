@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -53,6 +54,10 @@ public:
     // Sends one command line; with waitForReply non-zero, also waits until its reply is
     // complete. Returns an FtpResult. A command holding CR, LF or NUL is never sent.
     int SendCommand(const std::string& text, int waitForReply);
+    // Sends two commands in one write and waits until both are answered: one round trip
+    // instead of two. The codes of both replies are then ReplyCode(0) and ReplyCode(1).
+    // Not for transfers: their preliminary replies would be miscounted.
+    int SendCommandPair(const std::string& first, const std::string& second);
     // Waits for the reply to a command sent without waiting.
     int WaitForReply();
     // Forgets the previous reply and marks a reply as awaited.
@@ -208,6 +213,8 @@ private:
     int Store(const std::string& localPath, const std::string& remotePath, const std::string& fullRemote,
               std::uint64_t resumeAt, bool viaTemporary, int flags);
     int FinishUpload(const std::string& remotePath, int flags);
+    // Renames a completed upload's temporary name to its final one.
+    int RenameUpload(const std::string& from, const std::string& to);
 
     int OpenDataConnection();
     int ConnectPassiveDataSocket();
@@ -218,6 +225,8 @@ private:
     void ForgetReply();         // replyMutex held
     void LogReplyChunk(const std::string& chunk);  // replyMutex held
     void ParseReceivedReply();  // replyMutex held
+    int FinalReplyCount() const;  // replies in replyText that are not preliminary (1xx)
+    int SendLines(std::initializer_list<std::string> texts, int waitForReply);
     void EndRefusedTransfer();
     void FailReply();           // replyMutex held
     // The connection is gone: a reply still awaited fails.
@@ -261,6 +270,7 @@ private:
     std::string replyText;
     ReplyCodeTable replyCodes;
     int replyCount = 0;
+    int awaitedReplies = 1;  // final replies that complete the exchange in flight
 
     std::string dataHost;
     int dataPort = 0;

@@ -293,7 +293,11 @@ int CIncomingDataSocket::ReceiveChunk(int error)
         int count;
         while ((count = Receive(receiveBuffer.get(), bufferSize)) > 0) {
         }
-        if (count == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+        const int readError = count < 0 ? WSAGetLastError() : 0;
+        if (count == 0 || readError != WSAEWOULDBLOCK) {
+            if (peerCloseError == 0)
+                peerCloseError = error != 0 ? error : readError;
+            session.Log("Auto close data connection.", LOG_STATE);
             Close();
             chunkSentEvent.Set();
         }
@@ -387,6 +391,8 @@ bool CIncomingDataSocket::WriteToFile(const char* bytes, std::size_t count)
 
 void CIncomingDataSocket::OnClose(int error)
 {
+    if (awaitingPeerClose && peerCloseError == 0)
+        peerCloseError = error;  // a reset: the server left some of the file unread
     // Drain what the peer sent before closing. A would-block read means nothing is left:
     // the peer's close has been seen, so no more data can come.
     for (;;) {
@@ -495,7 +501,7 @@ void CIncomingDataSocket::OnSend(int error)
     chunkSentEvent.Set();
 }
 
-int CIncomingDataSocket::EndTlsUpload()
+int CIncomingDataSocket::EndTlsOutput()
 {
     // The file ends with TLS's close_notify, sent only once all of the file has left:
     // closing earlier would cut its last bytes off.
@@ -511,17 +517,38 @@ int CIncomingDataSocket::EndTlsUpload()
         chunkSentEvent.Set();
         return waited != FTP_OK ? waited : 1;
     }
-    // Then the end of our side, and the server's close: a socket closed while the server's
-    // own close_notify waits unread would be reset, and a reset may throw away file data
-    // the server has not read yet.
+    return 0;
+}
+
+int CIncomingDataSocket::EndUpload()
+{
+    if (sslLayer.IsActive()) {
+        const int r = EndTlsOutput();
+        if (r != 0)
+            return r;
+    }
+    // Our side ends, then the server closes its own once it has read everything. A
+    // server that stopped reading early (and may still say "226") resets the connection
+    // instead, because our last bytes wait unread: that upload is incomplete. Closing
+    // at once would hide the reset, and over TLS a socket closed while the server's own
+    // close_notify waits unread would be reset by us.
     awaitingPeerClose = true;
+    peerCloseError = 0;
     chunkSentEvent.Reset();
     ShutDown(SD_SEND);
-    waited = session.WaitForTransfer(&chunkSentEvent, 0);
+    const int waited = session.WaitForTransfer(&chunkSentEvent, 0);
     awaitingPeerClose = false;
     chunkSentEvent.Set();
-    // The server's final reply and the size check tell whether it has the whole file.
-    return waited == FTP_INTERRUPTED ? waited : 0;
+    if (waited == FTP_INTERRUPTED)
+        return waited;
+    if (peerCloseError != 0) {
+        session.Log(GetSocketErrorText(peerCloseError) + " The server closed the data connection before it had "
+                                                         "read the whole file.",
+                    LOG_ERROR);
+        return 1;
+    }
+    // A server that keeps its side open past the time-out is judged by its final reply.
+    return 0;
 }
 
 void CIncomingDataSocket::SendFile()
@@ -562,8 +589,8 @@ void CIncomingDataSocket::SendFile()
     chunkSent = 0;
     chunkSentEvent.Set();
     file.reset();
-    if (sendResult == 0 && GetSocketHandle() != INVALID_SOCKET && sslLayer.IsActive())
-        sendResult = EndTlsUpload();
+    if (sendResult == 0 && GetSocketHandle() != INVALID_SOCKET)
+        sendResult = EndUpload();
     if (GetSocketHandle() != INVALID_SOCKET) {
         session.Log("Auto close data connection.", LOG_STATE);
         Close();

@@ -143,9 +143,12 @@ private:
     // transfer failed. Returns whether a file was open.
     bool CloseFileChecked();
 
-    // Ends an upload over TLS: close_notify, our side's end, then the server's close.
-    // 0, 1 (failed) or the wait's FtpResult.
-    int EndTlsUpload();
+    // Ends an upload once its last byte is sent: close_notify over TLS, our side's end,
+    // then the server's close, which must not be a reset. 0, 1 (failed) or the wait's
+    // FtpResult.
+    int EndUpload();
+    // Sends the upload's close_notify once all of the file has left. 0, 1 or FtpResult.
+    int EndTlsOutput();
     // The TLS handshake of the data connection ended (done or failed).
     void OnTlsNotice(int notice);
 
@@ -153,7 +156,8 @@ private:
     const CSslSocketLayer* tlsControl = nullptr;  // non-null: data connections use TLS
     std::string tlsHost;
     bool drainingTls = false;  // the upload's last bytes and close_notify are on their way
-    bool awaitingPeerClose = false;  // an upload over TLS is complete: the server closes
+    bool awaitingPeerClose = false;  // an upload is complete: the server closes
+    int peerCloseError = 0;          // how the server ended it (a reset: not all was read)
 
     int bufferSize = kDataBufferSize;
     // Page-aligned: the kernel copies between page-aligned file pages and an unaligned

@@ -124,6 +124,10 @@ public:
     virtual bool CanResume() const { return true; }
     // Uploads go to a temporary name beside the target and are renamed when complete.
     virtual bool UploadToTemporaryName() const { return true; }
+    // Whether two commands may go out in one write to this server: no longer once it
+    // left the second one unanswered. Kept across reconnections.
+    virtual bool CommandsTogetherAllowed() const { return true; }
+    virtual void RefuseCommandsTogether() {}
     // 0 ASCII or 1 image for a file of that name.
     virtual int TransferTypeFor(const std::string&) const { return 1; }
     // Asks the user what to do with an existing target; the action chosen (0 to 3) and

@@ -622,9 +622,7 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
         return r == FTP_OK ? FinishUpload(remotePath, flags) : r;
 
     const std::string temporary = remotePath + kPartialSuffix;
-    quietRefusals = true;
-    r = Rename(RemoteName(temporary), RemoteName(remotePath), 0);
-    quietRefusals = false;
+    r = RenameUpload(RemoteName(temporary), RemoteName(remotePath));
     if (r == FTP_OK)
         return FinishUpload(remotePath, flags);
     if (r != FTP_FAILED && r != FTP_NOT_AVAILABLE)
@@ -638,6 +636,31 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
         return r;
     r = Store(localPath, remotePath, fullRemote, 0, /*viaTemporary=*/false, flags);
     return r == FTP_OK ? FinishUpload(remotePath, flags) : r;
+}
+
+int CCtrlSocket::RenameUpload(const std::string& from, const std::string& to)
+{
+    quietRefusals = true;
+    if (!session.CommandsTogetherAllowed()) {
+        const int r = Rename(from, to, 0);
+        quietRefusals = false;
+        return r;
+    }
+    // RNFR and RNTO in one write: every upload's rename costs one round trip, not two.
+    // A server that refuses RNFR answers RNTO with 503; the pair fails as a whole.
+    int r = SendCommandPair("rnfr " + from, "rnto " + to);
+    quietRefusals = false;
+    if (r == FTP_TIMEOUT && ReplyCount() == 1) {
+        session.Log("The server did not answer a second command sent together with the first; commands "
+                    "go out one at a time from now on.",
+                    LOG_WARNING);
+        session.RefuseCommandsTogether();
+    }
+    if (r != FTP_OK)
+        return r;
+    if (ReplyCode(0) != "350" || ReplyCode(1) != "250")
+        return RefusedOrFailed();
+    return FTP_OK;
 }
 
 int CCtrlSocket::FinishUpload(const std::string& remotePath, int flags)
@@ -748,20 +771,13 @@ int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePa
         r = TransferReplyResult(failedLine);
     if (r != FTP_OK || !binary)
         return r;
-    // In binary mode the server must hold exactly the local file's bytes.
+    // In binary mode the server must have read exactly the local file's bytes: all of them
+    // left here, and the server closed the data connection only after reading the last
+    // one (a server that stops early resets it, which fails the send above).
     const std::uint64_t sent = offset + data->BytesMoved();
     if (sent != localSize) {
         session.Log("Failed to send file " + FileNamePart(localPath) + ": " + std::to_string(sent) +
                         " bytes were sent of " + std::to_string(localSize) + " (the file changed meanwhile?).",
-                    LOG_ERROR);
-        return FTP_FAILED;
-    }
-    std::uint64_t stored = 0;
-    bool known = false;
-    r = RemoteSize(storePath, stored, known);
-    if (r == FTP_OK && known && stored != localSize) {
-        session.Log("Failed to send file " + FileNamePart(localPath) + ": the server holds " +
-                        std::to_string(stored) + " bytes of " + std::to_string(localSize) + ".",
                     LOG_ERROR);
         return FTP_FAILED;
     }

@@ -249,6 +249,8 @@ public:
     int FilesSkipped() const { return filesSkipped_; }
     void ReportSkipped(const std::string& fileName, const std::string& reason) override;
     bool UploadToTemporaryName() const override { return Settings().UploadTemporaryName != 0; }
+    bool CommandsTogetherAllowed() const override { return commandsTogether_; }
+    void RefuseCommandsTogether() override { commandsTogether_ = false; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
     bool ListingEnabled() const override { return listingEnabled_; }
 
@@ -418,6 +420,7 @@ private:
     std::string listingText_;      // worker thread only
     // The running command is the keep-alive: its listing is no news for the pane.
     bool quietListing_ = false;    // worker thread only
+    bool commandsTogether_ = true;  // worker thread only
     // The log already says that commands wait for a copy that holds this session (worker
     // thread only).
     bool waitNoticeGiven_ = false;

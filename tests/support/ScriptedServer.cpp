@@ -104,6 +104,11 @@ ScriptStep& ScriptStep::thenClose(bool abortive) {
     return *this;
 }
 
+ScriptStep& ScriptStep::forgetFollowingInput() {
+    forgetRestOfInput = true;
+    return *this;
+}
+
 ScriptStep& ScriptStep::thenStall() {
     stall = true;
     return *this;
@@ -128,8 +133,9 @@ ScriptStep& ScriptStep::dataInChunks(std::vector<std::size_t> sizes, int delayMs
     return *this;
 }
 
-ScriptStep& ScriptStep::receiveData() {
+ScriptStep& ScriptStep::receiveData(long long closeAfter) {
     data = DataAction::Receive;
+    dataCloseAfter = closeAfter;
     return *this;
 }
 
@@ -357,6 +363,8 @@ bool ScriptedServer::playStep(Connection& connection, const ScriptStep& step,
         }
     }
 
+    if (step.forgetRestOfInput)
+        connection.pending.clear();
     if (step.openPassiveListener) {
         closeSocket(connection.passiveFd, false);
         connection.passiveFd = listenOnLoopback(connection.passivePort);
@@ -553,15 +561,21 @@ bool ScriptedServer::runDataAction(Connection& connection, const ScriptStep& ste
         if (fd < 0)
             return false;
         bool ended = false;
-        while (waitFor(fd, POLLIN, commandTimeoutMs_)) {
+        long long left = step.dataCloseAfter;  // a server that stops reading early
+        while (left != 0 && waitFor(fd, POLLIN, commandTimeoutMs_)) {
             char buffer[4096];
-            ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            const std::size_t wanted = left < 0 ? sizeof buffer : std::min<std::size_t>(sizeof buffer, left);
+            ssize_t got = ::recv(fd, buffer, wanted, 0);
             if (got <= 0) {
                 ended = true;
                 break;
             }
             recordReceived(connection.index, buffer, static_cast<std::size_t>(got), true);
+            if (left > 0)
+                left -= got;
         }
+        if (left == 0)
+            ended = true;  // closed with the client's last bytes unread: a reset
         ::close(fd);
         if (!ended && !stopping())
             noteError("connection " + std::to_string(connection.index) +

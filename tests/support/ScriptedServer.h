@@ -71,6 +71,8 @@ struct ScriptStep {
     int delayBeforeReplyMs = 0;     // wait before the first byte of the reply
     bool closeAfterReply = false;   // close the control connection after this step
     bool abortiveClose = false;     // close with a reset (RST) instead of FIN
+    bool forgetRestOfInput = false; // drop what followed the command in the same read
+                                    // (a server that takes one command per read)
     bool stall = false;             // send nothing more: hold the connection open, read
                                     // and record what arrives, until the client closes
                                     // it or the server stops
@@ -79,7 +81,8 @@ struct ScriptStep {
     bool openPassiveListener = false;  // open a listener before the reply ("{pasv}")
     DataAction data = DataAction::None;
     std::string dataBytes;             // what Send sends
-    long long dataCloseAfter = -1;     // Send: close after this many bytes (-1: all)
+    long long dataCloseAfter = -1;     // Send: close after this many bytes (-1: all);
+                                       // Receive: close after reading this many
     bool dataAbortiveClose = false;    // Send: end the data connection with a reset
     std::vector<std::size_t> dataChunkSizes;  // Send: pieces as for the reply (a slow feed)
     int dataChunkDelayMs = 2;
@@ -94,10 +97,11 @@ struct ScriptStep {
     ScriptStep& delayReply(int ms);
     ScriptStep& thenClose(bool abortive = false);
     ScriptStep& thenStall();
+    ScriptStep& forgetFollowingInput();
     ScriptStep& listenPassive();
     ScriptStep& sendData(std::string bytes, long long closeAfter = -1, bool abortive = false);
     ScriptStep& dataInChunks(std::vector<std::size_t> sizes, int delayMs);
-    ScriptStep& receiveData();
+    ScriptStep& receiveData(long long closeAfter = -1);
     ScriptStep& refuseData();
     ScriptStep& holdData();
     ScriptStep& dataFirst();

@@ -627,24 +627,27 @@ TEST_F(TransferFaults, UploadsGoThroughATemporaryName) {
         std::string received;
         int refusalLines;
     } cases[] = {
-        {"renamed when complete",
-         Joined({probe("550 No such file\r\n"), port, stor("up.bin.tvpart"), probe("213 7\r\n")}, renamed),
+        {"renamed when complete", Joined({probe("550 No such file\r\n"), port, stor("up.bin.tvpart")}, renamed),
          FTP_OK, "payload", 0},
         {"resumed where an earlier attempt stopped",
-         Joined({probe("213 3\r\n"), port, ScriptStep::on("REST 3", "350 Restarting\r\n"), stor("up.bin.tvpart"),
-                 probe("213 7\r\n")},
+         Joined({probe("213 3\r\n"), port, ScriptStep::on("REST 3", "350 Restarting\r\n"), stor("up.bin.tvpart")},
                 renamed),
          FTP_OK, "load", 0},
-        {"the server holds fewer bytes than were sent",
-         {probe("550 No such file\r\n"), port, stor("up.bin.tvpart"), probe("213 5\r\n")}, FTP_FAILED, "payload",
-         0},
+        {"the server stops reading early and still says 226",
+         {probe("550 No such file\r\n"), port,
+          ScriptStep::on("STOR up.bin.tvpart", "150 Send it\r\n").receiveData(5).afterData("226 Got it\r\n")},
+         FTP_FAILED, "paylo", 0},
         {"rename refused: stored again under the final name",
-         {probe("550 No such file\r\n"), port, stor("up.bin.tvpart"), probe("213 7\r\n"),
+         {probe("550 No such file\r\n"), port, stor("up.bin.tvpart"),
           ScriptStep::on("RNFR up.bin.tvpart", "350 Go on\r\n"), ScriptStep::on("RNTO up.bin", "553 Not allowed\r\n"),
           ScriptStep::on("DELE up.bin.tvpart", "250 Deleted\r\n"), port, stor("up.bin"),
-          ScriptStep::on("SIZE up.bin", "213 7\r\n"),
           // The next upload on this connection goes straight to its final name.
-          port, stor("up.bin"), ScriptStep::on("SIZE up.bin", "213 7\r\n")},
+          port, stor("up.bin")},
+         FTP_OK, "payloadpayloadpayload", 1},
+        {"RNFR refused: the pair fails as one and the file goes to its final name",
+         {probe("550 No such file\r\n"), port, stor("up.bin.tvpart"),
+          ScriptStep::on("RNFR up.bin.tvpart", "550 No\r\n"), ScriptStep::on("RNTO up.bin", "503 RNFR first\r\n"),
+          ScriptStep::on("DELE up.bin.tvpart", "250 Deleted\r\n"), port, stor("up.bin"), port, stor("up.bin")},
          FTP_OK, "payloadpayloadpayload", 1},
     };
     for (const Case& c : cases) {
@@ -670,6 +673,32 @@ TEST_F(TransferFaults, UploadsGoThroughATemporaryName) {
         session.reset();
         ui.Clear();
     }
+}
+
+// A server that reads one command at a time and drops what came with it leaves the
+// second of two commands sent together unanswered: after that time-out, commands go
+// out one at a time for the rest of the session.
+TEST_F(TransferFaults, AServerThatDropsTheSecondOfTwoCommandsGetsThemOneAtATime) {
+    settings.Timeout = 2;
+    tvtest::ScriptedServer server;
+    server.addConnection(Online(false, {
+        ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"),
+        ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+        ScriptStep::on("STOR up.bin.tvpart", "150 Send it\r\n").receiveData().afterData("226 Got it\r\n"),
+        ScriptStep::on("RNFR up.bin.tvpart", "350 Go on\r\n").forgetFollowingInput().thenStall(),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port(), false);
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    ASSERT_TRUE(session->CommandsTogetherAllowed());
+    EXPECT_EQ(Run(Upload("up.bin", "payload")), FTP_TIMEOUT) << ui.Transcript();
+    EXPECT_EQ(ui.CountLines("The server did not answer a second command sent together with the first; commands "
+                            "go out one at a time from now on."),
+              1)
+        << ui.Transcript();
+    EXPECT_FALSE(session->CommandsTogetherAllowed());
+    EXPECT_EQ(server.dataReceived(0), "payload");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -380,13 +381,36 @@ bool CIncomingDataSocket::WriteToFile(const char* bytes, std::size_t count)
     bytesMoved += count;
     // A large download is handed to the disk as it arrives: the flush before it takes
     // its final name then waits for the last piece only, not for the whole file.
-    if (bytesMoved - writebackStart >= kWritebackStep) {
+    const std::uint64_t pending = bytesMoved - writebackStart;
+    if (pending >= kWritebackStep) {
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        if (end > 0)
-            ::sync_file_range(fd, 0, end, SYNC_FILE_RANGE_WRITE);
+        if (end >= static_cast<off_t>(pending))
+            StartWriteback(fd, end - static_cast<off_t>(pending), static_cast<off_t>(pending));
         writebackStart = bytesMoved;
     }
     return true;
+}
+
+void CIncomingDataSocket::StartWriteback(int fd, off_t start, off_t length)
+{
+    // Only what was written since the last step: the pages before it are on their way.
+    // Handing pages to a busy disk can block for milliseconds, so a thread of its own
+    // does it while the data goes on arriving; one step at a time (replacing the last
+    // step's future waits for it), on a descriptor of its own.
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        ::sync_file_range(fd, start, length, SYNC_FILE_RANGE_WRITE);
+        return;
+    }
+    try {
+        writeback = std::async(std::launch::async, [copy, start, length] {
+            ::sync_file_range(copy, start, length, SYNC_FILE_RANGE_WRITE);
+            ::close(copy);
+        });
+    } catch (const std::system_error&) {
+        ::sync_file_range(copy, start, length, SYNC_FILE_RANGE_WRITE);
+        ::close(copy);
+    }
 }
 
 void CIncomingDataSocket::OnClose(int error)

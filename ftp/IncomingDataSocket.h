@@ -21,9 +21,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "ftp/DataSocketLink.h"
 #include "ftp/LineEnds.h"
@@ -181,6 +184,8 @@ private:
     int transferError = 0;
     std::uint64_t bytesMoved = 0;
     std::uint64_t writebackStart = 0;  // bytesMoved when the disk was last handed data
+    std::future<void> writeback;       // that step, under way on a thread of its own
+    void StartWriteback(int fd, off_t start, off_t length);
     bool listingMode = false;
     std::size_t listingBytes = 0;
     CEvent proxyListenEvent{/*manualReset=*/true, /*initialState=*/false};

@@ -86,7 +86,7 @@ void CCtrlSocket::ForgetReply()
     replyText.clear();
     replyCount = 0;
     replyStatus = 0;
-    awaitedReplies = 1;
+    replyAheadAwaited = false;
     replyEvent.Reset();
 }
 
@@ -95,7 +95,7 @@ int CCtrlSocket::SendCommand(const std::string& text, int waitForReply)
     return SendLines({text}, waitForReply);
 }
 
-int CCtrlSocket::SendCommandPair(const std::string& first, const std::string& second)
+int CCtrlSocket::SendCommandsTogether(const std::string& first, const std::string& second)
 {
     return SendLines({first, second}, 1);
 }
@@ -133,7 +133,8 @@ int CCtrlSocket::SendLines(std::initializer_list<std::string> texts, int waitFor
         std::lock_guard lock(replyMutex);
         ForgetReply();
         commandVerb = verb;
-        awaitedReplies = static_cast<int>(texts.size());
+        for (auto text = texts.begin() + 1; text != texts.end(); ++text)
+            verbsAhead.push_back(FirstWord(UpperCaseVerb(*text)));
     }
 
     {
@@ -158,25 +159,72 @@ int CCtrlSocket::SendLines(std::initializer_list<std::string> texts, int waitFor
 
 int CCtrlSocket::CatchUpWithOwedReply()
 {
-    if (replyEvent.IsSignalled())
-        return FTP_OK;
-    // An earlier command was stopped (or timed out) before its reply came. That reply
-    // must never be read as the answer to the next command: it is awaited first, as long
-    // as any reply, and the connection is given up when it does not come.
-    session.Log("Waiting for the reply to the interrupted " + commandVerb + " command...", LOG_STATE);
-    const int r = session.WaitForEvent(&replyEvent, 0);
-    if (r != FTP_TIMEOUT)
-        return r;
-    session.Log("The server did not answer the interrupted command; the connection is closed so "
-                "that no later command takes its reply.",
-                LOG_ERROR);
-    DropConnection();
-    return FTP_CLOSED;
+    for (;;) {
+        if (!replyEvent.IsSignalled()) {
+            // An earlier command was stopped (or timed out) before its reply came, or a
+            // command sent together with it was never taken up. That reply must never be
+            // read as the answer to the next command: it is awaited first, as long as any
+            // reply, and the connection is given up when it does not come.
+            session.Log("Waiting for the reply to the interrupted " + commandVerb + " command...", LOG_STATE);
+            const int r = session.WaitForEvent(&replyEvent, 0);
+            if (r == FTP_TIMEOUT) {
+                NoteSilentCommandAhead(r);
+                session.Log("The server did not answer the interrupted command; the connection is closed so "
+                            "that no later command takes its reply.",
+                            LOG_ERROR);
+                DropConnection();
+                return FTP_CLOSED;
+            }
+            if (r != FTP_OK)
+                return r;
+        }
+        if (!HasRepliesAhead())
+            return FTP_OK;
+        AdvanceToNextReply();
+    }
+}
+
+bool CCtrlSocket::HasRepliesAhead()
+{
+    std::lock_guard lock(replyMutex);
+    return !verbsAhead.empty();
+}
+
+void CCtrlSocket::AdvanceToNextReply()
+{
+    std::lock_guard lock(replyMutex);
+    if (verbsAhead.empty())
+        return;
+    ForgetReply();
+    commandVerb = std::move(verbsAhead.front());
+    verbsAhead.pop_front();
+    replyAheadAwaited = true;
+    // What arrived already is this reply's beginning (or all of it, and more).
+    replyText = std::move(textAhead);
+    textAhead.clear();
+    if (EndsWith(replyText, "\n"))
+        ParseReceivedReply();
+}
+
+void CCtrlSocket::NoteSilentCommandAhead(int result)
+{
+    // Not a word in reply to a command that went out with the one before it: the server
+    // drops what follows a command in the same read.
+    if (result != FTP_TIMEOUT || !session.CommandsTogetherAllowed())
+        return;
+    std::lock_guard lock(replyMutex);
+    if (!replyAheadAwaited || !replyText.empty())
+        return;
+    session.Log("The server did not answer a second command sent together with the first; commands "
+                "go out one at a time from now on.",
+                LOG_WARNING);
+    session.RefuseCommandsTogether();
 }
 
 int CCtrlSocket::WaitForReply()
 {
     int r = session.WaitForEvent(&replyEvent, 0);
+    NoteSilentCommandAhead(r);
     if (r != FTP_OK)
         return r;
     return (lastError != 0 || replyStatus == REPLY_FAILED) ? FTP_FAILED : FTP_OK;
@@ -268,6 +316,16 @@ void CCtrlSocket::OnReceive(int error)
 void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
 {
     std::lock_guard lock(replyMutex);
+    if (replyEvent.IsSignalled() && !verbsAhead.empty()) {
+        // The reply to a command sent together with the one just answered.
+        session.Log(chunk, LOG_REPLY, false, EndsWith(textAhead, "\n") || textAhead.empty());
+        textAhead += chunk;
+        if (textAhead.size() > MAX_REPLY_LENGTH) {
+            session.Log("Reply too long: more than " + std::to_string(MAX_REPLY_LENGTH) + " bytes.", LOG_ERROR);
+            DropConnection();
+        }
+        return;
+    }
     if (replyEvent.IsSignalled()) {
         session.Log("Unexpected response received.", LOG_STATE);
         session.Log(chunk, LOG_REPLY, false, true);
@@ -303,12 +361,16 @@ void CCtrlSocket::LogReplyChunk(const std::string& chunk)
 
 void CCtrlSocket::ParseReceivedReply()
 {
-    switch (ParseReply(replyText, commandVerb, replyCodes, replyCount)) {
+    // Commands sent together: the text may go on with the next command's reply.
+    std::size_t end = replyText.size();
+    switch (ParseReply(replyText, commandVerb, replyCodes, replyCount, verbsAhead.empty() ? nullptr : &end)) {
     case REPLY_INCOMPLETE:
         return;
     case REPLY_COMPLETE:
-        if (FinalReplyCount() < awaitedReplies)
-            return;  // commands sent together: the next one's reply is still to come
+        if (end < replyText.size()) {
+            textAhead.assign(replyText, end);
+            replyText.resize(end);
+        }
         replyStatus = 0;
         if (replyCodes[0].compare(0, 2, "55") == 0)
             OnActionFailed();
@@ -324,14 +386,6 @@ void CCtrlSocket::ParseReceivedReply()
         FailReply();
         return;
     }
-}
-
-int CCtrlSocket::FinalReplyCount() const
-{
-    int finals = 0;
-    for (int i = 0; i < replyCount; ++i)
-        finals += replyCodes[i][0] != '1';
-    return finals;
 }
 
 void CCtrlSocket::OnActionFailed()
@@ -358,6 +412,9 @@ void CCtrlSocket::EndRefusedTransfer()
 void CCtrlSocket::FailAwaitedReply()
 {
     std::lock_guard lock(replyMutex);
+    // Nothing more comes for commands sent together with the awaited one either.
+    verbsAhead.clear();
+    textAhead.clear();
     if (!replyEvent.IsSignalled())
         FailReply();
 }
@@ -633,7 +690,7 @@ int CCtrlSocket::ProtectDataConnections(int mode)
 int CCtrlSocket::NegotiateFeatures()
 {
     features = ServerFeatures{};
-    epsvRefused = eprtRefused = mlsdRefused = false;
+    epsvRefused = eprtRefused = mlsdRefused = epsvAccepted = false;
     int r = SendQuietly("feat");
     if (r != FTP_OK)
         return r;

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <mutex>
 #include <string>
@@ -54,10 +55,15 @@ public:
     // Sends one command line; with waitForReply non-zero, also waits until its reply is
     // complete. Returns an FtpResult. A command holding CR, LF or NUL is never sent.
     int SendCommand(const std::string& text, int waitForReply);
-    // Sends two commands in one write and waits until both are answered: one round trip
-    // instead of two. The codes of both replies are then ReplyCode(0) and ReplyCode(1).
-    // Not for transfers: their preliminary replies would be miscounted.
-    int SendCommandPair(const std::string& first, const std::string& second);
+    // Sends two commands in one write (one round trip instead of two) and, like
+    // SendCommand(first, 1), waits for the first one's reply. The second one's reply is
+    // then taken up by AdvanceToNextReply() and awaited with WaitForReply(); until then
+    // nothing of it takes effect. Only once the server has shown it takes them (see
+    // CommandsTogetherAllowed).
+    int SendCommandsTogether(const std::string& first, const std::string& second);
+    // The reply to the next command sent together with the last one becomes the one
+    // awaited (it may be complete at once).
+    void AdvanceToNextReply();
     // Waits for the reply to a command sent without waiting.
     int WaitForReply();
     // Forgets the previous reply and marks a reply as awaited.
@@ -97,8 +103,9 @@ public:
     int SetType(int type);
     int Pasv();
     // EPSV; the data connection goes to the control connection's peer, at the port the
-    // reply names. FTP_NOT_AVAILABLE when the server does not know the command.
-    int Epsv();
+    // reply names. FTP_NOT_AVAILABLE when the server does not know the command. With
+    // sendAlong, that command goes out together with EPSV (see SendCommandsTogether).
+    int Epsv(const std::string& sendAlong = {});
     int Port(const std::string& address, int port);
     // EPRT with an IPv4 or IPv6 address; FTP_NOT_AVAILABLE when the server does not know it.
     int Eprt(const std::string& address, int port);
@@ -164,7 +171,7 @@ private:
     // lost connection fails it; a server without FEAT is simply one without features.
     int NegotiateFeatures();
     // Passive mode: EPSV first, PASV when the server refuses it (not over IPv6).
-    int PassiveMode();
+    int PassiveMode(const std::string& sendAlong);
     // Active mode: EPRT first, PORT when the server refuses it (not over IPv6).
     int ActiveMode(const std::string& address, int port);
     // The directory listing with MLSD when the server offers it, LIST otherwise; the MLSD
@@ -216,7 +223,11 @@ private:
     // Renames a completed upload's temporary name to its final one.
     int RenameUpload(const std::string& from, const std::string& to);
 
-    int OpenDataConnection();
+    // Opens the data connection's passive or active side. transferCommand, when given,
+    // may go out together with EPSV; TransferCommandSentAlong() then tells that it did,
+    // and its reply is taken up with AdvanceToNextReply() once the transfer is set up.
+    int OpenDataConnection(const std::string& transferCommand = {});
+    bool TransferCommandSentAlong() const { return transferSentAlong; }
     int ConnectPassiveDataSocket();
     // Active mode through a SOCKS proxy: the proxy listens (BIND) and PORT names it.
     int PortThroughProxy(CIncomingDataSocket& data, const ProxyOptions& proxy);
@@ -225,7 +236,10 @@ private:
     void ForgetReply();         // replyMutex held
     void LogReplyChunk(const std::string& chunk);  // replyMutex held
     void ParseReceivedReply();  // replyMutex held
-    int FinalReplyCount() const;  // replies in replyText that are not preliminary (1xx)
+    bool HasRepliesAhead();
+    // A wait's result: a time-out without a word in reply to a command sent together
+    // with the one before it stops sending commands together.
+    void NoteSilentCommandAhead(int result);
     int SendLines(std::initializer_list<std::string> texts, int waitForReply);
     void EndRefusedTransfer();
     void FailReply();           // replyMutex held
@@ -270,7 +284,11 @@ private:
     std::string replyText;
     ReplyCodeTable replyCodes;
     int replyCount = 0;
-    int awaitedReplies = 1;  // final replies that complete the exchange in flight
+    // Commands sent together with the one awaited, whose replies come after its own, and
+    // what already arrived of them (replyMutex held for both).
+    std::deque<std::string> verbsAhead;
+    std::string textAhead;
+    bool replyAheadAwaited = false;  // the awaited reply is to a command sent along
 
     std::string dataHost;
     int dataPort = 0;
@@ -282,6 +300,8 @@ private:
     bool epsvRefused = false;   // the server does not know EPSV: PASV from now on
     bool eprtRefused = false;
     bool mlsdRefused = false;   // LIST from now on
+    bool epsvAccepted = false;  // EPSV worked: a transfer command may go out with it
+    bool transferSentAlong = false;
     bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
     bool temporaryRenameRefused = false;  // uploads go straight to their final names
     bool quietRefusals = false;           // a refusal of the command in flight is no failure

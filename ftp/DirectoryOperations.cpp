@@ -311,9 +311,16 @@ bool ParseEpsvReply(const std::string& reply, int& port)
 
 }  // namespace
 
-int CCtrlSocket::Epsv()
+int CCtrlSocket::Epsv(const std::string& sendAlong)
 {
-    int r = SendQuietly("epsv");
+    int r;
+    if (sendAlong.empty()) {
+        r = SendQuietly("epsv");
+    } else {
+        quietRefusals = true;
+        r = SendCommandsTogether("epsv", sendAlong);
+        quietRefusals = false;
+    }
     if (r != FTP_OK)
         return r;
     const std::string code = ReplyCode(0);
@@ -337,6 +344,7 @@ int CCtrlSocket::Epsv()
         dataConnectHost = session.Host();
     dataHost = dataConnectHost;
     dataPort = port;
+    epsvAccepted = true;
     return FTP_OK;
 }
 

@@ -25,8 +25,27 @@ bool SameWord(std::string_view a, std::string_view b)
     return true;
 }
 
+namespace {
+
+// Whether the replies collected so far end the exchange for the command.
+bool ExchangeComplete(const ReplyCodeTable& codes, int count, std::string_view commandVerb)
+{
+    if (count == 0)
+        return false;
+    if (count == 1) {
+        const std::string& only = codes[0];
+        if (only[0] == '1')
+            return false;  // preliminary: the final reply is still to come
+        if ((only == "426" || only == "451") && SameWord(commandVerb, "ABOR"))
+            return false;  // ends the aborted transfer; ABOR's own reply follows
+    }
+    return true;
+}
+
+}  // namespace
+
 ReplyParseResult ParseReply(std::string_view replyText, std::string_view commandVerb,
-                            ReplyCodeTable& codes, int& count)
+                            ReplyCodeTable& codes, int& count, std::size_t* exchangeEnd)
 {
     count = 0;
     if (replyText.size() < 5 || replyText.back() != '\n')
@@ -54,16 +73,13 @@ ReplyParseResult ParseReply(std::string_view replyText, std::string_view command
             insideMultiLine = continues;
         }
         lineStart = lineEnd;
+        if (exchangeEnd != nullptr && !insideMultiLine && ExchangeComplete(codes, count, commandVerb)) {
+            *exchangeEnd = lineEnd;
+            return REPLY_COMPLETE;
+        }
     }
 
-    if (count == 0 || insideMultiLine)
+    if (insideMultiLine || !ExchangeComplete(codes, count, commandVerb))
         return REPLY_INCOMPLETE;
-    if (count == 1) {
-        const std::string& only = codes[0];
-        if (only[0] == '1')
-            return REPLY_INCOMPLETE;  // preliminary: the final reply is still to come
-        if ((only == "426" || only == "451") && SameWord(commandVerb, "ABOR"))
-            return REPLY_INCOMPLETE;  // ends the aborted transfer; ABOR's own reply follows
-    }
     return REPLY_COMPLETE;
 }

@@ -30,8 +30,11 @@ enum ReplyParseResult : int {
 // Parses the whole of replyText (everything received for the current command) from the
 // start. codes/count receive the code of every reply found, in arrival order.
 // commandVerb is the first word of the command that was sent (it matters for ABOR).
+// With exchangeEnd, the text may go on with the replies to commands sent after this one:
+// parsing stops where this command's exchange is complete, and *exchangeEnd is set to
+// the length of its text.
 ReplyParseResult ParseReply(std::string_view replyText, std::string_view commandVerb,
-                            ReplyCodeTable& codes, int& count);
+                            ReplyCodeTable& codes, int& count, std::size_t* exchangeEnd = nullptr);
 
 // Case-insensitive comparison of ASCII words ("abor" equals "ABOR").
 bool SameWord(std::string_view a, std::string_view b);

@@ -88,8 +88,9 @@ bool CCtrlSocket::CompletedTransfer() const
     return replyCount == 2 && replyCodes[0][0] == '1' && replyCodes[1][0] == '2';
 }
 
-int CCtrlSocket::OpenDataConnection()
+int CCtrlSocket::OpenDataConnection(const std::string& transferCommand)
 {
+    transferSentAlong = false;
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
         return FTP_FAILED;
@@ -110,13 +111,28 @@ int CCtrlSocket::OpenDataConnection()
         session.Log(GetSocketErrorText(error), LOG_ERROR);
         return FTP_CLOSED;
     }
-    return PassiveMode();
+    // The transfer command goes out with EPSV, saving a round trip per file, once this
+    // connection has seen EPSV work and the server takes commands sent together.
+    const bool together = !transferCommand.empty() && epsvAccepted && !epsvRefused &&
+                          session.CommandsTogetherAllowed();
+    return PassiveMode(together ? transferCommand : std::string());
 }
 
-int CCtrlSocket::PassiveMode()
+int CCtrlSocket::PassiveMode(const std::string& sendAlong)
 {
     if (!epsvRefused) {
-        const int r = Epsv();
+        const int r = Epsv(sendAlong);
+        transferSentAlong = !sendAlong.empty();
+        if (transferSentAlong && r != FTP_OK) {
+            // The transfer command went out for nothing. After a refusal of EPSV its reply
+            // (a refusal without a data connection) is taken before anything else happens;
+            // after a stop or a time-out the next command waits for it.
+            transferSentAlong = false;
+            if (r != FTP_NOT_AVAILABLE && r != FTP_FAILED)
+                return r;
+            const int caught = CatchUpWithOwedReply();
+            return caught != FTP_OK ? caught : FTP_FAILED;
+        }
         if (r != FTP_NOT_AVAILABLE)
             return r;
         epsvRefused = true;
@@ -154,6 +170,10 @@ int CCtrlSocket::ConnectPassiveDataSocket()
     if (!session.IsPassive())
         return FTP_OK;
     CIncomingDataSocket* data = session.DataSocket();
+    // The server may have answered already: a refusal of the transfer closed the data
+    // socket, and the reply says the rest.
+    if (data->GetSocketHandle() == INVALID_SOCKET && replyEvent.IsSignalled())
+        return FTP_OK;
     if (!data->Connect(dataConnectHost.c_str(), static_cast<unsigned>(dataPort))) {
         int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
@@ -495,7 +515,8 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         part.Abandon();
         return FTP_FAILED;
     }
-    r = OpenDataConnection();
+    const std::string retrieve = "retr " + RemoteName(remotePath);
+    r = OpenDataConnection(part.ResumeOffset() == 0 ? retrieve : std::string());
     if (r == FTP_OK && part.ResumeOffset() > 0) {
         bool canResume = false;
         r = Rest(part.ResumeOffset(), canResume);
@@ -512,13 +533,17 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         return r;
     }
     data->BeginReceive(/*listing=*/false, /*text=*/!binary);
-    r = SendCommand("retr " + RemoteName(remotePath), 0);
+    if (TransferCommandSentAlong())
+        AdvanceToNextReply();
+    else
+        r = SendCommand(retrieve, 0);
     if (r == FTP_OK)
         r = ConnectPassiveDataSocket();
     if (r == FTP_OK) {
         session.SetTransferring(true);
         r = session.WaitForTransfer(&data->ReceiveDoneEvent(), 0);
         session.SetTransferring(false);
+        NoteSilentCommandAhead(r);
         if (r == FTP_OK && data->TransferError() != 0)
             r = FTP_FAILED;
     }
@@ -648,19 +673,18 @@ int CCtrlSocket::RenameUpload(const std::string& from, const std::string& to)
     }
     // RNFR and RNTO in one write: every upload's rename costs one round trip, not two.
     // A server that refuses RNFR answers RNTO with 503; the pair fails as a whole.
-    int r = SendCommandPair("rnfr " + from, "rnto " + to);
-    quietRefusals = false;
-    if (r == FTP_TIMEOUT && ReplyCount() == 1) {
-        session.Log("The server did not answer a second command sent together with the first; commands "
-                    "go out one at a time from now on.",
-                    LOG_WARNING);
-        session.RefuseCommandsTogether();
+    int r = SendCommandsTogether("rnfr " + from, "rnto " + to);
+    const std::string fromReply = ReplyCode(0);
+    if (r == FTP_OK) {
+        AdvanceToNextReply();
+        r = WaitForReply();
     }
+    quietRefusals = false;
     if (r != FTP_OK)
         return r;
-    if (ReplyCode(0) != "350" || ReplyCode(1) != "250")
-        return RefusedOrFailed();
-    return FTP_OK;
+    if (fromReply != "350")
+        return fromReply.compare(0, 2, "55") == 0 ? FTP_NOT_AVAILABLE : FTP_FAILED;
+    return ReplyCode(0) == "250" ? FTP_OK : RefusedOrFailed();
 }
 
 int CCtrlSocket::FinishUpload(const std::string& remotePath, int flags)
@@ -704,8 +728,12 @@ int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePa
         if (r == FTP_OK && known && stored > 0 && stored < localSize)
             offset = stored;
     }
+    // The folder's listing no longer tells the truth once STOR is on its way.
     if (r == FTP_OK)
-        r = OpenDataConnection();
+        InvalidateCachedDir(RemoteDirectoryOf(fullRemote));
+    const std::string store = "stor " + RemoteName(storePath);
+    if (r == FTP_OK)
+        r = OpenDataConnection(offset == 0 ? store : std::string());
     if (r == FTP_OK && offset > 0) {
         bool canResume = false;
         r = Rest(offset, canResume);
@@ -723,9 +751,11 @@ int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePa
         data->CloseFile();
         return r;
     }
-    InvalidateCachedDir(RemoteDirectoryOf(fullRemote));
     data->BeginSend();
-    r = SendCommand("stor " + RemoteName(storePath), 0);
+    if (TransferCommandSentAlong())
+        AdvanceToNextReply();
+    else
+        r = SendCommand(store, 0);
     if (r == FTP_OK)
         r = ConnectPassiveDataSocket();
     if (r != FTP_OK) {
@@ -748,6 +778,7 @@ int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePa
     session.SetTransferring(true);
     int waited = session.WaitForTransfer(&data->SendDoneEvent(), 0);
     session.SetTransferring(false);
+    NoteSilentCommandAhead(waited);
     int sendResult = waited == FTP_OK ? data->SendResult() : waited;
     if (waited != FTP_OK) {
         data->ForceClose(/*sending=*/true);

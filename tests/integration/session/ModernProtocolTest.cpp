@@ -2,6 +2,11 @@
 // request: refused or hostile EPSV replies, FEAT replies of every shape, MLSD offered but
 // refused, and MLSD lines with missing, repeated or absurd facts.
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -225,6 +230,50 @@ TEST_F(ModernProtocol, HostileEpsvRepliesFailTheListing) {
         ui.Clear();
         issued.clear();
     }
+}
+
+// Once EPSV worked, a transfer command goes out in the same write as EPSV: the
+// server's reply to it may come in one piece with the 229 or after it, and a refusal
+// is a refusal (no data connection is tried), with the next command answered in turn.
+TEST_F(ModernProtocol, TransferCommandsGoOutTogetherWithEpsv) {
+    settings.AlwaysRefresh = 0;
+    settings.FileRetry = 0;
+    const std::string listing =
+        "type=file;size=4;modify=20240115123456; a.bin\r\n"
+        "type=file;size=4;modify=20240115123456; b.bin\r\n";
+    tvtest::ScriptedServer server;
+    server.addConnection(Session(ModernLogin(), {
+        Epsv(), ScriptStep::on("MLSD", "150 Here\r\n").sendData(listing).afterData("226 Done\r\n"),
+        ScriptStep::on("TYPE I", "200 ok\r\n"),
+        ScriptStep::on("SIZE a.bin", "213 4\r\n"),
+        Epsv(), ScriptStep::on("RETR a.bin", "150 Sending (4 bytes)\r\n").sendData("AAAA").afterData("226 Done\r\n"),
+        ScriptStep::on("SIZE b.bin", "213 4\r\n"),
+        Epsv(), ScriptStep::on("RETR b.bin", "550 Gone meanwhile\r\n"),
+        ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+    }));
+    ASSERT_TRUE(server.start()) << server.error();
+    OpenAt(server.port());
+    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    const auto folder = std::filesystem::temp_directory_path() / ("tv-together-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto download = [&](const std::string& name) {
+        CSessionCommand command = SimpleCommand(CMD_DOWNLOAD);
+        command.path = "/" + name;
+        command.localPath = (folder / name).string();
+        return command;
+    };
+    EXPECT_EQ(Run(download("a.bin")), FTP_OK) << ui.Transcript();
+    EXPECT_EQ(Run(download("b.bin")), FTP_NOT_AVAILABLE) << ui.Transcript();
+    EXPECT_EQ(Run(SimpleCommand(CMD_PWD)), FTP_OK) << ui.Transcript();
+    ASSERT_TRUE(server.waitUntilDone(10000)) << server.error();
+    EXPECT_EQ(server.error(), "");
+    EXPECT_NE(server.receivedText(0).find("EPSV\r\nRETR a.bin\r\n"), std::string::npos);
+    EXPECT_EQ(CountContaining("Socket operation"), 0) << ui.Transcript();
+    EXPECT_EQ(CountContaining("Unexpected response"), 0) << ui.Transcript();
+    std::ifstream in(folder / "a.bin", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "AAAA");
+    EXPECT_FALSE(std::filesystem::exists(folder / "b.bin"));
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

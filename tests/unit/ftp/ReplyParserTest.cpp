@@ -102,6 +102,37 @@ TEST(ReplyParser, ReparsingStartsTheCodeListAfresh)
     EXPECT_EQ(count, 2);
 }
 
+// Commands sent together: the exchange of the first one ends where its reply is
+// complete, and the rest of the text belongs to the next command.
+TEST(ReplyParser, ExchangeEndsBeforeTheNextCommandsReply)
+{
+    const struct {
+        const char* name;
+        std::string text;
+        const char* verb;
+        ReplyParseResult expected;
+        std::size_t end;
+        int count;
+    } cases[] = {
+        {"two single lines", "350 Go on\r\n250 Renamed\r\n", "RNFR", REPLY_COMPLETE, 11, 1},
+        {"multi-line first", "229-a\r\n229 b\r\n150 Go\r\n", "EPSV", REPLY_COMPLETE, 14, 1},
+        {"preliminary then final, then more", "150 Go\r\n226 Done\r\n200 ok\r\n", "RETR", REPLY_COMPLETE, 18, 2},
+        {"only a preliminary so far", "150 Go\r\n", "RETR", REPLY_INCOMPLETE, 0, 1},
+        {"open multi-line", "211-Features\r\n MDTM\r\n", "FEAT", REPLY_INCOMPLETE, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplyCodeTable codes;
+        int count = 0;
+        std::size_t end = 0;
+        EXPECT_EQ(ParseReply(c.text, c.verb, codes, count, &end), c.expected);
+        EXPECT_EQ(count, c.count);
+        if (c.expected == REPLY_COMPLETE) {
+            EXPECT_EQ(end, c.end);
+        }
+    }
+}
+
 TEST(ReplyParser, SameWordIgnoresCase)
 {
     EXPECT_TRUE(SameWord("abor", "ABOR"));

@@ -124,6 +124,8 @@ public:
     virtual bool CanResume() const { return true; }
     // Uploads go to a temporary name beside the target and are renamed when complete.
     virtual bool UploadToTemporaryName() const { return true; }
+    // When downloads take the server's exact time: 0 never, 1 in folder copies, 2 always.
+    virtual int ExactRemoteTimesSetting() const { return 1; }
     // 0 ASCII or 1 image for a file of that name.
     virtual int TransferTypeFor(const std::string&) const { return 1; }
     // Asks the user what to do with an existing target; the action chosen (0 to 3) and

@@ -249,6 +249,7 @@ public:
     int FilesSkipped() const { return filesSkipped_; }
     void ReportSkipped(const std::string& fileName, const std::string& reason) override;
     bool UploadToTemporaryName() const override { return Settings().UploadTemporaryName != 0; }
+    int ExactRemoteTimesSetting() const override { return Settings().ExactRemoteTimes; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
     bool ListingEnabled() const override { return listingEnabled_; }
 

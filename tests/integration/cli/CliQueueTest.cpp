@@ -5,6 +5,7 @@
 #include "tests/integration/cli/CliFixture.h"
 
 #include <set>
+#include <utime.h>
 
 namespace clitest {
 namespace {
@@ -100,6 +101,35 @@ TEST_P(CliQueueTest, SwitchesChooseWhatTheTreeDownloadTakes)
 
     const Outcome stray = Run({"get", "--pattern", "*.bin", Url("/tree/a.bin")});
     EXPECT_EQ(stray.exitCode, 2) << Transcript(stray);
+}
+
+// A tree download gives every file the server's own time to the second (from MLSD on
+// pyftpdlib, asked with MDTM on vsftpd, whose listing shows only the day of an old file),
+// so a second update-only copy of the tree finds nothing to fetch.
+TEST_P(CliQueueTest, TreeDownloadKeepsExactTimesSoASecondCopyFetchesNothing)
+{
+    const auto files = MakeRemoteTree("tree");
+    std::map<std::string, std::time_t> times;
+    std::time_t time = 1705322096;  // 2024-01-15 12:34:56 UTC, then a minute and a second apart
+    for (const auto& [path, content] : files) {
+        times[path] = time;
+        const utimbuf stamp{time, time};
+        ASSERT_EQ(::utime(server_->localPath("incoming/tree/" + path).c_str(), &stamp), 0) << path;
+        time += 61;
+    }
+
+    const Outcome got = Run({"--binary", "get", "-r", Url("/tree"), "dl"});
+    ASSERT_EQ(got.exitCode, 0) << Transcript(got);
+    EXPECT_NE(got.err.find("4 files downloaded\n"), std::string::npos) << got.err;
+    for (const auto& [path, expected] : times) {
+        struct stat info {};
+        ASSERT_EQ(::stat(Local("dl/tree/" + path).c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mtime, expected) << path;
+    }
+
+    const Outcome again = Run({"--binary", "get", "-r", "--update-only", Url("/tree"), "dl"});
+    ASSERT_EQ(again.exitCode, 0) << Transcript(again);
+    EXPECT_NE(again.err.find("0 files downloaded, 4 skipped\n"), std::string::npos) << Transcript(again);
 }
 
 TEST_P(CliQueueTest, CacheFillsTheCacheAndRecursiveRemoveDeletesTheTree)

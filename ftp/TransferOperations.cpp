@@ -483,8 +483,31 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         }
     }
 
+    // The remote file's time: the listing's, or the server's exact one when downloads are to
+    // keep it and the listing has only minutes (or days). An existing target is compared
+    // with the exact time: a listing's clock may be another zone's, and the target's time
+    // came from MDTM or MLSD. For a new file it is asked right before the data connection.
+    std::int64_t remoteTime = remoteKnown ? remote.tmModified : 0;
+    const int exactTimes = session.ExactRemoteTimesSetting();
+    bool askExactTime = (exactTimes == 2 || (exactTimes == 1 && (flags & OPFLAG_FOLDER_COPY) != 0)) &&
+                        !(remoteKnown && remote.bExactTime);
+    const auto takeExactTime = [&]() -> int {
+        askExactTime = false;
+        std::int64_t exact = 0;
+        bool exactKnown = false;
+        const int result = RemoteModificationTime(remotePath, exact, exactKnown);
+        if (result == FTP_OK && exactKnown)
+            remoteTime = exact;
+        return result;
+    };
+    if (askExactTime && part.TargetExists()) {
+        r = takeExactTime();
+        if (r != FTP_OK)
+            return r;
+    }
+
     CTransferPair pair{DIRECTION_DOWNLOAD, remotePath, localPath, fileName, part.TargetExists(), remoteKnown,
-                       {part.TargetSize(), part.TargetTime(), remote.FileSize(), remote.tmModified}};
+                       {part.TargetSize(), part.TargetTime(), remote.FileSize(), remoteTime}};
     const int action = TransferAction(pair);
     if (action == OVERWRITE_SKIP)
         return FTP_OK;
@@ -516,19 +539,10 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         mode = CPartialDownload::Mode::ResumePartial;  // what an interrupted attempt left
                                                        // (a whole one only wants its name)
 
-    // The file takes the listed time; one that is only the listing's minute (or day) is
-    // asked of the server when downloads are to keep the exact time.
-    std::int64_t modified = remoteKnown ? remote.tmModified : 0;
-    const int exactTimes = session.ExactRemoteTimesSetting();
-    const bool keepExactTime = exactTimes == 2 || (exactTimes == 1 && (flags & OPFLAG_FOLDER_COPY) != 0);
-    if (keepExactTime && !(remoteKnown && remote.bExactTime)) {
-        std::int64_t exact = 0;
-        bool exactKnown = false;
-        r = RemoteModificationTime(remotePath, exact, exactKnown);
+    if (askExactTime) {
+        r = takeExactTime();
         if (r != FTP_OK)
             return r;
-        if (exactKnown)
-            modified = exact;
     }
 
     CIncomingDataSocket* data = session.DataSocket();
@@ -593,7 +607,7 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     // A byte count that differs from the source's size is no complete file, whatever the
     // server said (a data connection closed early with "226", or padded). In ASCII mode
     // the line ends change the count.
-    if (r == FTP_OK && !part.Verify(binary ? sourceSize : -1, modified, why)) {
+    if (r == FTP_OK && !part.Verify(binary ? sourceSize : -1, remoteTime, why)) {
         session.Log("Failed to receive " + fileName + ": " + why + ".", LOG_ERROR);
         // A listing that no longer tells the truth is read again by the next attempt.
         if (!sizeStated)

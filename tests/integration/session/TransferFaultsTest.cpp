@@ -3,6 +3,7 @@
 // never opens or stalls, a 421 in the middle of a transfer, and the retry limits of the
 // per-file wrappers.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -698,6 +699,61 @@ TEST_F(TransferFaults, DownloadsTakeTheServersExactTimeWhenAsked) {
         ui.Clear();
         fs::remove(work / "f.bin");
         fs::remove(work / "g.bin");
+    }
+}
+
+// An existing target is compared with the server's exact time, asked before the decision:
+// the same time and size is left alone without a transfer, a later one is fetched.
+TEST_F(TransferFaults, AnExistingTargetIsComparedWithTheExactTime) {
+    settings.CacheHomeDirectory = (work / "cache").string();
+    settings.ExactRemoteTimes = 2;
+    constexpr std::int64_t kJan15 = 1705322096;  // 2024-01-15 12:34:56 UTC
+    const struct {
+        const char* name;
+        const char* reply;
+        bool fetched;
+    } cases[] = {
+        {"same time", "213 20240115123456\r\n", false},
+        {"a second later", "213 20240115123457\r\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work / "cache");
+        const fs::path target = work / "f.bin";
+        std::ofstream(target, std::ios::binary) << "local";
+        const timespec times[2] = {{kJan15, 0}, {kJan15, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, target.c_str(), times, 0), 0);
+        Script script = {
+            ScriptStep::send("220 Scripted\r\n"),
+            ScriptStep::on("USER alice", "331 Password\r\n"),
+            ScriptStep::on("PASS secret", "230 In\r\n"),
+            ScriptStep::on("FEAT", "211-Features:\r\n MDTM\r\n211 End\r\n"),
+            ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+            ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+            ScriptStep::on("LIST", "150 Here\r\n")
+                .sendData("-rw-r--r-- 1 u g 5 Jan 15 2024 f.bin\r\n")
+                .afterData("226 Done\r\n"),
+            ScriptStep::on("MDTM f.bin", c.reply),
+        };
+        if (c.fetched) {
+            script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
+            script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+            script.push_back(ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData("fresh").afterData("226 Done\r\n"));
+        }
+        tvtest::ScriptedServer server;
+        server.addConnection(script);
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), false);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        ASSERT_EQ(Run(Download("f.bin")), FTP_OK) << ui.Transcript();
+        EXPECT_EQ(FileText(target), c.fetched ? "fresh" : "local");
+        EXPECT_EQ(ui.CountLines("Skipped f.bin: same size and time."), c.fetched ? 0 : 1) << ui.Transcript();
+        EXPECT_EQ(server.error(), "");
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+        fs::remove(target);
     }
 }
 

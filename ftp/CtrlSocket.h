@@ -207,6 +207,9 @@ private:
     int TransferAction(const CTransferPair& pair);
     // SIZE of a remote file in binary mode; `known` false when the server does not say.
     int RemoteSize(const std::string& remotePath, std::uint64_t& size, bool& known);
+    // MDTM of a remote file when the server offered it: its modification time in seconds
+    // since 1970 UTC; `known` false when the server does not say or says it unreadably.
+    int RemoteModificationTime(const std::string& remotePath, std::int64_t& time, bool& known);
     // Reports the downloads whose batch was flushed meanwhile, or (finish) flushes and
     // reports all; FTP_FAILED when a file could not take its final name (logged).
     int ReportCompletedDownloads(bool finish);
@@ -303,6 +306,7 @@ private:
     bool epsvAccepted = false;  // EPSV worked: a transfer command may go out with it
     bool transferSentAlong = false;
     bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
+    bool mdtmUnsupported = false;         // the server knows no MDTM after all: not asked again
     bool temporaryRenameRefused = false;  // uploads go straight to their final names
     bool quietRefusals = false;           // a refusal of the command in flight is no failure
     bool batchDownloads = false;

@@ -30,6 +30,7 @@ enum OperationFlag : int {
     OPFLAG_SEND_ALWAYS = 0x20,       // Cwd sends "cwd ." even when nothing changes
     OPFLAG_LIST_PARENT_FIRST = 0x40, // MakeDir lists the parent first
     OPFLAG_ONLY_IF_EXISTS = 0x80,    // transfer only when the target already exists
+    OPFLAG_FOLDER_COPY = 0x100,      // the file is part of a folder being copied
 };
 
 // A site's encryption choice, as the site file stores it.

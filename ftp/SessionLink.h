@@ -128,6 +128,8 @@ public:
     // left the second one unanswered. Kept across reconnections.
     virtual bool CommandsTogetherAllowed() const { return true; }
     virtual void RefuseCommandsTogether() {}
+    // When downloads take the server's exact time: 0 never, 1 in folder copies, 2 always.
+    virtual int ExactRemoteTimesSetting() const { return 1; }
     // 0 ASCII or 1 image for a file of that name.
     virtual int TransferTypeFor(const std::string&) const { return 1; }
     // Asks the user what to do with an existing target; the action chosen (0 to 3) and

@@ -81,6 +81,19 @@ bool ParseOpeningReplySize(const std::string& text, std::uint64_t& size)
     return true;
 }
 
+// The time of an MDTM reply, "213 YYYYMMDDHHMMSS" with an optional fraction, in UTC;
+// false for anything else (a reply in another form, words after the time, no calendar
+// time).
+bool ParseMdtmReply(const std::string& text, std::int64_t& time)
+{
+    if (text.compare(0, 4, "213 ") != 0)
+        return false;
+    std::string_view value(text);
+    value.remove_prefix(4);
+    value = value.substr(0, value.find_first_of("\r\n"));
+    return ParseMlsdTime(value, time);
+}
+
 }  // namespace
 
 bool CCtrlSocket::CompletedTransfer() const
@@ -423,6 +436,27 @@ int CCtrlSocket::RemoteSize(const std::string& remotePath, std::uint64_t& size, 
     return FTP_OK;
 }
 
+int CCtrlSocket::RemoteModificationTime(const std::string& remotePath, std::int64_t& time, bool& known)
+{
+    known = false;
+    if (!features.mdtm || mdtmUnsupported)
+        return FTP_OK;
+    const int r = SendQuietly("mdtm " + RemoteName(remotePath));
+    if (r != FTP_OK)
+        return r;
+    const std::string code = ReplyCode(0);
+    if (code == "213") {
+        known = ParseMdtmReply(replyText, time);
+        if (!known)
+            session.Log("The server's modification time of " + FileNamePart(remotePath) +
+                            " cannot be read; the listing's is kept.",
+                        LOG_WARNING);
+    } else if (code == "500" || code == "502") {
+        mdtmUnsupported = true;
+    }
+    return FTP_OK;
+}
+
 int CCtrlSocket::TransferReplyResult(const std::string& failedLine)
 {
     if (replyCount == 1 && replyCodes[0].compare(0, 2, "55") == 0)
@@ -469,8 +503,31 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         }
     }
 
+    // The remote file's time: the listing's, or the server's exact one when downloads are to
+    // keep it and the listing has only minutes (or days). An existing target is compared
+    // with the exact time: a listing's clock may be another zone's, and the target's time
+    // came from MDTM or MLSD. For a new file it is asked right before the data connection.
+    std::int64_t remoteTime = remoteKnown ? remote.tmModified : 0;
+    const int exactTimes = session.ExactRemoteTimesSetting();
+    bool askExactTime = (exactTimes == 2 || (exactTimes == 1 && (flags & OPFLAG_FOLDER_COPY) != 0)) &&
+                        !(remoteKnown && remote.bExactTime);
+    const auto takeExactTime = [&]() -> int {
+        askExactTime = false;
+        std::int64_t exact = 0;
+        bool exactKnown = false;
+        const int result = RemoteModificationTime(remotePath, exact, exactKnown);
+        if (result == FTP_OK && exactKnown)
+            remoteTime = exact;
+        return result;
+    };
+    if (askExactTime && part.TargetExists()) {
+        r = takeExactTime();
+        if (r != FTP_OK)
+            return r;
+    }
+
     CTransferPair pair{DIRECTION_DOWNLOAD, remotePath, localPath, fileName, part.TargetExists(), remoteKnown,
-                       {part.TargetSize(), part.TargetTime(), remote.FileSize(), remote.tmModified}};
+                       {part.TargetSize(), part.TargetTime(), remote.FileSize(), remoteTime}};
     const int action = TransferAction(pair);
     if (action == OVERWRITE_SKIP)
         return FTP_OK;
@@ -501,6 +558,12 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
              part.PartialSize() <= static_cast<std::uint64_t>(sourceSize))
         mode = CPartialDownload::Mode::ResumePartial;  // what an interrupted attempt left
                                                        // (a whole one only wants its name)
+
+    if (askExactTime) {
+        r = takeExactTime();
+        if (r != FTP_OK)
+            return r;
+    }
 
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
@@ -569,7 +632,7 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     // A byte count that differs from the source's size is no complete file, whatever the
     // server said (a data connection closed early with "226", or padded). In ASCII mode
     // the line ends change the count.
-    if (r == FTP_OK && !part.Verify(binary ? sourceSize : -1, remoteKnown ? remote.tmModified : 0, why)) {
+    if (r == FTP_OK && !part.Verify(binary ? sourceSize : -1, remoteTime, why)) {
         session.Log("Failed to receive " + fileName + ": " + why + ".", LOG_ERROR);
         // A listing that no longer tells the truth is read again by the next attempt.
         if (!sizeStated)

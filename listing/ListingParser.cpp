@@ -167,7 +167,8 @@ int ParseUnixLine(ListedEntry& entry, std::string_view line, std::int64_t now)
     // A line written from a machine-readable listing carries the exact time in UTC as
     // its group, under the owner "mlsd"; the date columns hold only its day.
     std::int64_t exact = 0;
-    if (shift == 0 && field(2) == "mlsd" && ParseMlsdTime(field(3), exact))
+    const bool exactTime = shift == 0 && field(2) == "mlsd" && ParseMlsdTime(field(3), exact);
+    if (exactTime)
         modified = exact;
 
     std::string_view name;
@@ -184,6 +185,7 @@ int ParseUnixLine(ListedEntry& entry, std::string_view line, std::int64_t now)
     entry.size = ReadSize(field(4 - shift));
     entry.directory = permissions[0] != '-';
     entry.modified = modified;
+    entry.exactTime = exactTime;
     entry.name = name;
     return 1;
 }
@@ -274,6 +276,7 @@ int ParseDosLine(ListedEntry& entry, std::string_view line)
     entry.size = directory ? 0 : ReadSize(sizeOrDir);
     entry.attribute = {};
     entry.modified = modified;
+    entry.exactTime = false;
     entry.name = name;
     return 1;
 }
@@ -378,6 +381,7 @@ int ParseListLine(RFILE_DATA& entry, std::string_view line, std::int64_t now)
     entry.strName.assign(listed.name);
     entry.strAttribute.assign(listed.attribute);
     entry.tmModified = listed.modified;
+    entry.bExactTime = listed.exactTime;
     entry.SetFileSize(listed.size);
     entry.bDirectory = listed.directory;
     return 1;
@@ -440,6 +444,7 @@ void ParseListing(std::string_view text, RFILE_LIST& list)
             entry.strName.assign(listed.name);
             entry.strAttribute.assign(listed.attribute);
             entry.tmModified = listed.modified;
+            entry.bExactTime = listed.exactTime;
             entry.SetFileSize(listed.size);
             entry.bDirectory = listed.directory;
         }

@@ -46,6 +46,7 @@ struct ListedEntry {
     std::int64_t modified = 0;
     std::uint64_t size = 0;
     bool directory = false;
+    bool exactTime = false;     // modified is the server's time to the second (an exact line)
 };
 int ParseListLine(ListedEntry& entry, std::string_view line, std::int64_t now);
 int ParseListLine(RFILE_DATA& entry, std::string_view line);

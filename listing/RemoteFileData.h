@@ -14,6 +14,9 @@ struct RFILE_DATA {
     std::uint32_t nFileSizeHigh = 0;
     std::uint32_t nFileSizeLow = 0;
     bool bDirectory = false;
+    // tmModified is the server's own time to the second (a machine-readable listing),
+    // not a listing's local date and time to the minute or the day.
+    bool bExactTime = false;
     std::string strDescription;
 
     std::uint64_t FileSize() const { return (std::uint64_t(nFileSizeHigh) << 32) | nFileSizeLow; }

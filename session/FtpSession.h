@@ -251,6 +251,7 @@ public:
     bool UploadToTemporaryName() const override { return Settings().UploadTemporaryName != 0; }
     bool CommandsTogetherAllowed() const override { return commandsTogether_; }
     void RefuseCommandsTogether() override { commandsTogether_ = false; }
+    int ExactRemoteTimesSetting() const override { return Settings().ExactRemoteTimes; }
     void SetListingEnabled(bool on) { listingEnabled_ = on; }
     bool ListingEnabled() const override { return listingEnabled_; }
 

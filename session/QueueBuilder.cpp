@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "listing/PathRules.h"
+#include "sites/FtpUrl.h"
 #include "session/QueueEntry.h"
 #include "session/TransferQueue.h"
 
@@ -75,7 +76,7 @@ CQueueBuildResult QueueSiteToSite(CTransferQueue& queue, const std::vector<RFILE
 {
     return QueueRemoteEntries(queue, selection, remoteFolder, find, [&](CQueueEntry& entry) {
         entry.operation = QUEUE_DOWNLOAD;
-        entry.localPath = "ftp://" + partnerHost + targetFolder;
+        entry.localPath = "ftp://" + UrlHostPort(partnerHost, 0) + targetFolder;
         entry.partner = partner;
     });
 }

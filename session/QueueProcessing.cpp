@@ -200,7 +200,8 @@ int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
 int CFtpSession::WalkDownloadEntry(CQueueEntry& entry, int flags) {
     const bool cacheOnly = (flags & 0x10) != 0;
     CFtpSession* partner = entry.partner;
-    const int transferFlags = entry.updateOnly ? OPFLAG_ONLY_IF_EXISTS : 0;
+    const int transferFlags = (entry.updateOnly ? OPFLAG_ONLY_IF_EXISTS : 0) |
+                              (entry.kind == KIND_DIRECTORY ? OPFLAG_FOLDER_COPY : 0);
     // Whether the receiving directory exists: locally, or for a site-to-site copy in the
     // partner's directory cache.
     auto destinationExists = [&](const std::string& path) {

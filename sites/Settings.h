@@ -26,6 +26,9 @@ struct CSettings {
     int DefaultOverwriteAction = 3;      // 0 Skip, 1 Resume, 2 Overwrite, 3 Auto
     // Uploads go to NAME.tvpart beside the target and are renamed once complete.
     int UploadTemporaryName = 1;
+    // Downloads take the server's exact modification time (from MLSD, else asked with
+    // MDTM when the listing gives only minutes): 0 never, 1 in folder downloads, 2 always.
+    int ExactRemoteTimes = 1;
     std::string CacheHomeDirectory;      // data folder followed by "cache"
     std::string ViewerPath = "xdg-open";
     int KeepAlive = 1;

@@ -60,6 +60,7 @@ void ReadSettings(ISettingsStore& store, CSettings& s, const std::string& dataFo
     readString("DefaultLocalDirectory", s.DefaultLocalDirectory, currentDirectory);
     readInt("DefaultOverwriteAction", s.DefaultOverwriteAction, defaults.DefaultOverwriteAction);
     readInt("UploadTemporaryName", s.UploadTemporaryName, defaults.UploadTemporaryName);
+    readInt("ExactRemoteTimes", s.ExactRemoteTimes, defaults.ExactRemoteTimes);
     readString("CacheHomeDirectory", s.CacheHomeDirectory, dataFolder + "cache");
     readString("ViewerPath", s.ViewerPath, defaults.ViewerPath);
     readInt("KeepAlive", s.KeepAlive, defaults.KeepAlive);
@@ -155,6 +156,7 @@ bool WriteSettings(ISettingsStore& store, const CSettings& s, const MessageSink&
     plainString("ProxyUser", s.ProxyUser);
     plainString("ProxyPassword", EncodePassword(s.ProxyPassword));
     plainInt("UploadTemporaryName", s.UploadTemporaryName);
+    plainInt("ExactRemoteTimes", s.ExactRemoteTimes);
     // The unchecked values become durable here.
     return store.Flush() && all;
 }

@@ -19,9 +19,9 @@ QString Format(std::int64_t seconds, const char* format)
 
 } // namespace
 
-QString RemoteTimeText(std::int64_t seconds)
+QString RemoteTimeText(std::int64_t seconds, bool exact)
 {
-    return Format(seconds, "%m/%d/%y %H:%M");
+    return Format(seconds, exact ? "%m/%d/%y %H:%M:%S" : "%m/%d/%y %H:%M");
 }
 
 QString LocalTimeText(std::int64_t fileTime)

@@ -1,5 +1,7 @@
 #include "ui/PaneUrls.h"
 
+#include "sites/FtpUrl.h"
+
 #include <QMimeData>
 
 namespace {
@@ -38,11 +40,12 @@ std::string EscapeUrlPath(std::string_view path)
     return escaped;
 }
 
-QString RemoteEntryUrl(const std::string& host, const std::string& fullPath)
+QString RemoteEntryUrl(const std::string& host, int port, const std::string& fullPath)
 {
     const std::string path = fullPath.empty() || fullPath.front() != '/' ? "/" + fullPath : fullPath;
     // The host is the site's address as the user gave it; the path is pure ASCII now.
-    return QStringLiteral("ftp://") + QString::fromStdString(host) + QString::fromLatin1(EscapeUrlPath(path));
+    return QStringLiteral("ftp://") + QString::fromStdString(UrlHostPort(host, port)) +
+           QString::fromLatin1(EscapeUrlPath(path));
 }
 
 void SetUrlLines(QMimeData& data, const QStringList& lines)

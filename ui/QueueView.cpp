@@ -1,5 +1,6 @@
 #include "ui/QueueView.h"
 
+#include "sites/FtpUrl.h"
 #include "ui/DisplayText.h"
 #include "ui/OpenSession.h"
 #include "ui/QueueEntryDialog.h"
@@ -175,7 +176,8 @@ void QueueView::copyUrl()
     std::string path = entry->remotePath;
     if (path.empty() || path.front() != '/')
         path.insert(path.begin(), '/');
-    const QString url = QStringLiteral("ftp://") + DisplayText(shown->session().HostName()) + DisplayText(path);
+    const QString url =
+        QStringLiteral("ftp://") + DisplayText(UrlHostPort(shown->site().address, shown->site().port)) + DisplayText(path);
     auto* data = new QMimeData;
     data->setText(url);
     data->setData(QStringLiteral("application/x-tollvane-url"), url.toUtf8());

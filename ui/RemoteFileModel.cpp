@@ -73,7 +73,7 @@ QVariant RemoteFileModel::recordText(std::uint32_t record, int column) const
     case COLUMN_NAME: return DisplayText(e.strName);
     case COLUMN_SIZE: return QString::fromStdString(FormatFileSize(e.nFileSizeHigh, e.nFileSizeLow));
     case COLUMN_TYPE: return DisplayText(EntryTypeText(e.strName, e.bDirectory));
-    case COLUMN_MODIFIED: return RemoteTimeText(e.tmModified);
+    case COLUMN_MODIFIED: return RemoteTimeText(e.tmModified, e.bExactTime);
     case COLUMN_ATTRIBUTE: return DisplayText(e.strAttribute);
     case COLUMN_DESCRIPTION: return DisplayText(e.strDescription);
     default: return {};

@@ -358,7 +358,7 @@ void RemotePane::copyUrls()
 {
     QStringList urls;
     for (const int row : selectedRows())
-        urls.push_back(RemoteEntryUrl(m_session->site().address, m_model->fullPath(row)));
+        urls.push_back(RemoteEntryUrl(m_session->site().address, m_session->site().port, m_model->fullPath(row)));
     if (urls.isEmpty())
         return;
     auto* data = new QMimeData;
@@ -464,7 +464,7 @@ QMimeData* RemotePane::dragData() const
     auto* data = new PaneDragData(const_cast<RemotePane*>(this));
     QStringList urls;
     for (const int row : rows)
-        urls.push_back(RemoteEntryUrl(m_session->site().address, m_model->fullPath(row)));
+        urls.push_back(RemoteEntryUrl(m_session->site().address, m_session->site().port, m_model->fullPath(row)));
     SetUrlLines(*data, urls);
     return data;
 }

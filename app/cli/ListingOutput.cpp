@@ -29,10 +29,10 @@ void CivilFromDays(std::int64_t days, int& year, unsigned& month, unsigned& day)
     year = int(std::int64_t(yearOfEra) + era * 400 + (month <= 2));
 }
 
-// "MM/DD/YY hh:mm" in local time. The offset from UTC is asked of the zone rules once per
-// hour of time (they change only on whole hours), so a listing of a million entries is not
-// a million conversions.
-void AppendLocalTime(std::string& out, std::int64_t time)
+// "MM/DD/YY hh:mm" in local time, "MM/DD/YY hh:mm:ss" for a time known to the second.
+// The offset from UTC is asked of the zone rules once per hour of time (they change only
+// on whole hours), so a listing of a million entries is not a million conversions.
+void AppendLocalTime(std::string& out, std::int64_t time, bool withSeconds)
 {
     struct Slot {
         std::int64_t hour = INT64_MIN;
@@ -58,9 +58,10 @@ void AppendLocalTime(std::string& out, std::int64_t time)
     unsigned month = 0, day = 0;
     CivilFromDays(days, year, month, day);
     const unsigned fields[] = {month, day, unsigned(((year % 100) + 100) % 100), unsigned(seconds / 3600),
-                               unsigned(seconds / 60 % 60)};
-    const char separators[] = {'/', '/', ' ', ':', '\0'};
-    for (int i = 0; i < 5; ++i) {
+                               unsigned(seconds / 60 % 60), unsigned(seconds % 60)};
+    const char separators[] = {'/', '/', ' ', ':', withSeconds ? ':' : '\0', '\0'};
+    const int count = withSeconds ? 6 : 5;
+    for (int i = 0; i < count; ++i) {
         out += char('0' + fields[i] / 10 % 10);
         out += char('0' + fields[i] % 10);
         if (separators[i])
@@ -82,7 +83,7 @@ void AppendLongListingLine(std::string& out, const ListedEntry& entry)
             AppendEscapedForTerminal(out, entry.name.substr(dot + 1));
     }
     out += '\t';
-    AppendLocalTime(out, entry.modified);
+    AppendLocalTime(out, entry.modified, entry.exactTime);
     out += '\t';
     AppendEscapedForTerminal(out, entry.attribute);
 }
@@ -108,6 +109,7 @@ struct SortedEntry {
     std::uint32_t nameLength;
     std::uint32_t attributeOffset; // the attribute is 10 bytes long, or absent (kNoAttribute)
     bool directory;
+    bool exactTime;
     std::int64_t modified;
     std::uint64_t size;
 };
@@ -151,6 +153,7 @@ void PrintEntries(std::string_view text, std::FILE* out)
             sorted.nameLength = std::uint32_t(entry.name.size());
             sorted.attributeOffset = entry.attribute.size() == 10 ? offsetOf(entry.attribute) : kNoAttribute;
             sorted.directory = entry.directory;
+            sorted.exactTime = entry.exactTime;
             sorted.modified = entry.modified;
             sorted.size = entry.size;
         }
@@ -179,6 +182,7 @@ void PrintEntries(std::string_view text, std::FILE* out)
         if (sorted.attributeOffset != kNoAttribute)
             entry.attribute = text.substr(sorted.attributeOffset, 10);
         entry.directory = sorted.directory;
+        entry.exactTime = sorted.exactTime;
         entry.modified = sorted.modified;
         entry.size = sorted.size;
         AppendLongListingLine(lines, entry);

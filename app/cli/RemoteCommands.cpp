@@ -415,7 +415,8 @@ extern const CliCommand kLsCommand = {
     "ls",
     "  ls [--long] [--offline] URL  print the remote folder's listing as the server sent it;\n"
     "                               --long: Name, Size, Type, Modified and Attribute columns,\n"
-    "                               sorted by name, folders first;\n"
+    "                               sorted by name, folders first (times to the second\n"
+    "                               where the server gives them exactly);\n"
     "                               --offline: from the directory cache, without connecting\n"
     "                               (exit 6 when the folder was never cached)\n",
     RunLs,

@@ -2,6 +2,7 @@
 // EPSV and EPRT, listings by MLSD with times to the second, and UTF-8 names.
 #include "tests/integration/cli/CliFixture.h"
 
+#include <ctime>
 #include <utime.h>
 
 namespace clitest {
@@ -15,6 +16,30 @@ std::string CachedListFiles(const std::string& root)
         if (item.path().filename() == "files.lis")
             all += ReadAll(item.path().string());
     return all;
+}
+
+// The Modified column of the named entry in `ls --long` output; empty when not listed.
+std::string ModifiedColumn(const std::string& output, const std::string& name)
+{
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> columns;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');)
+            columns.push_back(field);
+        if (columns.size() >= 4 && columns[0] == name)
+            return columns[3];
+    }
+    return {};
+}
+
+std::string LocalTimeText(std::time_t time, const char* format)
+{
+    std::tm local{};
+    char text[32] = {};
+    if (localtime_r(&time, &local) == nullptr)
+        return {};
+    return std::string(text, std::strftime(text, sizeof text, format, &local));
 }
 
 class CliIpv6Test : public CliServerTest {
@@ -90,8 +115,16 @@ TEST_P(CliListingFactsTest, ListingsKeepExactTimesWhenTheServerOffersThem)
     EXPECT_NE(listed.out.find("report; final.txt\t5\t"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("Sub Folder\t"), std::string::npos) << listed.out;
 
-    const std::string cached = CachedListFiles(root_);
     const bool mlsd = GetParam() == ServerKind::Pyftpdlib;
+    // The Modified column: the file's own time to the second from MLSD (shown in local
+    // time, as every time in the column), the listing's minute or day from LIST.
+    const std::string modified = ModifiedColumn(listed.out, "report; final.txt");
+    if (mlsd)
+        EXPECT_EQ(modified, LocalTimeText(exact, "%m/%d/%y %H:%M:%S")) << listed.out;
+    else
+        EXPECT_EQ(modified.size(), std::string("01/15/24 00:00").size()) << listed.out;
+
+    const std::string cached = CachedListFiles(root_);
     EXPECT_EQ(cached.find(" mlsd 20240115123456 5 ") != std::string::npos, mlsd) << cached;
 
     const Outcome offline = Run({"ls", "--long", "--offline", Url("")});

@@ -4,7 +4,9 @@
 // next run.
 #include "tests/integration/cli/CliFixture.h"
 
+#include <optional>
 #include <set>
+#include <utime.h>
 
 namespace clitest {
 namespace {
@@ -100,6 +102,76 @@ TEST_P(CliQueueTest, SwitchesChooseWhatTheTreeDownloadTakes)
 
     const Outcome stray = Run({"get", "--pattern", "*.bin", Url("/tree/a.bin")});
     EXPECT_EQ(stray.exitCode, 2) << Transcript(stray);
+}
+
+// The program's time zone for the runs of one scope; the old one afterwards.
+class ZoneForRuns {
+public:
+    explicit ZoneForRuns(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            old_ = old;
+        ::setenv("TZ", zone, 1);
+    }
+    ~ZoneForRuns()
+    {
+        if (old_)
+            ::setenv("TZ", old_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+// A tree download gives every file the server's own time to the second (from MLSD on
+// pyftpdlib, asked with MDTM on vsftpd, whose listing shows only the day of an old file,
+// in UTC), so a second update-only copy fetches nothing and a third one only the file that
+// changed, whatever zone the program runs in: a listing read in another zone than the
+// server's must neither fetch everything again nor miss a newer file.
+TEST_P(CliQueueTest, TreeDownloadKeepsExactTimesSoASecondCopyFetchesNothing)
+{
+    const auto files = MakeRemoteTree("tree");
+    const auto stamp = [&](const std::string& path, std::time_t time) {
+        const utimbuf times{time, time};
+        return ::utime(server_->localPath("incoming/tree/" + path).c_str(), &times) == 0;
+    };
+    for (const char* zone : {"UTC0", "EST5", "JST-9"}) {
+        SCOPED_TRACE(zone);
+        const ZoneForRuns inZone(zone);
+        std::map<std::string, std::time_t> times;
+        std::time_t time = 1705322096;  // 2024-01-15 12:34:56 UTC, then a minute and a second apart
+        for (const auto& [path, content] : files) {
+            times[path] = time;
+            ASSERT_TRUE(stamp(path, time)) << path;
+            time += 61;
+        }
+        const std::string folder = std::string("dl-") + zone;
+
+        const Outcome got = Run({"--binary", "get", "-r", Url("/tree"), folder});
+        ASSERT_EQ(got.exitCode, 0) << Transcript(got);
+        EXPECT_NE(got.err.find("4 files downloaded\n"), std::string::npos) << got.err;
+        for (const auto& [path, expected] : times) {
+            struct stat info {};
+            ASSERT_EQ(::stat(Local(folder + "/tree/" + path).c_str(), &info), 0) << path;
+            EXPECT_EQ(info.st_mtime, expected) << path;
+        }
+
+        const Outcome again = Run({"--binary", "get", "-r", "--update-only", Url("/tree"), folder});
+        ASSERT_EQ(again.exitCode, 0) << Transcript(again);
+        EXPECT_NE(again.err.find("skipped a.bin: same size and time"), std::string::npos) << again.err;
+        EXPECT_NE(again.err.find("0 files downloaded, 4 skipped\n"), std::string::npos) << Transcript(again);
+
+        // Changed two hours later on the server: only that file comes again.
+        ASSERT_TRUE(server_->createFile("incoming/tree/sub/c.bin", "changed"));
+        ASSERT_TRUE(stamp("sub/c.bin", times["sub/c.bin"] + 7200));
+        const Outcome changed = Run({"--binary", "get", "-r", "--update-only", Url("/tree"), folder});
+        ASSERT_EQ(changed.exitCode, 0) << Transcript(changed);
+        EXPECT_NE(changed.err.find("1 file downloaded, 3 skipped\n"), std::string::npos) << Transcript(changed);
+        EXPECT_EQ(ReadAll(Local(folder + "/tree/sub/c.bin")), "changed");
+        ASSERT_TRUE(server_->createFile("incoming/tree/sub/c.bin", files.at("sub/c.bin")));
+    }
 }
 
 TEST_P(CliQueueTest, CacheFillsTheCacheAndRecursiveRemoveDeletesTheTree)

@@ -3,12 +3,15 @@
 // never opens or stalls, a 421 in the middle of a transfer, and the retry limits of the
 // per-file wrappers.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <arpa/inet.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -606,6 +609,151 @@ TEST_F(TransferFaults, DownloadWhoseByteCountDiffersFromTheSourceFails) {
         session.reset();
         ui.Clear();
         fs::remove(work / "f.bin");
+    }
+}
+
+// A downloaded file takes the listed time; when downloads are to keep the server's exact
+// time and the listing has only minutes, MDTM is asked (when FEAT offered it). Only a
+// strict "213 YYYYMMDDHHMMSS[.fraction]" counts; 500 and 502 mean the server knows no MDTM
+// and it is not asked again, while a refusal for one file (550) is that file's answer.
+TEST_F(TransferFaults, DownloadsTakeTheServersExactTimeWhenAsked) {
+    settings.CacheHomeDirectory = (work / "cache").string();
+    constexpr std::int64_t kJan15 = 1705322096;  // 2024-01-15 12:34:56 UTC
+    std::tm day{};
+    day.tm_year = 2020 - 1900;
+    day.tm_mday = 1;
+    day.tm_isdst = -1;
+    const std::int64_t listed = std::mktime(&day);  // "Jan 01 2020" of a LIST line
+    const std::string listing = "-rw-r--r-- 1 u g 5 Jan 01 2020 f.bin\r\n-rw-r--r-- 1 u g 5 Jan 01 2020 g.bin\r\n";
+    const std::string exactListing = "type=file;size=5;modify=20240115123456; f.bin\r\n"
+                                     "type=file;size=5;modify=20240115123456; g.bin\r\n";
+    struct Case {
+        const char* name;
+        int setting;                 // ExactRemoteTimes
+        bool offered = true;         // FEAT lists MDTM
+        bool mlsd = false;           // FEAT lists MLST: the listing is exact
+        const char* reply = nullptr; // MDTM reply; none: MDTM must not be sent
+        std::int64_t time = 0;       // the files' time afterwards
+        bool askedAgain = true;      // the second file is asked too
+    } cases[] = {
+        {"exact", 2, true, false, "213 20240115123456\r\n", kJan15},
+        {"with a fraction", 2, true, false, "213 20240115123456.789\r\n", kJan15},
+        {"absurd", 2, true, false, "213 99999999999999\r\n", listed},
+        {"before 1970", 2, true, false, "213 19100115123456\r\n", listed},
+        {"words after the time", 2, true, false, "213 20240115123456 UTC\r\n", listed},
+        {"seconds since 1970", 2, true, false, "213 1705322096\r\n", listed},
+        {"refused for the file", 2, true, false, "550 Not a plain file\r\n", listed},
+        {"not implemented", 2, true, false, "502 Command not implemented\r\n", listed, false},
+        {"unknown command", 2, true, false, "500 Unknown command\r\n", listed, false},
+        {"single downloads keep the listed time by default", 1, true, false, nullptr, listed},
+        {"never", 0, true, false, nullptr, listed},
+        {"not offered", 2, false, false, nullptr, listed},
+        {"the listing is exact already", 2, true, true, nullptr, kJan15},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work / "cache");
+        settings.ExactRemoteTimes = c.setting;
+        std::string features = "211-Features:\r\n";
+        if (c.offered) features += " MDTM\r\n";
+        if (c.mlsd) features += " MLST type*;size*;modify*;\r\n";
+        features += "211 End\r\n";
+        Script script = {
+            ScriptStep::send("220 Scripted\r\n"),
+            ScriptStep::on("USER alice", "331 Password\r\n"),
+            ScriptStep::on("PASS secret", "230 In\r\n"),
+            ScriptStep::on("FEAT", features),
+        };
+        if (c.mlsd) script.push_back(ScriptStep::on("OPTS MLST .*", "200 ok\r\n"));
+        script.push_back(ScriptStep::on("PWD", "257 \"/\" is current\r\n"));
+        script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+        script.push_back(ScriptStep::on(c.mlsd ? "MLSD" : "LIST", "150 Here\r\n")
+                             .sendData(c.mlsd ? exactListing : listing)
+                             .afterData("226 Done\r\n"));
+        script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
+        for (const char* file : {"f.bin", "g.bin"}) {
+            const bool asked = c.reply != nullptr && (file[0] == 'f' || c.askedAgain);
+            if (asked) script.push_back(ScriptStep::on(std::string("MDTM ") + file, c.reply));
+            script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+            script.push_back(ScriptStep::on(std::string("RETR ") + file, "150 Here\r\n")
+                                 .sendData("12345")
+                                 .afterData("226 Done\r\n"));
+        }
+        tvtest::ScriptedServer server;
+        server.addConnection(script);
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), false);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        for (const char* file : {"f.bin", "g.bin"}) {
+            SCOPED_TRACE(file);
+            ASSERT_EQ(Run(Download(file)), FTP_OK) << ui.Transcript();
+            struct stat info {};
+            ASSERT_EQ(::stat((work / file).c_str(), &info), 0);
+            EXPECT_EQ(std::int64_t(info.st_mtime), c.time);
+            EXPECT_EQ(FileText(work / file), "12345");
+        }
+        EXPECT_EQ(server.error(), "");
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+        fs::remove(work / "f.bin");
+        fs::remove(work / "g.bin");
+    }
+}
+
+// An existing target is compared with the server's exact time, asked before the decision:
+// the same time and size is left alone without a transfer, a later one is fetched.
+TEST_F(TransferFaults, AnExistingTargetIsComparedWithTheExactTime) {
+    settings.CacheHomeDirectory = (work / "cache").string();
+    settings.ExactRemoteTimes = 2;
+    constexpr std::int64_t kJan15 = 1705322096;  // 2024-01-15 12:34:56 UTC
+    const struct {
+        const char* name;
+        const char* reply;
+        bool fetched;
+    } cases[] = {
+        {"same time", "213 20240115123456\r\n", false},
+        {"a second later", "213 20240115123457\r\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work / "cache");
+        const fs::path target = work / "f.bin";
+        std::ofstream(target, std::ios::binary) << "local";
+        const timespec times[2] = {{kJan15, 0}, {kJan15, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, target.c_str(), times, 0), 0);
+        Script script = {
+            ScriptStep::send("220 Scripted\r\n"),
+            ScriptStep::on("USER alice", "331 Password\r\n"),
+            ScriptStep::on("PASS secret", "230 In\r\n"),
+            ScriptStep::on("FEAT", "211-Features:\r\n MDTM\r\n211 End\r\n"),
+            ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+            ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
+            ScriptStep::on("LIST", "150 Here\r\n")
+                .sendData("-rw-r--r-- 1 u g 5 Jan 15 2024 f.bin\r\n")
+                .afterData("226 Done\r\n"),
+            ScriptStep::on("MDTM f.bin", c.reply),
+        };
+        if (c.fetched) {
+            script.push_back(ScriptStep::on("TYPE I", "200 ok\r\n"));
+            script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
+            script.push_back(ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData("fresh").afterData("226 Done\r\n"));
+        }
+        tvtest::ScriptedServer server;
+        server.addConnection(script);
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), false);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        ASSERT_EQ(Run(Download("f.bin")), FTP_OK) << ui.Transcript();
+        EXPECT_EQ(FileText(target), c.fetched ? "fresh" : "local");
+        EXPECT_EQ(ui.CountLines("Skipped f.bin: same size and time."), c.fetched ? 0 : 1) << ui.Transcript();
+        EXPECT_EQ(server.error(), "");
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+        fs::remove(target);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "ui/PaneUrls.h"
 #include "ui/RemoteFileModel.h"
 
+#include <QDateTime>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QTest>
@@ -46,6 +47,8 @@ private slots:
     void namesThatAreNotUtf8AreShownReadablyAndKeptAsBytes();
     void copiedUrlsPasteBackToTheSameBytes_data();
     void copiedUrlsPasteBackToTheSameBytes();
+    void remoteUrlsNameTheHostAndPortAsAUrlMust_data();
+    void remoteUrlsNameTheHostAndPortAsAUrlMust();
     void clipboardLinesMustAllBeFtpUrls();
     void localModelSortsFoldersFirst();
 };
@@ -102,9 +105,11 @@ void FileModelTest::columnTexts()
 {
     RemoteFileModel model;
     RFILE_DATA big = Remote("big.iso", 5ULL << 30, 0);
-    RFILE_DATA file = Remote("archive.tar.gz", 1234567, 0);
+    RFILE_DATA file = Remote("archive.tar.gz", 1234567, 1234567);
     file.strDescription = "<b>not bold</b>";
-    model.setEntries("/pub", {big, file, Remote("docs", 0, 0, true)});
+    RFILE_DATA exact = Remote("exact.txt", 1, 1234567);
+    exact.bExactTime = true;
+    model.setEntries("/pub", {big, file, Remote("docs", 0, 0, true), exact});
     const int row = model.rowOfName("archive.tar.gz");
     QCOMPARE(model.index(row, 1).data().toString(), QStringLiteral("1,234,567"));
     QCOMPARE(model.index(row, 2).data().toString(), QStringLiteral("gz"));
@@ -112,6 +117,11 @@ void FileModelTest::columnTexts()
     QCOMPARE(model.index(row, 5).data().toString(), QStringLiteral("<b>not bold</b>"));
     QCOMPARE(model.index(model.rowOfName("big.iso"), 1).data().toString(), QStringLiteral(">4GB"));
     QCOMPARE(model.index(model.rowOfName("docs"), 2).data().toString(), QStringLiteral("<DIR>"));
+    // A listing's time shows to the minute; one the server gave to the second, with it.
+    QCOMPARE(model.index(row, 3).data().toString(),
+             QDateTime::fromSecsSinceEpoch(1234567).toString(QStringLiteral("MM/dd/yy HH:mm")));
+    QCOMPARE(model.index(model.rowOfName("exact.txt"), 3).data().toString(),
+             QDateTime::fromSecsSinceEpoch(1234567).toString(QStringLiteral("MM/dd/yy HH:mm:ss")));
     QCOMPARE(model.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Modified"));
     QCOMPARE(model.columnCount(), 6);
     QCOMPARE(model.fullPath(row), std::string("/pub/archive.tar.gz"));
@@ -166,7 +176,7 @@ void FileModelTest::copiedUrlsPasteBackToTheSameBytes_data()
 void FileModelTest::copiedUrlsPasteBackToTheSameBytes()
 {
     QFETCH(QByteArray, path);
-    const QString url = RemoteEntryUrl("ftp.example.org", path.toStdString());
+    const QString url = RemoteEntryUrl("ftp.example.org", 21, path.toStdString());
     QVERIFY(url.startsWith(QStringLiteral("ftp://ftp.example.org/")));
     FtpUrl parts;
     QVERIFY(SplitFtpUrl(url.toStdString(), parts));
@@ -174,6 +184,33 @@ void FileModelTest::copiedUrlsPasteBackToTheSameBytes()
     QCOMPARE(QByteArray::fromStdString(parts.path), path);
     if (path == "/pub/a.txt")
         QCOMPARE(url, QStringLiteral("ftp://ftp.example.org/pub/a.txt"));
+}
+
+void FileModelTest::remoteUrlsNameTheHostAndPortAsAUrlMust_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("name, port 21") << "ftp.example.org" << 21 << "ftp://ftp.example.org/pub/a.txt";
+    QTest::newRow("name, other port") << "ftp.example.org" << 2121 << "ftp://ftp.example.org:2121/pub/a.txt";
+    QTest::newRow("IPv4") << "127.0.0.1" << 2121 << "ftp://127.0.0.1:2121/pub/a.txt";
+    QTest::newRow("IPv6 loopback") << "::1" << 2121 << "ftp://[::1]:2121/pub/a.txt";
+    QTest::newRow("IPv6, port 21") << "2001:db8::7" << 21 << "ftp://[2001:db8::7]/pub/a.txt";
+}
+
+// An IPv6 address without brackets would read as host and port; the URL pastes back to the
+// same host and port.
+void FileModelTest::remoteUrlsNameTheHostAndPortAsAUrlMust()
+{
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, expected);
+    const QString url = RemoteEntryUrl(host.toStdString(), port, "/pub/a.txt");
+    QCOMPARE(url, expected);
+    FtpUrl parts;
+    QVERIFY(SplitFtpUrl(url.toStdString(), parts));
+    QCOMPARE(QString::fromStdString(parts.host), host);
+    QCOMPARE(int(parts.port), port);
 }
 
 void FileModelTest::clipboardLinesMustAllBeFtpUrls()

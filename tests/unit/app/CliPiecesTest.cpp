@@ -370,6 +370,12 @@ TEST(LongListing, ShowsThePaneColumnsWithFullSizesAndEscapedNames)
     folder.attribute = "drwxr-xr-x";
     EXPECT_EQ(LongListingLine(folder), "docs\t4,096\t<DIR>\t02/03/21 14:05\tdrwxr-xr-x");
 
+    // A time the server gave to the second (a machine-readable listing) shows its seconds.
+    ListedEntry exact = file;
+    exact.modified += 7;
+    exact.exactTime = true;
+    EXPECT_EQ(LongListingLine(exact), "report.txt\t1,234,567\ttxt\t02/03/21 14:05:07\t-rw-r--r--");
+
     // 4 GiB and more in full, not ">4GB".
     ListedEntry huge = file;
     huge.size = 5ull << 30;

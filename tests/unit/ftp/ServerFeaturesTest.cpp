@@ -14,10 +14,12 @@ TEST(ServerFeatures, FeatRepliesOfEveryShape)
         std::string reply;
         bool known, mlst, utf8, epsv;
         const char* facts;
+        bool mdtm = false;
     } cases[] = {
         {"full list", "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n UTF8\r\n EPSV\r\n EPRT\r\n211 End\r\n",
-         true, true, true, true, "type*;size*;modify*;"},
-        {"lower case, bare LF", "211-Features:\n mlst type*;\n utf8\n211 End\n", true, true, true, false, "type*;"},
+         true, true, true, true, "type*;size*;modify*;", true},
+        {"lower case, bare LF", "211-Features:\n mlst type*;\n utf8\n mdtm\n211 End\n", true, true, true, false, "type*;",
+         true},
         {"MLSD named alone", "211-x\r\n MLSD\r\n211 End\r\n", true, true, false, false, ""},
         {"one line, nothing", "211 No features\r\n", false, false, false, false, ""},
         {"refused", "500 Unknown command\r\n", false, false, false, false, ""},
@@ -43,6 +45,7 @@ TEST(ServerFeatures, FeatRepliesOfEveryShape)
         EXPECT_EQ(features.utf8, c.utf8);
         EXPECT_EQ(features.epsv, c.epsv);
         EXPECT_EQ(features.mlstFacts, c.facts);
+        EXPECT_EQ(features.mdtm, c.mdtm);
     }
 }
 

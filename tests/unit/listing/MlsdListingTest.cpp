@@ -156,12 +156,42 @@ TEST(MlsdLineTest, ExactLinesReadBackWithTheirExactFactsInAnyZone)
         EXPECT_EQ(file.strName, "big file; v2");
         EXPECT_EQ(file.FileSize(), 5000000000ull);
         EXPECT_EQ(file.tmModified, kJan15);
+        EXPECT_TRUE(file.bExactTime);
         EXPECT_EQ(file.strAttribute, "-rw-r-----");
         EXPECT_FALSE(file.bDirectory);
         EXPECT_EQ(folder.strName, "folder");
         EXPECT_TRUE(folder.bDirectory);
         EXPECT_EQ(folder.tmModified, 1704067199);
+        EXPECT_TRUE(folder.bExactTime);
         EXPECT_EQ(folder.strAttribute, "d?????????");
+    }
+}
+
+// Only the owner "mlsd" with a calendar time as its group makes a time exact: a real
+// owner of that name, a group of digits that is no time, or a DOS line keep the listing's
+// minute.
+TEST(MlsdLineTest, OnlyExactLinesCarryExactTimes)
+{
+    const struct {
+        const char* line;
+        bool exact;
+    } cases[] = {
+        {"-rw-r--r-- 1 mlsd 20240115123456 5 Jan 15 2024 a", true},
+        {"-rw-r--r-- 1 mlsd staff 5 Jan 15 2024 a", false},
+        {"-rw-r--r-- 1 mlsd 20241315123456 5 Jan 15 2024 a", false},
+        {"-rw-r--r-- 1 ftp 20240115123456 5 Jan 15 2024 a", false},
+        {"-rw-r--r-- 1 mlsd 5 Jan 15 2024 a", false},
+        {"01-15-24  12:34PM                    5 a", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        RFILE_DATA entry;
+        entry.bExactTime = !c.exact;  // a reused record takes the new line's word
+        ASSERT_EQ(ParseListLine(entry, c.line), 1);
+        EXPECT_EQ(entry.bExactTime, c.exact);
+        if (c.exact) {
+            EXPECT_EQ(entry.tmModified, kJan15);
+        }
     }
 }
 
@@ -212,11 +242,13 @@ TEST(MlsdLineTest, OldAndNewListFilesReadFromOneCache)
     ASSERT_EQ(cache.LoadCachedList("host", "/old", listed), 0);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.front().strName, "old.txt");
+    EXPECT_FALSE(listed.front().bExactTime);
 
     RFILE_DATA entry;
     ASSERT_EQ(cache.LookupCachedEntry("host", "/new/new;file.txt", entry), 0);
     EXPECT_EQ(entry.FileSize(), 11u);
     EXPECT_EQ(entry.tmModified, kJan15);
+    EXPECT_TRUE(entry.bExactTime);
     // The folder the exact listing names survives the pruning of vanished folders.
     ASSERT_EQ(cache.UpdateDirectoryCache("host", "/new", newList), 1);
     RFILE_LIST below;

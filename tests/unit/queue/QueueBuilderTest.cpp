@@ -153,6 +153,9 @@ TEST(QueueBuilder, SiteToSiteAndDeleteEntries)
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->partner, partner);
     EXPECT_EQ(copy->kind, KIND_DIRECTORY);
+    // An IPv6 partner is written in brackets, as a URL must.
+    QueueSiteToSite(queue, {Remote("dir")}, "/src", partner, "::1", "/dst", known.Finder());
+    EXPECT_TRUE(queue.FindEntry("ftp://[::1]/dst", "/src/dir", QUEUE_DOWNLOAD));
 
     QueueDeletes(queue, {Remote("dir"), Remote("file")}, "/src", known.Finder());
     const std::optional<CQueueEntry> deleteDir = queue.FindEntry("", "/src/dir", QUEUE_DELETE);

@@ -115,7 +115,8 @@ TEST(Settings, WrittenInTheShutdownOrder)
         "pActionFailed", "pLogin", "pOverwrite", "pClose", "pDelete", "pDisconnect",
         "TextFileExtension", "CheckContent", "PreviewLen", "ErrorRetry", "FileRetry",
         "AlwaysRetry", "SaveQueue", "RetryDelay", "ProxyType", "ProxyHost", "ProxyPort",
-        "ProxyUseAuth", "ProxyUser", "ProxyPassword", "UploadTemporaryName"};
+        "ProxyUseAuth", "ProxyUser", "ProxyPassword", "UploadTemporaryName",
+        "ExactRemoteTimes"};
     EXPECT_EQ(store.WriteOrder(), expected);
 }
 

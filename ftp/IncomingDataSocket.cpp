@@ -141,7 +141,14 @@ void CIncomingDataSocket::OnAccept(int error)
             FailTransfer(acceptError);
         return;
     }
-    OnEstablished();
+    OnConnected();
+}
+
+void CIncomingDataSocket::PrepareForAccept()
+{
+    RemoveAllLayers();
+    if (tlsControl != nullptr)
+        AddLayer(&sslLayer);
 }
 
 void CIncomingDataSocket::BeginReceive(bool listing, bool text)
@@ -452,6 +459,11 @@ void CIncomingDataSocket::OnConnect(int error)
             FailTransfer(error);
         return;
     }
+    OnConnected();
+}
+
+void CIncomingDataSocket::OnConnected()
+{
     if (tlsControl != nullptr) {
         // Established once the handshake is done (OnTlsNotice).
         if (!sslLayer.StartClient(tlsHost, tlsControl)) {

@@ -126,8 +126,15 @@ protected:
 
 private:
     friend class CLstnDataSocket;
-    // The connection is established (connect completed or accepted): starts a pending
-    // upload.
+    // Active mode: puts in the layers the server's connection is to go through, before
+    // the listening socket accepts it into this socket.
+    void PrepareForAccept();
+    // The connection to the server stands (our connect completed, or we accepted the
+    // server's): over TLS we are the client either way, so the handshake starts here;
+    // without TLS the connection is established.
+    void OnConnected();
+    // The connection is established (connected or accepted, and TLS done when used):
+    // starts a pending upload.
     void OnEstablished();
     // Reads once from the socket and hands the bytes on: the count, 0 when the peer has
     // closed, -1 when nothing was waiting or the read failed (then the socket is closed).

@@ -64,6 +64,7 @@ void CLstnDataSocket::OnAccept(int error)
     }
     sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
+    dataSocket.PrepareForAccept();
     if (!Accept(dataSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength)) {
         int acceptError = WSAGetLastError();
         if (acceptError != WSAEWOULDBLOCK)
@@ -85,7 +86,7 @@ void CLstnDataSocket::OnAccept(int error)
     if (!StartListening())
         session.Log("Unable to create listening socket. " + GetSocketErrorText(WSAGetLastError()),
                     LOG_ERROR);
-    dataSocket.OnEstablished();
+    dataSocket.OnConnected();
 }
 
 // The listening socket has no peer; a close report here needs no action.

@@ -108,12 +108,6 @@ int CCtrlSocket::OpenDataConnection(const std::string& transferCommand)
     if (data == nullptr)
         return FTP_FAILED;
     data->UseTls(dataProtected ? &sslLayer : nullptr, session.Host());
-    if (!session.IsPassive() && dataProtected) {
-        // The server would connect to us and we would have to be the TLS client on an
-        // accepted socket, which this client does not do.
-        session.Log("Active mode is not available on an encrypted connection; use passive mode.", LOG_ERROR);
-        return FTP_FAILED;
-    }
     if (!session.IsPassive()) {
         const ProxyOptions proxy = session.Proxy();
         return proxy.Enabled() ? PortThroughProxy(*data, proxy) : PortForListen();

@@ -276,6 +276,12 @@ bool CEventSocket::AcceptOnHandle(CEventSocket& target, sockaddr* address, sockl
     // All events on the handle itself, also when the target has layers of its own.
     target.eventMask = FD_ALL_EVENTS;
     target.SelectOnHandle(FD_ALL_EVENTS);
+    // The target's own layers (TLS on an active data connection) carry the accepted
+    // connection as if they had connected it.
+    for (CSocketLayer* layer = target.firstLayer; layer; layer = layer->nextLayer) {
+        layer->pendingError = 0;
+        layer->SetLayerState(CSocketLayer::connected);
+    }
     return true;
 }
 

@@ -54,7 +54,8 @@ public:
 
     virtual ~CEventSocket();
     // Accepts a pending connection into target (which must have no handle); the new
-    // socket is registered on this thread with all events selected.
+    // socket is registered on this thread with all events selected. Layers the target was
+    // given beforehand (AddLayer) carry the accepted connection as connected.
     virtual bool Accept(CEventSocket& target, sockaddr* address = nullptr, socklen_t* addressLength = nullptr);
     virtual void Close();
     virtual bool Connect(const sockaddr* address, socklen_t addressLength);

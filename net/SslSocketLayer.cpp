@@ -14,9 +14,12 @@
 
 namespace {
 
-// Encrypted bytes taken from the layer below per pull, and the most kept waiting.
-constexpr int kPullChunk = 64 * 1024;
-constexpr std::size_t kMaxBufferedInput = 512 * 1024;
+// Encrypted bytes moved to the layer below per step.
+constexpr int kOutputChunk = 64 * 1024;
+// TLS reads from the layer below into a buffer of this size, as many records at once as
+// have arrived (a server sends several per write): fewer reads, and the bytes are copied
+// once on their way in, not through an intermediate buffer.
+constexpr long kReadAheadBuffer = 128 * 1024;
 // Plain bytes handed to TLS per Send.
 constexpr int kMaxWritePiece = 64 * 1024;
 // Certificate texts come from the server: cut to a length a message can show.
@@ -31,6 +34,8 @@ SSL_CTX* ClientContext()
         if (made == nullptr)
             return made;
         SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
+        SSL_CTX_set_read_ahead(made, 1);
+        SSL_CTX_set_default_read_buffer_len(made, kReadAheadBuffer);
         SSL_CTX_set_default_verify_paths(made);
         // The certificate is judged after the handshake, with the user when needed.
         SSL_CTX_set_verify(made, SSL_VERIFY_NONE, nullptr);
@@ -46,6 +51,43 @@ int LayerIndex()
 {
     static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
     return index;
+}
+
+// The TLS input: reads go straight to the layer below the TLS layer (BIO data).
+int ReadBelow(BIO* bio, char* buffer, int length)
+{
+    BIO_clear_retry_flags(bio);
+    auto* layer = static_cast<CSslSocketLayer*>(BIO_get_data(bio));
+    const int count = layer->ReadFromBelow(buffer, length);
+    if (count < 0)
+        BIO_set_retry_read(bio);
+    return count;
+}
+
+long ControlBelow(BIO* bio, int command, long, void*)
+{
+    if (command == BIO_CTRL_FLUSH)
+        return 1;
+    if (command == BIO_CTRL_EOF)
+        return static_cast<CSslSocketLayer*>(BIO_get_data(bio))->InputEnded() ? 1 : 0;
+    return 0;
+}
+
+BIO_METHOD* BelowMethod()
+{
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "layer below");
+        if (made != nullptr) {
+            BIO_meth_set_read(made, &ReadBelow);
+            BIO_meth_set_ctrl(made, &ControlBelow);
+            BIO_meth_set_create(made, [](BIO* bio) {
+                BIO_set_init(bio, 1);
+                return 1;
+            });
+        }
+        return made;
+    }();
+    return method;
 }
 
 std::string LastOpenSslError()
@@ -154,7 +196,8 @@ bool CSslSocketLayer::StartClient(const std::string& host, const CSslSocketLayer
             errorText = "TLS could not be set up: " + LastOpenSslError();
             return false;
         }
-        input = BIO_new(BIO_s_mem());
+        BIO_METHOD* below = BelowMethod();
+        input = below != nullptr ? BIO_new(below) : nullptr;
         output = BIO_new(BIO_s_mem());
         if (input == nullptr || output == nullptr) {
             BIO_free(input);
@@ -165,8 +208,7 @@ bool CSslSocketLayer::StartClient(const std::string& host, const CSslSocketLayer
             errorText = "TLS could not be set up: out of memory";
             return false;
         }
-        // Until the layer below ends, an empty input means "more may come".
-        BIO_set_mem_eof_return(input, -1);
+        BIO_set_data(input, this);
         SSL_set_bio(ssl, input, output);
         SSL_set_connect_state(ssl);
 
@@ -215,7 +257,6 @@ int CSslSocketLayer::DriveHandshake()
 {
     if (ssl == nullptr || established || failed)
         return 0;
-    Pull();
     ERR_clear_error();
     const int result = SSL_do_handshake(ssl);
     if (!Flush() && failed)
@@ -290,36 +331,24 @@ std::string CSslSocketLayer::Description() const
     return std::string(SSL_get_version(ssl)) + " (" + (cipher ? cipher : "?") + ")";
 }
 
-bool CSslSocketLayer::Pull()
+int CSslSocketLayer::ReadFromBelow(char* buffer, int length)
 {
-    if (belowEnded || static_cast<std::size_t>(BIO_ctrl_pending(input)) >= kMaxBufferedInput)
-        return false;
-    char buffer[kPullChunk];
-    bool pulled = false;
-    while (static_cast<std::size_t>(BIO_ctrl_pending(input)) < kMaxBufferedInput) {
-        const int count = CSocketLayer::Receive(buffer, sizeof buffer, 0);
-        if (count > 0) {
-            BIO_write(input, buffer, count);
-            pulled = true;
-            if (count < static_cast<int>(sizeof buffer))
-                break;
-            continue;
-        }
-        if (count == 0) {
-            belowEnded = true;
-            BIO_set_mem_eof_return(input, 0);
-        } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            belowEnded = true;
-            BIO_set_mem_eof_return(input, 0);
-        }
-        break;
-    }
-    return pulled;
+    if (belowEnded)
+        return 0;
+    const int count = CSocketLayer::Receive(buffer, length, 0);
+    if (count > 0)
+        return count;
+    if (count < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+        return -1;
+    // The end of the stream, or a broken connection: either way nothing more comes, and
+    // without a close_notify before it the read fails as cut short.
+    belowEnded = true;
+    return 0;
 }
 
 bool CSslSocketLayer::Flush()
 {
-    char buffer[kPullChunk];
+    char buffer[kOutputChunk];
     int count;
     while ((count = BIO_read(output, buffer, sizeof buffer)) > 0)
         pendingOutput.append(buffer, static_cast<std::size_t>(count));
@@ -391,8 +420,6 @@ int CSslSocketLayer::Receive(void* buffer, int length, int flags)
         }
         if (closeNotifyReceived)
             return 0;
-        // Reading from below each time keeps its read notifications coming.
-        Pull();
         auto* bytes = static_cast<char*>(buffer);
         while (total < length) {
             ERR_clear_error();
@@ -402,11 +429,8 @@ int CSslSocketLayer::Receive(void* buffer, int length, int flags)
                 continue;
             }
             const int code = SSL_get_error(ssl, count);
-            if (code == SSL_ERROR_WANT_READ && !belowEnded) {
-                if (Pull())
-                    continue;
-                break;
-            }
+            if (code == SSL_ERROR_WANT_READ && !belowEnded)
+                break;  // the layer below has nothing more now, and reports when it has
             if (code == SSL_ERROR_ZERO_RETURN) {
                 closeNotifyReceived = true;
                 break;
@@ -439,7 +463,10 @@ int CSslSocketLayer::Receive(void* buffer, int length, int flags)
             WSASetLastError(failed ? WSAECONNABORTED : WSAEWOULDBLOCK);
             return SOCKET_ERROR;
         }
-        moreWaiting = total > 0 && (SSL_pending(ssl) > 0 || BIO_ctrl_pending(input) > 0 || belowEnded);
+        // A filled buffer may leave records in the TLS input that the layer below will
+        // not report again; a short one ended on a read from below that would block (and
+        // so re-armed its notification), the end, or a failure.
+        moreWaiting = total > 0 && (total == length || belowEnded || failed);
     }
     if (endNow)
         PostLayerEvent(FD_CLOSE, 0);
@@ -511,7 +538,7 @@ void CSslSocketLayer::OnReceive(int error)
             if (!established) {
                 notice = DriveHandshake();
                 // Application data may have come with the end of the handshake.
-                const bool waiting = established && (SSL_pending(ssl) > 0 || BIO_ctrl_pending(input) > 0);
+                const bool waiting = established && SSL_has_pending(ssl) == 1;
                 raise = waiting ? Raise::Read : Raise::Nothing;
                 if (notice == SSL_NOTICE_HANDSHAKE_DONE && writeWanted) {
                     writeWanted = false;
@@ -555,11 +582,8 @@ void CSslSocketLayer::OnClose(int error)
     {
         std::lock_guard lock(mutex);
         if (ssl != nullptr) {
-            // What is still on its way belongs to the stream before its end.
-            while (Pull()) {
-            }
-            belowEnded = true;
-            BIO_set_mem_eof_return(input, 0);
+            // What is still on its way stays readable below until the end of the stream:
+            // the reads that follow take it, then see the end.
             if (!established && !failed) {
                 notice = DriveHandshake();
                 if (!established && !failed) {

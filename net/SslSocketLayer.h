@@ -70,6 +70,10 @@ public:
     // after the handshake, and again on each resumed connection; a ticket may serve only
     // once): the newest is what the next data connection resumes.
     static int OnNewSession(SSL* ssl, SSL_SESSION* session);
+    // The TLS input's read from the layer below: the count, 0 at the end of the stream
+    // (or when it broke), -1 when nothing is there yet.
+    int ReadFromBelow(char* buffer, int length);
+    bool InputEnded() const { return belowEnded; }
 
     void OnReceive(int error) override;
     void OnSend(int error) override;
@@ -84,8 +88,6 @@ public:
 
 private:
     enum class Raise { Nothing, Read, Write, Close };
-    // Reads what the layer below has into the TLS input (bounded); whether bytes came.
-    bool Pull();
     // Writes the TLS output to the layer below; true when none is left.
     bool Flush();
     // Moves the handshake on; the notice to give once the lock is released (0 none).
@@ -102,7 +104,7 @@ private:
     mutable std::mutex sessionMutex;
     mutable SSL_SESSION* newestSession = nullptr;  // owned; kept on the family's layer
     SSL* ssl = nullptr;
-    BIO* input = nullptr;        // owned by ssl
+    BIO* input = nullptr;        // owned by ssl; reads from the layer below
     BIO* output = nullptr;       // owned by ssl
     std::string pendingOutput;   // encrypted bytes the layer below has not taken yet
     bool established = false;

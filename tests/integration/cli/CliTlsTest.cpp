@@ -153,33 +153,49 @@ TEST_P(CliTlsTest, RefusesTheUnknownCertificateUntilItIsTrustedByFingerprint)
 
 TEST_P(CliTlsTest, TransfersByteForByteOverResumedTlsDataConnections)
 {
-    const std::string remoteBytes = RandomBytes(3 * 1024 * 1024 + 11, 7);
-    ASSERT_TRUE(server_->createFile("incoming/data.bin", remoteBytes));
     const std::string trust = "SHA256:" + fingerprint_;
+    // In active mode the server connects to us, and we are the TLS client all the same.
+    // pyftpdlib's TLS handler never serves an active data connection (other clients'
+    // neither): passive only there.
+    std::vector<std::string> modes = {"--passive"};
+    if (GetParam() != TlsServer::PyftpdlibExplicit)
+        modes.push_back("--active");
+    for (const std::string& mode : modes) {
+        SCOPED_TRACE(mode);
+        const std::string name = mode.substr(2);
+        const std::string remoteBytes = RandomBytes(3 * 1024 * 1024 + 11, 7);
+        ASSERT_TRUE(server_->createFile("incoming/" + name + ".bin", remoteBytes));
 
-    const Outcome get = Run({"-v", "--trust-certificate", trust, "get", Url("/data.bin")});
-    ASSERT_EQ(get.exitCode, 0) << Transcript(get);
-    EXPECT_TRUE(ReadAll(Local("data.bin")) == remoteBytes);
-    EXPECT_NE(get.err.find("TLS data connection established (TLS session resumed)"), std::string::npos) << get.err;
-    EXPECT_EQ(get.err.find("new TLS session"), std::string::npos) << get.err;
+        const Outcome listed = Run({mode, "--trust-certificate", trust, "ls", Url("/")});
+        ASSERT_EQ(listed.exitCode, 0) << Transcript(listed);
+        EXPECT_NE(listed.out.find(name + ".bin"), std::string::npos) << listed.out;
 
-    const std::string localBytes = RandomBytes(2 * 1024 * 1024 + 5, 8);
-    std::ofstream(Local("up.bin"), std::ios::binary) << localBytes;
-    const Outcome put = Run({"-v", "--overwrite", "overwrite", "put", Local("up.bin"), Url("/")});
-    ASSERT_EQ(put.exitCode, 0) << Transcript(put);
-    std::string stored;
-    ASSERT_TRUE(server_->readFile("incoming/up.bin", stored));
-    EXPECT_TRUE(stored == localBytes) << stored.size() << " bytes stored";
-    // Every data connection of the run (the listing before the upload, the upload itself)
-    // resumed the session: a TLS 1.3 ticket serves once, the next one comes from the last.
-    EXPECT_EQ(put.err.find("new TLS session"), std::string::npos) << put.err;
+        const Outcome get = Run({mode, "-v", "get", Url("/" + name + ".bin")});
+        ASSERT_EQ(get.exitCode, 0) << Transcript(get);
+        EXPECT_TRUE(ReadAll(Local(name + ".bin")) == remoteBytes);
+        EXPECT_NE(get.err.find("TLS data connection established (TLS session resumed)"), std::string::npos)
+            << get.err;
+        EXPECT_EQ(get.err.find("new TLS session"), std::string::npos) << get.err;
 
-    // An empty file ends with close_notify too.
-    ASSERT_TRUE(server_->createFile("incoming/empty.bin", ""));
-    const Outcome empty = Run({"get", Url("/empty.bin")});
-    ASSERT_EQ(empty.exitCode, 0) << Transcript(empty);
-    EXPECT_TRUE(fs::exists(Local("empty.bin")));
-    EXPECT_EQ(fs::file_size(Local("empty.bin")), 0u);
+        const std::string localBytes = RandomBytes(2 * 1024 * 1024 + 5, 8);
+        std::ofstream(Local(name + "-up.bin"), std::ios::binary) << localBytes;
+        const Outcome put = Run({mode, "-v", "--overwrite", "overwrite", "put", Local(name + "-up.bin"), Url("/")});
+        ASSERT_EQ(put.exitCode, 0) << Transcript(put);
+        std::string stored;
+        ASSERT_TRUE(server_->readFile("incoming/" + name + "-up.bin", stored));
+        EXPECT_TRUE(stored == localBytes) << stored.size() << " bytes stored";
+        // Every data connection of the run (the listing before the upload, the upload
+        // itself) resumed the session: a TLS 1.3 ticket serves once, the next one comes
+        // from the last.
+        EXPECT_EQ(put.err.find("new TLS session"), std::string::npos) << put.err;
+
+        // An empty file ends with close_notify too.
+        ASSERT_TRUE(server_->createFile("incoming/" + name + "-empty.bin", ""));
+        const Outcome empty = Run({mode, "get", Url("/" + name + "-empty.bin")});
+        ASSERT_EQ(empty.exitCode, 0) << Transcript(empty);
+        EXPECT_TRUE(fs::exists(Local(name + "-empty.bin")));
+        EXPECT_EQ(fs::file_size(Local(name + "-empty.bin")), 0u);
+    }
 }
 
 TEST_P(CliTlsTest, RefusesLoudlyWhenTheTrustedCertificateChanged)

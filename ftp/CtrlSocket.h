@@ -105,7 +105,10 @@ public:
     // EPSV; the data connection goes to the control connection's peer, at the port the
     // reply names. FTP_NOT_AVAILABLE when the server does not know the command. With
     // sendAlong, that command goes out together with EPSV (see SendCommandsTogether).
-    int Epsv(const std::string& sendAlong = {});
+    // A leading command (only with sendAlong) goes out first in the same write; its reply
+    // is then LeadingReplyCode() and leadingReplyText.
+    int Epsv(const std::string& sendAlong = {}, const std::string& leading = {});
+    const std::string& LeadingReplyCode() const { return leadingReplyCode; }
     int Port(const std::string& address, int port);
     // EPRT with an IPv4 or IPv6 address; FTP_NOT_AVAILABLE when the server does not know it.
     int Eprt(const std::string& address, int port);
@@ -171,7 +174,7 @@ private:
     // lost connection fails it; a server without FEAT is simply one without features.
     int NegotiateFeatures();
     // Passive mode: EPSV first, PASV when the server refuses it (not over IPv6).
-    int PassiveMode(const std::string& sendAlong);
+    int PassiveMode(const std::string& sendAlong, const std::string& leading);
     // Active mode: EPRT first, PORT when the server refuses it (not over IPv6).
     int ActiveMode(const std::string& address, int port);
     // The directory listing with MLSD when the server offers it, LIST otherwise; the MLSD
@@ -210,6 +213,8 @@ private:
     // MDTM of a remote file when the server offered it: its modification time in seconds
     // since 1970 UTC; `known` false when the server does not say or says it unreadably.
     int RemoteModificationTime(const std::string& remotePath, std::int64_t& time, bool& known);
+    void TakeMdtmReply(const std::string& remotePath, const std::string& code, const std::string& text,
+                       std::int64_t& time, bool& known);
     // Reports the downloads whose batch was flushed meanwhile, or (finish) flushes and
     // reports all; FTP_FAILED when a file could not take its final name (logged).
     int ReportCompletedDownloads(bool finish);
@@ -229,7 +234,9 @@ private:
     // Opens the data connection's passive or active side. transferCommand, when given,
     // may go out together with EPSV; TransferCommandSentAlong() then tells that it did,
     // and its reply is taken up with AdvanceToNextReply() once the transfer is set up.
-    int OpenDataConnection(const std::string& transferCommand = {});
+    // A leadingCommand goes out first in that write when the transfer command does.
+    int OpenDataConnection(const std::string& transferCommand = {}, const std::string& leadingCommand = {});
+    bool TransferCommandCanGoAlong() const;
     bool TransferCommandSentAlong() const { return transferSentAlong; }
     int ConnectPassiveDataSocket();
     // Active mode through a SOCKS proxy: the proxy listens (BIND) and PORT names it.
@@ -305,6 +312,8 @@ private:
     bool mlsdRefused = false;   // LIST from now on
     bool epsvAccepted = false;  // EPSV worked: a transfer command may go out with it
     bool transferSentAlong = false;
+    std::string leadingReplyCode;  // the reply to a command sent ahead of EPSV
+    std::string leadingReplyText;
     bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
     bool mdtmUnsupported = false;         // the server knows no MDTM after all: not asked again
     bool temporaryRenameRefused = false;  // uploads go straight to their final names

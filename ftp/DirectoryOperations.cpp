@@ -311,14 +311,25 @@ bool ParseEpsvReply(const std::string& reply, int& port)
 
 }  // namespace
 
-int CCtrlSocket::Epsv(const std::string& sendAlong)
+int CCtrlSocket::Epsv(const std::string& sendAlong, const std::string& leading)
 {
     int r;
     if (sendAlong.empty()) {
         r = SendQuietly("epsv");
-    } else {
+    } else if (leading.empty()) {
         quietRefusals = true;
         r = SendCommandsTogether("epsv", sendAlong);
+        quietRefusals = false;
+    } else {
+        // The leading command's reply comes first and is kept for the caller.
+        quietRefusals = true;
+        r = SendLines({leading, "epsv", sendAlong}, 1);
+        if (r == FTP_OK) {
+            leadingReplyCode = ReplyCode(0);
+            leadingReplyText = replyText;
+            AdvanceToNextReply();
+            r = WaitForReply();
+        }
         quietRefusals = false;
     }
     if (r != FTP_OK)

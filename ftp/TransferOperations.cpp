@@ -101,9 +101,15 @@ bool CCtrlSocket::CompletedTransfer() const
     return replyCount == 2 && replyCodes[0][0] == '1' && replyCodes[1][0] == '2';
 }
 
-int CCtrlSocket::OpenDataConnection(const std::string& transferCommand)
+bool CCtrlSocket::TransferCommandCanGoAlong() const
+{
+    return session.IsPassive() && epsvAccepted && !epsvRefused && session.CommandsTogetherAllowed();
+}
+
+int CCtrlSocket::OpenDataConnection(const std::string& transferCommand, const std::string& leadingCommand)
 {
     transferSentAlong = false;
+    leadingReplyCode.clear();
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
         return FTP_FAILED;
@@ -120,15 +126,14 @@ int CCtrlSocket::OpenDataConnection(const std::string& transferCommand)
     }
     // The transfer command goes out with EPSV, saving a round trip per file, once this
     // connection has seen EPSV work and the server takes commands sent together.
-    const bool together = !transferCommand.empty() && epsvAccepted && !epsvRefused &&
-                          session.CommandsTogetherAllowed();
-    return PassiveMode(together ? transferCommand : std::string());
+    const bool together = !transferCommand.empty() && TransferCommandCanGoAlong();
+    return together ? PassiveMode(transferCommand, leadingCommand) : PassiveMode({}, {});
 }
 
-int CCtrlSocket::PassiveMode(const std::string& sendAlong)
+int CCtrlSocket::PassiveMode(const std::string& sendAlong, const std::string& leading)
 {
     if (!epsvRefused) {
-        const int r = Epsv(sendAlong);
+        const int r = Epsv(sendAlong, leading);
         transferSentAlong = !sendAlong.empty();
         if (transferSentAlong && r != FTP_OK) {
             // The transfer command went out for nothing. After a refusal of EPSV its reply
@@ -438,9 +443,15 @@ int CCtrlSocket::RemoteModificationTime(const std::string& remotePath, std::int6
     const int r = SendQuietly("mdtm " + RemoteName(remotePath));
     if (r != FTP_OK)
         return r;
-    const std::string code = ReplyCode(0);
+    TakeMdtmReply(remotePath, ReplyCode(0), replyText, time, known);
+    return FTP_OK;
+}
+
+void CCtrlSocket::TakeMdtmReply(const std::string& remotePath, const std::string& code, const std::string& text,
+                                std::int64_t& time, bool& known)
+{
     if (code == "213") {
-        known = ParseMdtmReply(replyText, time);
+        known = ParseMdtmReply(text, time);
         if (!known)
             session.Log("The server's modification time of " + FileNamePart(remotePath) +
                             " cannot be read; the listing's is kept.",
@@ -448,7 +459,6 @@ int CCtrlSocket::RemoteModificationTime(const std::string& remotePath, std::int6
     } else if (code == "500" || code == "502") {
         mdtmUnsupported = true;
     }
-    return FTP_OK;
 }
 
 int CCtrlSocket::TransferReplyResult(const std::string& failedLine)
@@ -553,7 +563,10 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         mode = CPartialDownload::Mode::ResumePartial;  // what an interrupted attempt left
                                                        // (a whole one only wants its name)
 
-    if (askExactTime) {
+    // A new file's exact time is asked in the same write as EPSV and RETR when it can be.
+    bool timeAlong = askExactTime && features.mdtm && !mdtmUnsupported &&
+                     mode == CPartialDownload::Mode::Fresh && TransferCommandCanGoAlong();
+    if (askExactTime && !timeAlong) {
         r = takeExactTime();
         if (r != FTP_OK)
             return r;
@@ -573,7 +586,19 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
         return FTP_FAILED;
     }
     const std::string retrieve = "retr " + RemoteName(remotePath);
-    r = OpenDataConnection(part.ResumeOffset() == 0 ? retrieve : std::string());
+    timeAlong = timeAlong && part.ResumeOffset() == 0;
+    r = OpenDataConnection(part.ResumeOffset() == 0 ? retrieve : std::string(),
+                           timeAlong ? "mdtm " + RemoteName(remotePath) : std::string());
+    if (r == FTP_OK && timeAlong && !LeadingReplyCode().empty()) {
+        askExactTime = false;
+        std::int64_t exact = 0;
+        bool exactKnown = false;
+        TakeMdtmReply(remotePath, LeadingReplyCode(), leadingReplyText, exact, exactKnown);
+        if (exactKnown)
+            remoteTime = exact;
+    }
+    if (r == FTP_OK && askExactTime)
+        r = takeExactTime();  // not sent along after all: asked before RETR
     if (r == FTP_OK && part.ResumeOffset() > 0) {
         bool canResume = false;
         r = Rest(part.ResumeOffset(), canResume);

@@ -318,7 +318,7 @@ void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
     std::lock_guard lock(replyMutex);
     if (replyEvent.IsSignalled() && !verbsAhead.empty()) {
         // The reply to a command sent together with the one just answered.
-        session.Log(chunk, LOG_REPLY, false, EndsWith(textAhead, "\n") || textAhead.empty());
+        LogReplyChunk(chunk, textAhead);
         textAhead += chunk;
         if (textAhead.size() > MAX_REPLY_LENGTH) {
             session.Log("Reply too long: more than " + std::to_string(MAX_REPLY_LENGTH) + " bytes.", LOG_ERROR);
@@ -331,7 +331,7 @@ void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
         session.Log(chunk, LOG_REPLY, false, true);
         return;
     }
-    LogReplyChunk(chunk);
+    LogReplyChunk(chunk, replyText);
     replyText += chunk;
     if (EndsWith(replyText, "\n"))
         ParseReceivedReply();
@@ -343,20 +343,20 @@ void CCtrlSocket::HandleReplyChunk(const std::string& chunk)
     }
 }
 
-void CCtrlSocket::LogReplyChunk(const std::string& chunk)
+void CCtrlSocket::LogReplyChunk(const std::string& chunk, const std::string& received)
 {
     // A reply that arrives in pieces is shown as one log entry; its continuation lines
     // are indented by two TABs. Lines end at the line feed, so a reply with bare LF line
     // ends is shown the same however it was cut.
     std::string logged;
-    if (EndsWith(replyText, "\n"))
+    if (EndsWith(received, "\n"))
         logged = "\t\t";
     for (std::size_t i = 0; i < chunk.size(); ++i) {
         logged += chunk[i];
         if (chunk[i] == '\n' && i + 1 < chunk.size())
             logged += "\t\t";
     }
-    session.Log(logged, LOG_REPLY, false, replyText.empty());
+    session.Log(logged, LOG_REPLY, false, received.empty());
 }
 
 void CCtrlSocket::ParseReceivedReply()

@@ -228,7 +228,8 @@ private:
     int Store(const std::string& localPath, const std::string& remotePath, const std::string& fullRemote,
               std::uint64_t resumeAt, bool viaTemporary, int flags);
     int FinishUpload(const std::string& remotePath, int flags);
-    // Renames a completed upload's temporary name to its final one.
+    // Renames a completed upload's temporary name to its final one, RNFR and RNTO in one
+    // write. (A rename the user asks for keeps RNTO back until RNFR is accepted.)
     int RenameUpload(const std::string& from, const std::string& to);
 
     // Opens the data connection's passive or active side. transferCommand, when given,
@@ -244,7 +245,8 @@ private:
     void HandleReplyChunk(const std::string& chunk);
     // The members below marked "replyMutex held" expect the caller to hold it.
     void ForgetReply();         // replyMutex held
-    void LogReplyChunk(const std::string& chunk);  // replyMutex held
+    // Logs a piece of a reply; `received` is what came of that reply before it.
+    void LogReplyChunk(const std::string& chunk, const std::string& received);  // replyMutex held
     void ParseReceivedReply();  // replyMutex held
     bool HasRepliesAhead();
     // A wait's result: a time-out without a word in reply to a command sent together

@@ -100,7 +100,7 @@ int CCtrlSocket::SendCommandsTogether(const std::string& first, const std::strin
     return SendLines({first, second}, 1);
 }
 
-int CCtrlSocket::SendLines(std::initializer_list<std::string> texts, int waitForReply)
+int CCtrlSocket::SendLines(const std::vector<std::string>& texts, int waitForReply)
 {
     for (const std::string& text : texts) {
         if (text.find_first_of(kLineBreakers) != std::string::npos) {
@@ -118,7 +118,11 @@ int CCtrlSocket::SendLines(std::initializer_list<std::string> texts, int waitFor
     const std::string verb = FirstWord(UpperCaseVerb(*texts.begin()));
     // ABOR is the one command meant to go out while a transfer's reply is still owed.
     if (!SameWord(verb, "ABOR")) {
-        int r = CatchUpWithOwedReply();
+        // An upload's rename held back for the next file's EPSV goes first: the command may
+        // change the directory its names are relative to, or end the batch.
+        int r = owedRename ? SendOwedRename() : FTP_OK;
+        if (r == FTP_OK)
+            r = CatchUpWithOwedReply();
         if (r != FTP_OK)
             return r;
     }

@@ -18,7 +18,9 @@
 #include <initializer_list>
 #include <mutex>
 #include <string>
+#include <optional>
 #include <unordered_set>
+#include <vector>
 
 #include "ftp/SiteToSitePartner.h"
 #include "ftp/CachedEntryLookup.h"
@@ -105,10 +107,14 @@ public:
     // EPSV; the data connection goes to the control connection's peer, at the port the
     // reply names. FTP_NOT_AVAILABLE when the server does not know the command. With
     // sendAlong, that command goes out together with EPSV (see SendCommandsTogether).
-    // A leading command (only with sendAlong) goes out first in the same write; its reply
-    // is then LeadingReplyCode() and leadingReplyText.
-    int Epsv(const std::string& sendAlong = {}, const std::string& leading = {});
-    const std::string& LeadingReplyCode() const { return leadingReplyCode; }
+    // Leading commands (only with sendAlong) go out first in the same write; their replies,
+    // in order, are then LeadingReplies() (fewer when the exchange broke off).
+    int Epsv(const std::string& sendAlong = {}, const std::vector<std::string>& leading = {});
+    struct LeadingReply {
+        std::string code;
+        std::string text;
+    };
+    const std::vector<LeadingReply>& LeadingReplies() const { return leadingReplies; }
     int Port(const std::string& address, int port);
     // EPRT with an IPv4 or IPv6 address; FTP_NOT_AVAILABLE when the server does not know it.
     int Eprt(const std::string& address, int port);
@@ -135,6 +141,14 @@ public:
     // FTP_FAILED when a file could not be finished (logged).
     void BatchDownloads(bool on) { batchDownloads = on; }
     int CommitDownloads();
+    // Uploads of a tree rename their temporary names in the same write as the next file's
+    // EPSV and STOR, once a rename has worked on this connection: the rename costs no
+    // round trip of its own. Such an upload counts as done only when its rename has been
+    // answered; any other command sends a rename still owed first, on its own.
+    // CommitUploads sends what is owed: FTP_OK, or FTP_FAILED when a rename since the last
+    // commit failed or could not be sent (logged), so that the files are walked again.
+    void BatchUploads(bool on) { batchUploads = on; }
+    int CommitUploads();
 
     // The file name alone when the path lies in the current remote directory, else the
     // whole path.
@@ -174,7 +188,7 @@ private:
     // lost connection fails it; a server without FEAT is simply one without features.
     int NegotiateFeatures();
     // Passive mode: EPSV first, PASV when the server refuses it (not over IPv6).
-    int PassiveMode(const std::string& sendAlong, const std::string& leading);
+    int PassiveMode(const std::string& sendAlong, const std::vector<std::string>& leading);
     // Active mode: EPRT first, PORT when the server refuses it (not over IPv6).
     int ActiveMode(const std::string& address, int port);
     // The directory listing with MLSD when the server offers it, LIST otherwise; the MLSD
@@ -231,12 +245,24 @@ private:
     // Renames a completed upload's temporary name to its final one, RNFR and RNTO in one
     // write. (A rename the user asks for keeps RNTO back until RNFR is accepted.)
     int RenameUpload(const std::string& from, const std::string& to);
+    // The rename of an upload deferred in a batch (see BatchUploads).
+    struct OwedRename {
+        std::string from;  // as sent (RemoteName), valid while the directory stays
+        std::string to;
+        std::string remotePath;
+        int flags = 0;
+    };
+    // Sends the owed rename on its own and settles it; a lost connection's result.
+    int SendOwedRename();
+    // The outcome of a held-back rename: the upload counts as done, or (refused by the
+    // server, or not answered) the batch has failed.
+    void SettleRename(const OwedRename& rename, bool renamed, bool refused);
 
     // Opens the data connection's passive or active side. transferCommand, when given,
     // may go out together with EPSV; TransferCommandSentAlong() then tells that it did,
     // and its reply is taken up with AdvanceToNextReply() once the transfer is set up.
-    // A leadingCommand goes out first in that write when the transfer command does.
-    int OpenDataConnection(const std::string& transferCommand = {}, const std::string& leadingCommand = {});
+    // Leading commands go out first in that write when the transfer command does.
+    int OpenDataConnection(const std::string& transferCommand = {}, const std::vector<std::string>& leading = {});
     bool TransferCommandCanGoAlong() const;
     bool TransferCommandSentAlong() const { return transferSentAlong; }
     int ConnectPassiveDataSocket();
@@ -252,7 +278,7 @@ private:
     // A wait's result: a time-out without a word in reply to a command sent together
     // with the one before it stops sending commands together.
     void NoteSilentCommandAhead(int result);
-    int SendLines(std::initializer_list<std::string> texts, int waitForReply);
+    int SendLines(const std::vector<std::string>& texts, int waitForReply);
     void EndRefusedTransfer();
     void FailReply();           // replyMutex held
     // The connection is gone: a reply still awaited fails.
@@ -314,13 +340,19 @@ private:
     bool mlsdRefused = false;   // LIST from now on
     bool epsvAccepted = false;  // EPSV worked: a transfer command may go out with it
     bool transferSentAlong = false;
-    std::string leadingReplyCode;  // the reply to a command sent ahead of EPSV
-    std::string leadingReplyText;
+    std::vector<LeadingReply> leadingReplies;  // to the commands sent ahead of EPSV
     bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
     bool mdtmUnsupported = false;         // the server knows no MDTM after all: not asked again
     bool temporaryRenameRefused = false;  // uploads go straight to their final names
     bool quietRefusals = false;           // a refusal of the command in flight is no failure
     bool batchDownloads = false;
+    bool batchUploads = false;
+    // An upload's rename worked on this connection: later ones of a batch may be held back,
+    // until one held back fails.
+    bool renamesHeldBack = false;
+    bool heldBackRenameFailed = false;
+    std::optional<OwedRename> owedRename;
+    bool owedRenameFailed = false;   // since the last CommitUploads
     CCompletedDownloads completedDownloads;
     // Folders this connection made: uploads into them look for no earlier partial file.
     static constexpr std::size_t kMaxCreatedFolders = 100000;

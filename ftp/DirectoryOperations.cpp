@@ -311,22 +311,21 @@ bool ParseEpsvReply(const std::string& reply, int& port)
 
 }  // namespace
 
-int CCtrlSocket::Epsv(const std::string& sendAlong, const std::string& leading)
+int CCtrlSocket::Epsv(const std::string& sendAlong, const std::vector<std::string>& leading)
 {
+    leadingReplies.clear();
     int r;
     if (sendAlong.empty()) {
         r = SendQuietly("epsv");
-    } else if (leading.empty()) {
-        quietRefusals = true;
-        r = SendCommandsTogether("epsv", sendAlong);
-        quietRefusals = false;
     } else {
-        // The leading command's reply comes first and is kept for the caller.
+        // The leading commands' replies come first and are kept for the caller.
+        std::vector<std::string> lines = leading;
+        lines.push_back("epsv");
+        lines.push_back(sendAlong);
         quietRefusals = true;
-        r = SendLines({leading, "epsv", sendAlong}, 1);
-        if (r == FTP_OK) {
-            leadingReplyCode = ReplyCode(0);
-            leadingReplyText = replyText;
+        r = SendLines(lines, 1);
+        for (std::size_t i = 0; i < leading.size() && r == FTP_OK; ++i) {
+            leadingReplies.push_back({ReplyCode(0), replyText});
             AdvanceToNextReply();
             r = WaitForReply();
         }

@@ -106,10 +106,10 @@ bool CCtrlSocket::TransferCommandCanGoAlong() const
     return session.IsPassive() && epsvAccepted && !epsvRefused && session.CommandsTogetherAllowed();
 }
 
-int CCtrlSocket::OpenDataConnection(const std::string& transferCommand, const std::string& leadingCommand)
+int CCtrlSocket::OpenDataConnection(const std::string& transferCommand, const std::vector<std::string>& leading)
 {
     transferSentAlong = false;
-    leadingReplyCode.clear();
+    leadingReplies.clear();
     CIncomingDataSocket* data = session.DataSocket();
     if (data == nullptr)
         return FTP_FAILED;
@@ -127,10 +127,10 @@ int CCtrlSocket::OpenDataConnection(const std::string& transferCommand, const st
     // The transfer command goes out with EPSV, saving a round trip per file, once this
     // connection has seen EPSV work and the server takes commands sent together.
     const bool together = !transferCommand.empty() && TransferCommandCanGoAlong();
-    return together ? PassiveMode(transferCommand, leadingCommand) : PassiveMode({}, {});
+    return together ? PassiveMode(transferCommand, leading) : PassiveMode({}, {});
 }
 
-int CCtrlSocket::PassiveMode(const std::string& sendAlong, const std::string& leading)
+int CCtrlSocket::PassiveMode(const std::string& sendAlong, const std::vector<std::string>& leading)
 {
     if (!epsvRefused) {
         const int r = Epsv(sendAlong, leading);
@@ -587,13 +587,15 @@ int CCtrlSocket::Download(const std::string& localPath, const std::string& remot
     }
     const std::string retrieve = "retr " + RemoteName(remotePath);
     timeAlong = timeAlong && part.ResumeOffset() == 0;
-    r = OpenDataConnection(part.ResumeOffset() == 0 ? retrieve : std::string(),
-                           timeAlong ? "mdtm " + RemoteName(remotePath) : std::string());
-    if (r == FTP_OK && timeAlong && !LeadingReplyCode().empty()) {
+    std::vector<std::string> leading;
+    if (timeAlong)
+        leading.push_back("mdtm " + RemoteName(remotePath));
+    r = OpenDataConnection(part.ResumeOffset() == 0 ? retrieve : std::string(), leading);
+    if (r == FTP_OK && timeAlong && !leadingReplies.empty()) {
         askExactTime = false;
         std::int64_t exact = 0;
         bool exactKnown = false;
-        TakeMdtmReply(remotePath, LeadingReplyCode(), leadingReplyText, exact, exactKnown);
+        TakeMdtmReply(remotePath, leadingReplies[0].code, leadingReplies[0].text, exact, exactKnown);
         if (exactKnown)
             remoteTime = exact;
     }
@@ -729,9 +731,16 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
         return r == FTP_OK ? FinishUpload(remotePath, flags) : r;
 
     const std::string temporary = remotePath + kPartialSuffix;
+    if (batchUploads && renamesHeldBack && !(flags & OPFLAG_REFRESH) && TransferCommandCanGoAlong()) {
+        // Goes out with the next file's EPSV and STOR; the file counts once it is answered.
+        owedRename = OwedRename{RemoteName(temporary), RemoteName(remotePath), remotePath, flags};
+        return FTP_OK;
+    }
     r = RenameUpload(RemoteName(temporary), RemoteName(remotePath));
-    if (r == FTP_OK)
+    if (r == FTP_OK) {
+        renamesHeldBack = !heldBackRenameFailed;
         return FinishUpload(remotePath, flags);
+    }
     if (r != FTP_FAILED && r != FTP_NOT_AVAILABLE)
         return r;  // interrupted, timed out or the connection is gone
     session.Log("The server refused to rename " + FileNamePart(temporary) + " to " + FileNamePart(remotePath) +
@@ -767,6 +776,40 @@ int CCtrlSocket::RenameUpload(const std::string& from, const std::string& to)
     if (fromReply != "350")
         return fromReply.compare(0, 2, "55") == 0 ? FTP_NOT_AVAILABLE : FTP_FAILED;
     return ReplyCode(0) == "250" ? FTP_OK : RefusedOrFailed();
+}
+
+int CCtrlSocket::SendOwedRename()
+{
+    const OwedRename rename = std::move(*owedRename);
+    owedRename.reset();
+    const int r = RenameUpload(rename.from, rename.to);
+    const bool refused = r == FTP_NOT_AVAILABLE || r == FTP_FAILED;
+    SettleRename(rename, r == FTP_OK, refused);
+    return refused ? FTP_OK : r;
+}
+
+void CCtrlSocket::SettleRename(const OwedRename& rename, bool renamed, bool refused)
+{
+    if (renamed) {
+        FinishUpload(rename.remotePath, rename.flags);
+        return;
+    }
+    session.Log((refused ? "The server refused to rename " : "No reply came to the rename of ") + rename.from +
+                    " to " + rename.to + "; the upload of " + FileNamePart(rename.remotePath) + " is not done.",
+                LOG_ERROR);
+    owedRenameFailed = true;
+    heldBackRenameFailed = true;
+    // From now on each upload renames on its own, and falls back to the final name when
+    // refused: the file walked again must not meet the same refusal with no way out.
+    renamesHeldBack = false;
+}
+
+int CCtrlSocket::CommitUploads()
+{
+    const int r = owedRename ? SendOwedRename() : FTP_OK;
+    const bool failed = owedRenameFailed || r != FTP_OK;
+    owedRenameFailed = false;
+    return failed ? FTP_FAILED : FTP_OK;
 }
 
 int CCtrlSocket::FinishUpload(const std::string& remotePath, int flags)
@@ -814,8 +857,21 @@ int CCtrlSocket::Store(const std::string& localPath, const std::string& remotePa
     if (r == FTP_OK)
         InvalidateCachedDir(RemoteDirectoryOf(fullRemote));
     const std::string store = "stor " + RemoteName(storePath);
+    // The previous file's rename, held back, goes out in the same write.
+    std::optional<OwedRename> carried;
+    std::vector<std::string> leading;
+    if (r == FTP_OK && offset == 0 && owedRename && TransferCommandCanGoAlong()) {
+        carried = std::move(owedRename);
+        owedRename.reset();
+        leading = {"rnfr " + carried->from, "rnto " + carried->to};
+    }
     if (r == FTP_OK)
-        r = OpenDataConnection(offset == 0 ? store : std::string());
+        r = OpenDataConnection(offset == 0 ? store : std::string(), leading);
+    if (carried) {
+        const bool renamed =
+            leadingReplies.size() == 2 && leadingReplies[0].code == "350" && leadingReplies[1].code == "250";
+        SettleRename(*carried, renamed, /*refused=*/leadingReplies.size() == 2);
+    }
     if (r == FTP_OK && offset > 0) {
         bool canResume = false;
         r = Rest(offset, canResume);

@@ -341,6 +341,7 @@ private:
     int ProcessDownloadEntry(CQueueEntry& entry, int flags);
     int WalkDownloadEntry(CQueueEntry& entry, int flags);
     int ProcessUploadEntry(CQueueEntry& entry);
+    int WalkUploadEntry(CQueueEntry& entry);
     int ProcessDeleteEntry(CQueueEntry& entry);
     // Appends the items of remoteBase/relativeDirectory, from the cache unless
     // "AlwaysRefresh" is on, else listed live with retries.

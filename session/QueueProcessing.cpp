@@ -329,6 +329,23 @@ int CFtpSession::WalkDownloadEntry(CQueueEntry& entry, int flags) {
 }
 
 int CFtpSession::ProcessUploadEntry(CQueueEntry& entry) {
+    // The entry's files may count as done before their renames are answered (they go out
+    // with the next file's commands); all are answered before the entry counts as done.
+    if (ctrl_) ctrl_->BatchUploads(true);
+    int r = WalkUploadEntry(entry);
+    if (ctrl_) {
+        ctrl_->BatchUploads(false);
+        if (ctrl_->CommitUploads() != FTP_OK) {
+            // Files whose items are gone still wear their temporary names: the next cycle
+            // walks the whole tree again (what arrived whole is skipped).
+            entry.expanded = 0;
+            if (r == FTP_OK) r = FTP_FAILED;
+        }
+    }
+    return r;
+}
+
+int CFtpSession::WalkUploadEntry(CQueueEntry& entry) {
     const int transferFlags = OPFLAG_CHANGE_TO_FILE_DIR | (entry.updateOnly ? OPFLAG_ONLY_IF_EXISTS : 0);
     if (!entry.expanded) {
         entry.remoteBase = entry.remotePath;

@@ -1,8 +1,9 @@
 // Queue runs against the scripted server, for what a real server will not serve: listed
 // names that would climb out of the local folder, a directory tree deeper than the walk
-// allows, a site-to-site entry whose other site is busy, and a connection that drops in
-// the middle of a transfer.
+// allows, a site-to-site entry whose other site is busy, a connection that drops in the
+// middle of a transfer, and upload renames refused or never answered.
 
+#include <map>
 #include <string>
 
 #include "tests/integration/queue/QueueFixture.h"
@@ -158,6 +159,100 @@ TEST_F(ScriptedQueue, ConnectionDroppedMidTransferReconnectsAndTheRunContinues) 
     EXPECT_TRUE(server.waitForConnections(2, 2000));
     EXPECT_GE(ui.CountLines("Session Closed."), 1) << ui.Transcript();
     EXPECT_EQ(ui.CountLines("RETR one.bin"), 2) << ui.Transcript();
+}
+
+// A folder upload renames each file in the same write as the next file's EPSV and STOR,
+// once a rename has worked on the connection. A file counts as done only when its rename is
+// answered: a refused or unanswered one leaves the entry to be walked again.
+TEST_F(ScriptedQueue, HeldBackUploadRenamesCountOnlyOnceAnswered) {
+    const std::map<std::string, std::string> files = {{"a", "alpha"}, {"b", "bravo-bravo"}, {"c", "charlie!"}};
+    for (const auto& [name, content] : files) WriteLocal(work / "local" / "up" / name, content);
+    const auto epsv = [] {
+        return ScriptStep::on("EPSV", "229 Entering Extended Passive Mode (|||{epsv}|)\r\n").listenPassive();
+    };
+    const auto store = [&] {
+        return std::vector<ScriptStep>{
+            epsv(), ScriptStep::on("STOR [abc]\\.tvpart", "150 Send it\r\n").receiveData().afterData("226 Got it\r\n")};
+    };
+    const auto rename = [](const char* from, const char* to) {
+        return std::vector<ScriptStep>{ScriptStep::on("RNFR [abc]\\.tvpart", from), ScriptStep::on("RNTO [abc]", to)};
+    };
+    const auto ok = rename("350 Go on\r\n", "250 Renamed\r\n");
+    struct Case {
+        const char* name;
+        std::vector<ScriptStep> secondRename;  // held back, sent with the third file's EPSV
+        bool done;
+        const char* line;  // the engine's word on the second file
+    } cases[] = {
+        {"answered", ok, true, nullptr},
+        {"refused", rename("550 No\r\n", "503 RNFR first\r\n"), false, "The server refused to rename "},
+        {"connection lost", {ScriptStep::on("RNFR [abc]\\.tvpart", "").thenClose()}, false,
+         "No reply came to the rename of "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ScriptStep> steps = {
+            ScriptStep::send("220 Scripted\r\n"),
+            ScriptStep::on("USER alice", "331 Password\r\n"),
+            ScriptStep::on("PASS secret", "230 In\r\n"),
+            ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
+            epsv(),
+            ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n"),
+            epsv(),  // the parent is listed before the folder is made
+            ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n"),
+            ScriptStep::on("MKD /up", "257 \"/up\" created\r\n"),
+            ScriptStep::on("CWD /up", "250 Ok\r\n"),
+            ScriptStep::on("PWD", "257 \"/up\" is current\r\n"),
+            epsv(),
+            ScriptStep::on("LIST", "150 Here\r\n").sendData("").afterData("226 Done\r\n"),
+            ScriptStep::on("TYPE I", "200 Binary\r\n"),
+        };
+        const auto add = [&steps](const std::vector<ScriptStep>& more) {
+            steps.insert(steps.end(), more.begin(), more.end());
+        };
+        add(store());
+        add(ok);  // the first rename on the connection is awaited on its own
+        add(store());
+        add(c.secondRename);
+        if (c.secondRename.size() > 1) {
+            add(store());
+            add(ok);
+        }
+        tvtest::ScriptedServer server;
+        server.addConnection(steps);
+        ASSERT_TRUE(server.start()) << server.error();
+        OpenAt(server);
+        Add(QUEUE_UPLOAD, KIND_DIRECTORY, (work / "local" / "up").string(), "/");
+        RunQueue();
+        EXPECT_TRUE(server.waitUntilDone(20000)) << server.error() << ui.Transcript();
+        EXPECT_EQ(server.error(), "");
+        EXPECT_EQ(session->Queue().IsEmpty(), c.done) << ui.Transcript();
+        if (c.line != nullptr) {
+            EXPECT_EQ(CountKind(LOG_ERROR, c.line), 1) << ui.Transcript();
+        }
+        EXPECT_EQ(ui.CountLines("All queue file transferred successfully."), c.done ? 1 : 0) << ui.Transcript();
+        if (c.done) {
+            // The second rename went out before its reply came: in the write of the third
+            // file's EPSV.
+            const auto lines = ui.Lines();
+            std::vector<std::size_t> renames;
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].kind == LOG_COMMAND && lines[i].text.rfind("RNTO", 0) == 0) renames.push_back(i);
+            ASSERT_EQ(renames.size(), 3u) << ui.Transcript();
+            bool epsvBeforeReply = false;
+            for (std::size_t i = renames[1] + 1; i < lines.size(); ++i) {
+                if (lines[i].kind == LOG_REPLY && lines[i].text.find("250 Renamed") != std::string::npos) break;
+                epsvBeforeReply = epsvBeforeReply || (lines[i].kind == LOG_COMMAND && lines[i].text == "EPSV");
+            }
+            EXPECT_TRUE(epsvBeforeReply) << ui.Transcript();
+            for (const auto& [name, content] : files)
+                EXPECT_NE(server.dataReceived(0).find(content), std::string::npos) << name;
+        }
+        session->StopThread();
+        session.reset();
+        ui.Clear();
+        runs = 0;
+    }
 }
 
 }  // namespace

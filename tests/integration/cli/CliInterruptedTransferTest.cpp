@@ -1,6 +1,7 @@
 // tollvane-cli killed (SIGKILL: no clean-up of any kind) in the middle of transfers from a
 // rate-limited server, then run again: no file ever passes for complete before it is, the
-// next run finishes every file byte for byte and leaves no partial file behind. Also what
+// next run finishes every file byte for byte and leaves no partial file behind (downloads,
+// uploads, and job runs of a tree either way). Also what
 // the overwrite rules skip is said, and links planted in the download folder are refused.
 #include "tests/integration/cli/CliFixture.h"
 
@@ -184,6 +185,66 @@ TEST_P(CliInterruptedTransferTest, KilledRunOfATreeJobIsFinishedByTheRunOfItsAut
             EXPECT_TRUE(ReadAll(local + "/tree/" + path) == content) << path << " differs";
         }
         EXPECT_EQ(names, expected) << "a partial file was left behind";
+        EXPECT_EQ(ReadAll(autosave), "");
+    }
+}
+
+// The same for an upload: a file counts as done only once its rename has been answered,
+// and that rename may go out with the next file's commands; a kill in between leaves the
+// whole file under its temporary name, for the next run to store again.
+TEST_P(CliInterruptedTransferTest, KilledRunOfAnUploadTreeJobIsFinishedByTheRunOfItsAutosave)
+{
+    const std::map<std::string, std::string> files = {
+        {"a.bin", RandomBytes(2 << 20, 41)},
+        {"small.txt", "a few bytes"},
+        {"sub/b.bin", RandomBytes(2 << 20, 42)},
+        {"sub/c.bin", RandomBytes(2 << 20, 43)},
+    };
+    std::uint64_t total = 0;
+    for (const auto& [path, content] : files)
+        total += content.size();
+    StoreSite();
+    const std::string autosave = root_ + "/data/Tollvane/autosave.tvq";
+    for (const double point : {0.25, 0.6}) {
+        const std::string name = "up" + std::to_string(static_cast<int>(point * 100));
+        SCOPED_TRACE("killed at " + std::to_string(point));
+        for (const auto& [path, content] : files) {
+            fs::create_directories(fs::path(Local(name + "/" + path)).parent_path());
+            std::ofstream(Local(name + "/" + path), std::ios::binary) << content;
+        }
+        const std::string stored = server_->localPath("incoming/" + name);
+        std::ofstream(root_ + "/job.tvq") << "[127.0.0.1]\n1\t/incoming\t1\t" << Local(name)
+                                          << "\t0\t-1\t*\t0\t1\n\n";
+        const Outcome killed = Run({"--binary", "run", root_ + "/job.tvq"}, [&] {
+            std::uint64_t arrived = 0;
+            for (const auto& [path, size] : FilesBeneath(stored))
+                arrived += size;
+            return arrived >= point * total;
+        }, SIGKILL);
+        EXPECT_EQ(killed.exitCode, -1) << Transcript(killed);
+        for (const auto& [path, size] : FilesBeneath(stored)) {
+            if (path.ends_with(".tvpart"))
+                continue;
+            std::string seen;
+            EXPECT_TRUE(server_->readFile("incoming/" + name + "/" + path, seen));
+            EXPECT_TRUE(seen == files.at(path)) << path << " passes for complete";
+        }
+        ASSERT_NE(ReadAll(autosave).find(Local(name)), std::string::npos) << "the entry was not kept";
+
+        const Outcome continued = Run({"--binary", "run", autosave});
+        ASSERT_EQ(continued.exitCode, 0) << Transcript(continued);
+        EXPECT_NE(continued.out.find("1 of 1 entries done"), std::string::npos) << continued.out;
+        std::set<std::string> names;
+        for (const auto& [path, size] : FilesBeneath(stored))
+            names.insert(path);
+        std::set<std::string> expected;
+        for (const auto& [path, content] : files) {
+            expected.insert(path);
+            std::string seen;
+            EXPECT_TRUE(server_->readFile("incoming/" + name + "/" + path, seen));
+            EXPECT_TRUE(seen == content) << path << " differs";
+        }
+        EXPECT_EQ(names, expected) << "a temporary file was left behind";
         EXPECT_EQ(ReadAll(autosave), "");
     }
 }

@@ -1,8 +1,8 @@
 // tollvane-cli killed (SIGKILL: no clean-up of any kind) in the middle of transfers from a
 // rate-limited server, then run again: no file ever passes for complete before it is, the
 // next run finishes every file byte for byte and leaves no partial file behind (downloads,
-// uploads, and job runs of a tree either way). Also what
-// the overwrite rules skip is said, and links planted in the download folder are refused.
+// uploads, and job runs of a tree either way). Also what the overwrite rules skip is said,
+// and links planted in the download folder are refused.
 #include "tests/integration/cli/CliFixture.h"
 
 #include <utime.h>

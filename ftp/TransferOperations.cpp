@@ -343,6 +343,9 @@ int CCtrlSocket::DecideOverwrite(int direction, const CFilePairFacts& facts,
     }
     int action = proposed;
     if (session.OverwritePromptEnabled()) {
+        // The answer may take a while: a rename held back does not wait for it.
+        if (owedRename)
+            SendOwedRename();
         COverwriteRequest request;
         request.sourceFile = source;
         request.targetFile = target;

@@ -17,8 +17,8 @@
 #include <deque>
 #include <initializer_list>
 #include <mutex>
-#include <string>
 #include <optional>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -108,13 +108,8 @@ public:
     // reply names. FTP_NOT_AVAILABLE when the server does not know the command. With
     // sendAlong, that command goes out together with EPSV (see SendCommandsTogether).
     // Leading commands (only with sendAlong) go out first in the same write; their replies,
-    // in order, are then LeadingReplies() (fewer when the exchange broke off).
+    // in order, are then in leadingReplies (fewer when the exchange broke off).
     int Epsv(const std::string& sendAlong = {}, const std::vector<std::string>& leading = {});
-    struct LeadingReply {
-        std::string code;
-        std::string text;
-    };
-    const std::vector<LeadingReply>& LeadingReplies() const { return leadingReplies; }
     int Port(const std::string& address, int port);
     // EPRT with an IPv4 or IPv6 address; FTP_NOT_AVAILABLE when the server does not know it.
     int Eprt(const std::string& address, int port);
@@ -135,20 +130,18 @@ public:
     // FTP_NOT_AVAILABLE for a 550, FTP_FAILED for another reply, else what ended the wait.
     int AwaitReceiverReply();
 
-    // Downloads of a tree take their final names in batches, so that their data reaches
-    // the disk with one flush per batch; with batching off (the default) each download
-    // does so before it returns. CommitDownloads renames what is waiting: FTP_OK, or
-    // FTP_FAILED when a file could not be finished (logged).
-    void BatchDownloads(bool on) { batchDownloads = on; }
-    int CommitDownloads();
-    // Uploads of a tree rename their temporary names in the same write as the next file's
-    // EPSV and STOR, once a rename has worked on this connection: the rename costs no
-    // round trip of its own. Such an upload counts as done only when its rename has been
-    // answered; any other command sends a rename still owed first, on its own.
-    // CommitUploads sends what is owed: FTP_OK, or FTP_FAILED when a rename since the last
-    // commit failed or could not be sent (logged), so that the files are walked again.
-    void BatchUploads(bool on) { batchUploads = on; }
-    int CommitUploads();
+    // The transfers of a tree finish in batches; with batching off (the default) each one
+    // finishes before it returns.
+    // - Downloads take their final names in batches, so that their data reaches the disk
+    //   with one flush per batch.
+    // - Uploads rename their temporary names in the same write as the next file's EPSV and
+    //   STOR, once a rename has worked on this connection: the rename costs no round trip
+    //   of its own. Any other command sends a rename still owed first, on its own.
+    // A file counts as done only once it has finished. CommitTransfers finishes what waits:
+    // FTP_OK, or FTP_FAILED when a file since the last commit could not be finished
+    // (logged), so that its tree is walked again.
+    void BatchTransfers(bool on) { batchDownloads = batchUploads = on; }
+    int CommitTransfers();
 
     // The file name alone when the path lies in the current remote directory, else the
     // whole path.
@@ -232,6 +225,8 @@ private:
     // Reports the downloads whose batch was flushed meanwhile, or (finish) flushes and
     // reports all; FTP_FAILED when a file could not take its final name (logged).
     int ReportCompletedDownloads(bool finish);
+    int CommitDownloads();
+    int CommitUploads();
     // A command whose refusal is an answer (no such file), not a failure to show.
     int SendQuietly(const std::string& command);
     // The final reply of a transfer: FTP_OK completed, FTP_NOT_AVAILABLE refused (55x),
@@ -245,14 +240,15 @@ private:
     // Renames a completed upload's temporary name to its final one, RNFR and RNTO in one
     // write. (A rename the user asks for keeps RNTO back until RNFR is accepted.)
     int RenameUpload(const std::string& from, const std::string& to);
-    // The rename of an upload deferred in a batch (see BatchUploads).
+    // The rename of an upload held back in a batch (see BatchTransfers).
     struct OwedRename {
         std::string from;  // as sent (RemoteName), valid while the directory stays
         std::string to;
         std::string remotePath;
         int flags = 0;
     };
-    // Sends the owed rename on its own and settles it; a lost connection's result.
+    // Sends the owed rename on its own and settles it: FTP_OK, also when the server refused
+    // it, or what ended the exchange (a stop, a time-out, the connection gone).
     int SendOwedRename();
     // The outcome of a held-back rename: the upload counts as done, or (refused by the
     // server, or not answered) the batch has failed.
@@ -340,6 +336,10 @@ private:
     bool mlsdRefused = false;   // LIST from now on
     bool epsvAccepted = false;  // EPSV worked: a transfer command may go out with it
     bool transferSentAlong = false;
+    struct LeadingReply {
+        std::string code;
+        std::string text;
+    };
     std::vector<LeadingReply> leadingReplies;  // to the commands sent ahead of EPSV
     bool sizeUnsupported = false;         // the server knows no SIZE: not asked again
     bool mdtmUnsupported = false;         // the server knows no MDTM after all: not asked again
@@ -352,7 +352,7 @@ private:
     bool renamesHeldBack = false;
     bool heldBackRenameFailed = false;
     std::optional<OwedRename> owedRename;
-    bool owedRenameFailed = false;   // since the last CommitUploads
+    bool owedRenameFailed = false;   // since the last CommitTransfers
     CCompletedDownloads completedDownloads;
     // Folders this connection made: uploads into them look for no earlier partial file.
     static constexpr std::size_t kMaxCreatedFolders = 100000;

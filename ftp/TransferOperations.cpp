@@ -807,6 +807,13 @@ void CCtrlSocket::SettleRename(const OwedRename& rename, bool renamed, bool refu
     renamesHeldBack = false;
 }
 
+int CCtrlSocket::CommitTransfers()
+{
+    const int downloads = CommitDownloads();
+    const int uploads = CommitUploads();
+    return downloads == FTP_OK && uploads == FTP_OK ? FTP_OK : FTP_FAILED;
+}
+
 int CCtrlSocket::CommitUploads()
 {
     const int r = owedRename ? SendOwedRename() : FTP_OK;

@@ -338,6 +338,9 @@ private:
     // Opens the other sites named by the queue that have no worker (owner's thread).
     void StartPartners();
     void RunAfterDownloadAction(const CQueueEntry& entry);
+    // Runs an entry's walk with its files finishing in batches (see
+    // CCtrlSocket::BatchTransfers).
+    int WalkInBatches(CQueueEntry& entry, const std::function<int()>& walk);
     int ProcessDownloadEntry(CQueueEntry& entry, int flags);
     int WalkDownloadEntry(CQueueEntry& entry, int flags);
     int ProcessUploadEntry(CQueueEntry& entry);

@@ -180,21 +180,25 @@ int CFtpSession::ExpandLocal(std::list<CQueueFile>& pending, const std::string& 
     return r;
 }
 
-int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
-    // The entry's files take their final names in batches, all of them before the entry
-    // counts as done.
-    if (ctrl_) ctrl_->BatchDownloads(true);
-    int r = WalkDownloadEntry(entry, flags);
+int CFtpSession::WalkInBatches(CQueueEntry& entry, const std::function<int()>& walk) {
+    // A file's item is dropped before the file has finished (it takes its final name with
+    // its batch); every file finishes before the entry counts as done.
+    if (ctrl_) ctrl_->BatchTransfers(true);
+    int r = walk();
     if (ctrl_) {
-        ctrl_->BatchDownloads(false);
-        if (ctrl_->CommitDownloads() != FTP_OK) {
-            // Files of the entry are missing although their items are gone: the next cycle
-            // walks the whole tree again (what arrived is skipped as the same).
+        ctrl_->BatchTransfers(false);
+        if (ctrl_->CommitTransfers() != FTP_OK) {
+            // Files of the entry are not finished although their items are gone: the next
+            // cycle walks the whole tree again (what arrived whole is skipped).
             entry.expanded = 0;
             if (r == FTP_OK) r = FTP_FAILED;
         }
     }
     return r;
+}
+
+int CFtpSession::ProcessDownloadEntry(CQueueEntry& entry, int flags) {
+    return WalkInBatches(entry, [&] { return WalkDownloadEntry(entry, flags); });
 }
 
 int CFtpSession::WalkDownloadEntry(CQueueEntry& entry, int flags) {
@@ -329,20 +333,7 @@ int CFtpSession::WalkDownloadEntry(CQueueEntry& entry, int flags) {
 }
 
 int CFtpSession::ProcessUploadEntry(CQueueEntry& entry) {
-    // The entry's files may count as done before their renames are answered (they go out
-    // with the next file's commands); all are answered before the entry counts as done.
-    if (ctrl_) ctrl_->BatchUploads(true);
-    int r = WalkUploadEntry(entry);
-    if (ctrl_) {
-        ctrl_->BatchUploads(false);
-        if (ctrl_->CommitUploads() != FTP_OK) {
-            // Files whose items are gone still wear their temporary names: the next cycle
-            // walks the whole tree again (what arrived whole is skipped).
-            entry.expanded = 0;
-            if (r == FTP_OK) r = FTP_FAILED;
-        }
-    }
-    return r;
+    return WalkInBatches(entry, [&] { return WalkUploadEntry(entry); });
 }
 
 int CFtpSession::WalkUploadEntry(CQueueEntry& entry) {

@@ -8,6 +8,7 @@
 #include <utime.h>
 
 #include <set>
+#include <sstream>
 
 namespace clitest {
 namespace {
@@ -137,6 +138,9 @@ TEST_P(CliInterruptedTransferTest, KilledPutNeverShowsHalfAFileAndTheNextPutComp
     }
 }
 
+// A job of a tree, either way: a file counts as done only once it has its final name, and
+// an upload's rename may go out with the next file's commands; a kill in between leaves the
+// whole file under its temporary name, for the next run to take again.
 TEST_P(CliInterruptedTransferTest, KilledRunOfATreeJobIsFinishedByTheRunOfItsAutosave)
 {
     const std::map<std::string, std::string> files = {
@@ -146,106 +150,65 @@ TEST_P(CliInterruptedTransferTest, KilledRunOfATreeJobIsFinishedByTheRunOfItsAut
         {"sub/deeper/c.bin", RandomBytes(2 << 20, 33)},
     };
     std::uint64_t total = 0;
-    for (const auto& [path, content] : files) {
-        ASSERT_TRUE(server_->createFile("incoming/tree/" + path, content));
-        total += content.size();
-    }
-    StoreSite();
-    const std::string autosave = root_ + "/data/Tollvane/autosave.tvq";
-    for (const double point : {0.25, 0.6}) {
-        SCOPED_TRACE("killed at " + std::to_string(point));
-        const std::string local = Local("job" + std::to_string(static_cast<int>(point * 100)));
-        fs::create_directories(local);
-        std::ofstream(root_ + "/job.tvq") << "[127.0.0.1]\n1\t/incoming/tree\t0\t" << local
-                                          << "\t0\t-1\t*\t0\t1\n\n";
-        const Outcome killed = Run({"--binary", "run", root_ + "/job.tvq"}, [&] {
-            std::uint64_t arrived = 0;
-            for (const auto& [path, size] : FilesBeneath(local))
-                arrived += size;
-            return arrived >= point * total;
-        }, SIGKILL);
-        EXPECT_EQ(killed.exitCode, -1) << Transcript(killed);
-        // Whatever has its final name is whole.
-        for (const auto& [path, size] : FilesBeneath(local)) {
-            if (path.ends_with(".tvpart"))
-                continue;
-            EXPECT_EQ(ReadAll(local + "/" + path), files.at(path.substr(5))) << path << " passes for complete";
-        }
-        ASSERT_NE(ReadAll(autosave).find("/incoming/tree"), std::string::npos) << "the entry was not kept";
-
-        const Outcome continued = Run({"--binary", "run", autosave});
-        ASSERT_EQ(continued.exitCode, 0) << Transcript(continued);
-        EXPECT_NE(continued.out.find("1 of 1 entries done"), std::string::npos) << continued.out;
-        std::set<std::string> names;
-        for (const auto& [path, size] : FilesBeneath(local))
-            names.insert(path);
-        std::set<std::string> expected;
-        for (const auto& [path, content] : files) {
-            expected.insert("tree/" + path);
-            EXPECT_TRUE(ReadAll(local + "/tree/" + path) == content) << path << " differs";
-        }
-        EXPECT_EQ(names, expected) << "a partial file was left behind";
-        EXPECT_EQ(ReadAll(autosave), "");
-    }
-}
-
-// The same for an upload: a file counts as done only once its rename has been answered,
-// and that rename may go out with the next file's commands; a kill in between leaves the
-// whole file under its temporary name, for the next run to store again.
-TEST_P(CliInterruptedTransferTest, KilledRunOfAnUploadTreeJobIsFinishedByTheRunOfItsAutosave)
-{
-    const std::map<std::string, std::string> files = {
-        {"a.bin", RandomBytes(2 << 20, 41)},
-        {"small.txt", "a few bytes"},
-        {"sub/b.bin", RandomBytes(2 << 20, 42)},
-        {"sub/c.bin", RandomBytes(2 << 20, 43)},
-    };
-    std::uint64_t total = 0;
     for (const auto& [path, content] : files)
         total += content.size();
     StoreSite();
     const std::string autosave = root_ + "/data/Tollvane/autosave.tvq";
-    for (const double point : {0.25, 0.6}) {
-        const std::string name = "up" + std::to_string(static_cast<int>(point * 100));
-        SCOPED_TRACE("killed at " + std::to_string(point));
-        for (const auto& [path, content] : files) {
-            fs::create_directories(fs::path(Local(name + "/" + path)).parent_path());
-            std::ofstream(Local(name + "/" + path), std::ios::binary) << content;
-        }
-        const std::string stored = server_->localPath("incoming/" + name);
-        std::ofstream(root_ + "/job.tvq") << "[127.0.0.1]\n1\t/incoming\t1\t" << Local(name)
-                                          << "\t0\t-1\t*\t0\t1\n\n";
-        const Outcome killed = Run({"--binary", "run", root_ + "/job.tvq"}, [&] {
-            std::uint64_t arrived = 0;
-            for (const auto& [path, size] : FilesBeneath(stored))
-                arrived += size;
-            return arrived >= point * total;
-        }, SIGKILL);
-        EXPECT_EQ(killed.exitCode, -1) << Transcript(killed);
-        for (const auto& [path, size] : FilesBeneath(stored)) {
-            if (path.ends_with(".tvpart"))
-                continue;
-            std::string seen;
-            EXPECT_TRUE(server_->readFile("incoming/" + name + "/" + path, seen));
-            EXPECT_TRUE(seen == files.at(path)) << path << " passes for complete";
-        }
-        ASSERT_NE(ReadAll(autosave).find(Local(name)), std::string::npos) << "the entry was not kept";
+    for (const bool upload : {false, true}) {
+        for (const double point : {0.25, 0.6}) {
+            const std::string tree = (upload ? "up" : "down") + std::to_string(static_cast<int>(point * 100));
+            SCOPED_TRACE(tree);
+            // The copies land in `landing`, under the same relative paths.
+            std::string landing;
+            std::ostringstream job;
+            job << "[127.0.0.1]\n1\t";
+            if (upload) {
+                for (const auto& [path, content] : files) {
+                    fs::create_directories(fs::path(Local(tree + "/" + path)).parent_path());
+                    std::ofstream(Local(tree + "/" + path), std::ios::binary) << content;
+                }
+                landing = server_->localPath("incoming/" + tree);
+                job << "/incoming\t1\t" << Local(tree);
+            } else {
+                for (const auto& [path, content] : files)
+                    ASSERT_TRUE(server_->createFile("incoming/" + tree + "/" + path, content));
+                fs::create_directories(Local(tree));
+                landing = Local(tree) + "/" + tree;
+                job << "/incoming/" << tree << "\t0\t" << Local(tree);
+            }
+            job << "\t0\t-1\t*\t0\t1\n\n";
+            std::ofstream(root_ + "/job.tvq") << job.str();
 
-        const Outcome continued = Run({"--binary", "run", autosave});
-        ASSERT_EQ(continued.exitCode, 0) << Transcript(continued);
-        EXPECT_NE(continued.out.find("1 of 1 entries done"), std::string::npos) << continued.out;
-        std::set<std::string> names;
-        for (const auto& [path, size] : FilesBeneath(stored))
-            names.insert(path);
-        std::set<std::string> expected;
-        for (const auto& [path, content] : files) {
-            expected.insert(path);
-            std::string seen;
-            EXPECT_TRUE(server_->readFile("incoming/" + name + "/" + path, seen));
-            EXPECT_TRUE(seen == content) << path << " differs";
+            const Outcome killed = Run({"--binary", "run", root_ + "/job.tvq"}, [&] {
+                std::uint64_t arrived = 0;
+                for (const auto& [path, size] : FilesBeneath(landing))
+                    arrived += size;
+                return arrived >= point * total;
+            }, SIGKILL);
+            EXPECT_EQ(killed.exitCode, -1) << Transcript(killed);
+            // Whatever has its final name is whole.
+            for (const auto& [path, size] : FilesBeneath(landing)) {
+                if (path.ends_with(".tvpart"))
+                    continue;
+                EXPECT_TRUE(ReadAll(landing + "/" + path) == files.at(path)) << path << " passes for complete";
+            }
+            ASSERT_NE(ReadAll(autosave).find("\t" + Local(tree) + "\t"), std::string::npos)
+                << "the entry was not kept";
+
+            const Outcome continued = Run({"--binary", "run", autosave});
+            ASSERT_EQ(continued.exitCode, 0) << Transcript(continued);
+            EXPECT_NE(continued.out.find("1 of 1 entries done"), std::string::npos) << continued.out;
+            std::set<std::string> names;
+            for (const auto& [path, size] : FilesBeneath(landing))
+                names.insert(path);
+            std::set<std::string> expected;
+            for (const auto& [path, content] : files) {
+                expected.insert(path);
+                EXPECT_TRUE(ReadAll(landing + "/" + path) == content) << path << " differs";
+            }
+            EXPECT_EQ(names, expected) << "a partial file was left behind";
+            EXPECT_EQ(ReadAll(autosave), "");
         }
-        EXPECT_EQ(names, expected) << "a temporary file was left behind";
-        EXPECT_EQ(ReadAll(autosave), "");
     }
 }
 

@@ -347,9 +347,9 @@ private:
     bool quietRefusals = false;           // a refusal of the command in flight is no failure
     bool batchDownloads = false;
     bool batchUploads = false;
-    // An upload's rename worked on this connection: later ones of a batch may be held back,
-    // until one held back fails.
-    bool renamesHeldBack = false;
+    // Renames of a batch are held back once one answered on its own has worked on this
+    // connection, and no longer once one held back has failed.
+    bool renameWorked = false;
     bool heldBackRenameFailed = false;
     std::optional<OwedRename> owedRename;
     bool owedRenameFailed = false;   // since the last CommitTransfers

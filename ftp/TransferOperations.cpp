@@ -734,14 +734,15 @@ int CCtrlSocket::Upload(const std::string& localPath, const std::string& remoteP
         return r == FTP_OK ? FinishUpload(remotePath, flags) : r;
 
     const std::string temporary = remotePath + kPartialSuffix;
-    if (batchUploads && renamesHeldBack && !(flags & OPFLAG_REFRESH) && TransferCommandCanGoAlong()) {
+    if (batchUploads && renameWorked && !heldBackRenameFailed && !(flags & OPFLAG_REFRESH) &&
+        TransferCommandCanGoAlong()) {
         // Goes out with the next file's EPSV and STOR; the file counts once it is answered.
         owedRename = OwedRename{RemoteName(temporary), RemoteName(remotePath), remotePath, flags};
         return FTP_OK;
     }
     r = RenameUpload(RemoteName(temporary), RemoteName(remotePath));
     if (r == FTP_OK) {
-        renamesHeldBack = !heldBackRenameFailed;
+        renameWorked = true;
         return FinishUpload(remotePath, flags);
     }
     if (r != FTP_FAILED && r != FTP_NOT_AVAILABLE)
@@ -801,10 +802,9 @@ void CCtrlSocket::SettleRename(const OwedRename& rename, bool renamed, bool refu
                     " to " + rename.to + "; the upload of " + FileNamePart(rename.remotePath) + " is not done.",
                 LOG_ERROR);
     owedRenameFailed = true;
-    heldBackRenameFailed = true;
     // From now on each upload renames on its own, and falls back to the final name when
     // refused: the file walked again must not meet the same refusal with no way out.
-    renamesHeldBack = false;
+    heldBackRenameFailed = true;
 }
 
 int CCtrlSocket::CommitTransfers()

@@ -86,6 +86,16 @@ protected:
         Open(site);
     }
 
+    // Starts `server` with one scripted connection, opens a session to it in active mode
+    // and waits for the session's first listing.
+    void OpenScripted(tvtest::ScriptedServer& server, Script script) {
+        server.addConnection(std::move(script));
+        ASSERT_TRUE(server.start()) << server.error();
+        issued.clear();
+        OpenAt(server.port(), false);
+        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    }
+
     int Run(const CSessionCommand& command) {
         const int occurrence = ++issued[command.code];
         session->IssueCommand(command);
@@ -260,16 +270,13 @@ TEST_F(TransferFaults, DownloadDataFaults) {
 
 TEST_F(TransferFaults, UploadEndsWhenTheServerNeverOpensTheDataConnection) {
     tvtest::ScriptedServer server;
-    server.addConnection(Online(false, {
+    ASSERT_NO_FATAL_FAILURE(OpenScripted(server, Online(false, {
         ScriptStep::on("TYPE I", "200 ok\r\n"),
         ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"),
         ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
         ScriptStep::on("STOR up.bin.tvpart", "425 Can't open data connection\r\n"),
         ScriptStep::on("PWD", "257 \"/\" is current\r\n"),
-    }));
-    ASSERT_TRUE(server.start()) << server.error();
-    OpenAt(server.port(), false);
-    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    })));
     EXPECT_EQ(Run(Upload("up.bin", "payload")), FTP_FAILED) << ui.Transcript();
     EXPECT_EQ(ui.CountLines("Operation timed out"), 0) << "the 425 must end the wait";
     EXPECT_EQ(Run(SimpleCommand(CMD_PWD)), FTP_OK);
@@ -279,16 +286,13 @@ TEST_F(TransferFaults, UploadEndsWhenTheServerNeverOpensTheDataConnection) {
 TEST_F(TransferFaults, StopEndsAnUploadThatNeverStarted) {
     settings.Timeout = 30;  // only the stop can end the wait in time
     tvtest::ScriptedServer server;
-    server.addConnection(Online(false, {
+    ASSERT_NO_FATAL_FAILURE(OpenScripted(server, Online(false, {
         ScriptStep::on("TYPE I", "200 ok\r\n"),
         ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"),
         ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
         ScriptStep::on("STOR up.bin.tvpart", "150 Opening\r\n").refuseData(),
         ScriptStep::on("ABOR", "226 Aborted\r\n"),
-    }));
-    ASSERT_TRUE(server.start()) << server.error();
-    OpenAt(server.port(), false);
-    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    })));
     session->IssueCommand(Upload("up.bin", "payload"));
     ASSERT_TRUE(ui.WaitForLine("150 Opening\r\n", kLogWait)) << ui.Transcript();
     session->CancelOperation();
@@ -354,10 +358,7 @@ TEST_F(TransferFaults, ResumePastFourGiBStartsAtTheRightByte) {
     script.push_back(ScriptStep::on("REST " + std::to_string(kLocalSize), "350 Restarting\r\n"));
     script.push_back(ScriptStep::on("RETR big.bin", "150 Here\r\n").sendData("0123456789").afterData("226 Done\r\n"));
     tvtest::ScriptedServer server;
-    server.addConnection(script);
-    ASSERT_TRUE(server.start()) << server.error();
-    OpenAt(server.port(), false);
-    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    ASSERT_NO_FATAL_FAILURE(OpenScripted(server, script));
     CSessionCommand download = SimpleCommand(CMD_DOWNLOAD);
     download.path = "/big.bin";
     download.localPath = local.string();
@@ -589,11 +590,7 @@ TEST_F(TransferFaults, DownloadWhoseByteCountDiffersFromTheSourceFails) {
         script.push_back(ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"));
         script.push_back(c.transfer);
         tvtest::ScriptedServer server;
-        server.addConnection(script);
-        ASSERT_TRUE(server.start()) << server.error();
-        issued.clear();
-        OpenAt(server.port(), false);
-        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        ASSERT_NO_FATAL_FAILURE(OpenScripted(server, script));
         EXPECT_EQ(Run(Download("f.bin")), c.result) << ui.Transcript();
         EXPECT_EQ(server.error(), "");
         if (c.result == FTP_OK) {
@@ -680,11 +677,7 @@ TEST_F(TransferFaults, DownloadsTakeTheServersExactTimeWhenAsked) {
                                  .afterData("226 Done\r\n"));
         }
         tvtest::ScriptedServer server;
-        server.addConnection(script);
-        ASSERT_TRUE(server.start()) << server.error();
-        issued.clear();
-        OpenAt(server.port(), false);
-        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        ASSERT_NO_FATAL_FAILURE(OpenScripted(server, script));
         for (const char* file : {"f.bin", "g.bin"}) {
             SCOPED_TRACE(file);
             ASSERT_EQ(Run(Download(file)), FTP_OK) << ui.Transcript();
@@ -741,11 +734,7 @@ TEST_F(TransferFaults, AnExistingTargetIsComparedWithTheExactTime) {
             script.push_back(ScriptStep::on("RETR f.bin", "150 Here\r\n").sendData("fresh").afterData("226 Done\r\n"));
         }
         tvtest::ScriptedServer server;
-        server.addConnection(script);
-        ASSERT_TRUE(server.start()) << server.error();
-        issued.clear();
-        OpenAt(server.port(), false);
-        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        ASSERT_NO_FATAL_FAILURE(OpenScripted(server, script));
         ASSERT_EQ(Run(Download("f.bin")), FTP_OK) << ui.Transcript();
         EXPECT_EQ(FileText(target), c.fetched ? "fresh" : "local");
         EXPECT_EQ(ui.CountLines("Skipped f.bin: same size and time."), c.fetched ? 0 : 1) << ui.Transcript();
@@ -801,11 +790,8 @@ TEST_F(TransferFaults, UploadsGoThroughATemporaryName) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         tvtest::ScriptedServer server;
-        server.addConnection(Online(false, Joined({ScriptStep::on("TYPE I", "200 ok\r\n")}, c.steps)));
-        ASSERT_TRUE(server.start()) << server.error();
-        issued.clear();
-        OpenAt(server.port(), false);
-        ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+        ASSERT_NO_FATAL_FAILURE(
+            OpenScripted(server, Online(false, Joined({ScriptStep::on("TYPE I", "200 ok\r\n")}, c.steps))));
         EXPECT_EQ(Run(Upload("up.bin", "payload")), c.result) << ui.Transcript();
         if (c.refusalLines > 0) {
             EXPECT_EQ(Run(Upload("up.bin", "payload")), FTP_OK) << ui.Transcript();
@@ -829,16 +815,13 @@ TEST_F(TransferFaults, UploadsGoThroughATemporaryName) {
 TEST_F(TransferFaults, AServerThatDropsTheSecondOfTwoCommandsGetsThemOneAtATime) {
     settings.Timeout = 2;
     tvtest::ScriptedServer server;
-    server.addConnection(Online(false, {
+    ASSERT_NO_FATAL_FAILURE(OpenScripted(server, Online(false, {
         ScriptStep::on("TYPE I", "200 ok\r\n"),
         ScriptStep::on("SIZE up.bin.tvpart", "550 No such file\r\n"),
         ScriptStep::on("PORT [0-9,]+", "200 PORT ok\r\n"),
         ScriptStep::on("STOR up.bin.tvpart", "150 Send it\r\n").receiveData().afterData("226 Got it\r\n"),
         ScriptStep::on("RNFR up.bin.tvpart", "350 Go on\r\n").forgetFollowingInput().thenStall(),
-    }));
-    ASSERT_TRUE(server.start()) << server.error();
-    OpenAt(server.port(), false);
-    ASSERT_TRUE(WaitForLine("Listing Complete")) << ui.Transcript();
+    })));
     ASSERT_TRUE(session->CommandsTogetherAllowed());
     EXPECT_EQ(Run(Upload("up.bin", "payload")), FTP_TIMEOUT) << ui.Transcript();
     EXPECT_EQ(ui.CountLines("The server did not answer a second command sent together with the first; commands "
